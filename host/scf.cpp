@@ -1,0 +1,3 @@
+#include "scf.h"
+
+iSCF* iSCF::SCF = nullptr;

@@ -1,0 +1,51 @@
+// What a mesh object sees of the view it is drawn in.
+#pragma once
+
+#include "graphics.h"
+#include "math.h"
+#include "scf.h"
+
+struct iCamera : iBase {
+  SCF_INTERFACE(iCamera, 0, 0, 1)
+  // World space to camera space.
+  virtual csOrthoTransform& GetTransform() = 0;
+  virtual void SetTransform(const csOrthoTransform& transform) = 0;
+  // Horizontal field of view in degrees.
+  virtual float GetFOVAngle() = 0;
+  virtual void SetFOVAngle(float degrees) = 0;
+  virtual void SetMirrored(bool mirrored) = 0;
+  virtual bool IsMirrored() = 0;
+
+ protected:
+  ~iCamera() = default;
+};
+
+struct iMovable : iBase {
+  SCF_INTERFACE(iMovable, 0, 0, 1)
+  virtual void SetPosition(const csVector3& position) = 0;
+  virtual const csVector3& GetPosition() = 0;
+  // World space to object space, without parents.
+  virtual void SetTransform(const csReversibleTransform& transform) = 0;
+  virtual csReversibleTransform& GetTransform() = 0;
+  virtual void UpdateMove() = 0;
+  // World space to object space, parents included.
+  virtual csReversibleTransform GetFullTransform() = 0;
+
+ protected:
+  ~iMovable() = default;
+};
+
+struct iRenderView : iBase {
+  SCF_INTERFACE(iRenderView, 0, 0, 1)
+  virtual iGraphics3D* GetGraphics3D() = 0;
+  virtual iCamera* GetCamera() = 0;
+  // Sets the record's do_fog and fills vertex_fog for the vertices of the
+  // locked buffer, seen through the object-to-camera transform.
+  virtual void CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) = 0;
+  // How an object with the given screen and camera-space bounds must be clipped.
+  virtual bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clip_portal, int& clip_plane,
+                        int& clip_z_plane) = 0;
+
+ protected:
+  ~iRenderView() = default;
+};

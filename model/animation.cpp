@@ -1,0 +1,56 @@
+// Steering the animation by name. Time does not move here: the next Draw
+// applies what these calls set up.
+#include <cal3d/cal3d.h>
+
+#include "model/meshobject.h"
+
+int csCal3DMeshObject::FindAnimation(const char* name) const {
+  // Without a model instance there is nothing a name could act on.
+  if (name == nullptr || !calModel) return -1;
+  for (int i = 0; i < animationCount; i++)
+    if (animationNames[i] == name) return i;
+  return -1;
+}
+
+bool csCal3DMeshObject::SetCycle(const char* name, float clearDelay, float blendDelay,
+                                 float weight) {
+  const int id = FindAnimation(name);
+  if (id < 0) return false;
+  CalMixer* mixer = calModel->getMixer();
+  mixer->clearCycle(currentAnimation, clearDelay);
+  mixer->blendCycle(id, weight, blendDelay);
+  currentAnimation = id;
+  return true;
+}
+
+bool csCal3DMeshObject::ExecuteAction(const char* name, float delayIn, float delayOut) {
+  const int id = FindAnimation(name);
+  if (id < 0) return false;
+  calModel->getMixer()->executeAction(id, delayIn, delayOut);
+  currentAnimation = id;
+  return true;
+}
+
+bool csCal3DMeshObject::BlendCycle(const char* name, float delay, float weight) {
+  const int id = FindAnimation(name);
+  if (id < 0) return false;
+  calModel->getMixer()->blendCycle(id, weight, delay);
+  currentAnimation = id;
+  return true;
+}
+
+bool csCal3DMeshObject::ClearCycle(const char* name, float delay) {
+  const int id = FindAnimation(name);
+  if (id < 0) return false;
+  calModel->getMixer()->clearCycle(id, delay);
+  return true;
+}
+
+void csCal3DMeshObject::ClearAllCycles() {
+  if (!calModel) return;
+  for (int id = 0; id < animationCount; id++) calModel->getMixer()->clearCycle(id, 0.0f);
+}
+
+void csCal3DMeshObject::SetLodLevel(float level) {
+  if (calModel) calModel->setLodLevel(level);
+}

@@ -1,0 +1,54 @@
+#include "model/config.h"
+
+namespace rigweave {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+size_t SkipBlanks(std::string_view s, size_t i) {
+  while (i < s.size() && IsBlank(s[i])) i++;
+  return i;
+}
+
+ConfigKey KeyOf(std::string_view key) {
+  if (key == "scale") return ConfigKey::Scale;
+  if (key == "skeleton") return ConfigKey::Skeleton;
+  if (key == "animation") return ConfigKey::Animation;
+  if (key == "mesh") return ConfigKey::Mesh;
+  if (key == "material") return ConfigKey::Material;
+  return ConfigKey::Other;
+}
+
+}  // namespace
+
+ConfigLine ParseConfigLine(std::string_view line) {
+  ConfigLine result;
+  size_t i = SkipBlanks(line, 0);
+  if (i == line.size() || line[i] == '\n' || line[i] == '\r' || line[i] == '\0') return result;
+  if (line[i] == '#') return result;
+
+  const size_t keyEnd = line.find_first_of(std::string_view(" =\t\n\r", 5), i);
+  result.keyText = line.substr(i, keyEnd == std::string_view::npos ? line.npos : keyEnd - i);
+  result.key = KeyOf(result.keyText);
+
+  i = SkipBlanks(line, i + result.keyText.size());
+  if (i == line.size() || line[i] != '=') {
+    result.kind = ConfigLine::SyntaxError;
+    return result;
+  }
+  // Nothing but blanks after the '=' is an empty value, like the CR of a CR LF.
+  i = SkipBlanks(line, i + 1);
+  const size_t valueEnd = line.find_first_of(std::string_view("\r\n", 2), i);
+  result.value = line.substr(i, valueEnd == std::string_view::npos ? line.npos : valueEnd - i);
+  result.kind = ConfigLine::Entry;
+  return result;
+}
+
+std::string_view AnimationNameFromFile(std::string_view file) {
+  const size_t dot = file.rfind('.');
+  return dot == std::string_view::npos ? file : file.substr(0, dot);
+}
+
+}  // namespace rigweave

@@ -1,0 +1,198 @@
+// Loading a character: the configuration file, the Cal3D files it names, and
+// the raw textures of its materials.
+#include <cal3d/cal3d.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "model/config.h"
+#include "host/image.h"
+#include "model/meshobject.h"
+#include "plugin/module.h"
+#include "model/rawtexture.h"
+
+using rigweave::Diagnose;
+
+namespace {
+
+// The engine resolves this path of its virtual file system to the texture
+// shown by sub-meshes that bring no material of their own.
+constexpr const char kFallbackTexture[] = "/lib/std/stone4.gif";
+constexpr int kFallbackTextureFlags = 2;
+
+// Refuses what the drawing path could not hold, naming the limit.
+bool WithinDrawingLimits(CalRenderer& renderer, int submeshCount) {
+  using namespace rigweave;
+  if (submeshCount > kMaxSubmeshes) {
+    Diagnose(": Too many sub-meshes ",
+             std::to_string(submeshCount) + " (at most " + std::to_string(kMaxSubmeshes) + ")");
+    return false;
+  }
+  for (int mesh = 0; mesh < renderer.getMeshCount(); mesh++) {
+    for (int sub = 0; sub < renderer.getSubmeshCount(mesh); sub++) {
+      if (!renderer.selectMeshSubmesh(mesh, sub)) continue;
+      const int vertices = renderer.getVertexCount();
+      const int faces = renderer.getFaceCount();
+      if (vertices > kMaxSubmeshVertices) {
+        Diagnose(
+            ": Too many vertices in a sub-mesh ",
+            std::to_string(vertices) + " (at most " + std::to_string(kMaxSubmeshVertices) + ")");
+        return false;
+      }
+      if (faces > kMaxSubmeshFaces) {
+        Diagnose(": Too many faces in a sub-mesh ",
+                 std::to_string(faces) + " (at most " + std::to_string(kMaxSubmeshFaces) + ")");
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
+  std::ifstream file(modelPath + modelName, std::ios::in | std::ios::binary);
+  if (!file.is_open()) return false;
+
+  calCoreModel.reset(new (std::nothrow) CalCoreModel("avatar"));
+  if (!calCoreModel) return false;
+
+  std::string line;
+  // A last line without its LF is read like the others.
+  while (std::getline(file, line)) {
+    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
+    if (parsed.kind == rigweave::ConfigLine::SyntaxError) return false;
+    if (parsed.kind == rigweave::ConfigLine::Skip) continue;
+
+    const std::string value(parsed.value);
+    switch (parsed.key) {
+      case rigweave::ConfigKey::Other:
+        break;
+      case rigweave::ConfigKey::Scale:
+        scale = static_cast<float>(std::atof(value.c_str()));
+        break;
+      case rigweave::ConfigKey::Skeleton:
+        Diagnose(": Loading skeleton ", value);
+        if (!calCoreModel->loadCoreSkeleton(modelPath + value)) return false;
+        break;
+      case rigweave::ConfigKey::Animation:
+        // The name table is as large as the design allows; refuse, never overrun.
+        if (animationCount >= rigweave::kMaxAnimations) {
+          Diagnose(": Too many animations ", value);
+          return false;
+        }
+        Diagnose(": Loading animation ", value);
+        animationNames[animationCount++] = std::string(rigweave::AnimationNameFromFile(value));
+        if (calCoreModel->loadCoreAnimation(modelPath + value) == -1) return false;
+        break;
+      case rigweave::ConfigKey::Mesh:
+        Diagnose(": Loading mesh ", value);
+        if (calCoreModel->loadCoreMesh(modelPath + value) == -1) return false;
+        break;
+      case rigweave::ConfigKey::Material:
+        Diagnose(": Loading material ", value);
+        if (calCoreModel->loadCoreMaterial(modelPath + value) == -1) return false;
+        break;
+    }
+  }
+  if (file.bad()) return false;
+  file.close();
+
+  // Thread n, set 0 is the n-th material of the file.
+  for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
+    calCoreModel->createCoreMaterialThread(i);
+    calCoreModel->setCoreMaterialId(i, 0, i);
+  }
+
+  // Cal3D cannot make a model instance without a skeleton (it aborts).
+  if (calCoreModel->getCoreSkeleton() == nullptr) return false;
+  calModel.reset(new (std::nothrow) CalModel(calCoreModel.get()));
+  if (!calModel) return false;
+
+  for (int i = 0; i < calCoreModel->getCoreMeshCount(); i++) calModel->attachMesh(i);
+  calModel->setMaterialSet(0);
+
+  CalRenderer* renderer = calModel->getRenderer();
+  if (!renderer->beginRendering()) return false;
+  int submeshCount = 0;
+  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++)
+    submeshCount += renderer->getSubmeshCount(mesh);
+  const bool fits = WithinDrawingLimits(*renderer, submeshCount);
+  renderer->endRendering();
+  if (!fits) return false;
+
+  // Zeroed, so that every field is defined before the first frame fills it.
+  meshRecords = new (std::nothrow) G3DTriangleMesh[submeshCount]();
+  if (meshRecords == nullptr) return false;
+  meshRecordCount = submeshCount;
+  fogCapacities.assign(static_cast<size_t>(submeshCount), 0);
+  return true;
+}
+
+iImage* csCal3DMeshObject::ReadTextureImage(const std::string& name) {
+  std::ifstream file(modelPath + name, std::ios::in | std::ios::binary);
+  if (!file.is_open()) return nullptr;
+
+  uint8_t headerBytes[rigweave::kRawHeaderSize];
+  file.read(reinterpret_cast<char*>(headerBytes), sizeof headerBytes);
+  rigweave::RawTextureHeader header;
+  if (rigweave::ParseRawTextureHeader(headerBytes, static_cast<size_t>(file.gcount()), header) !=
+      rigweave::RawTextureError::None)
+    return nullptr;
+
+  // One pass into one buffer; a file shorter than its header says gives no image.
+  const size_t dataSize = header.DataSize();
+  std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[dataSize]);
+  if (!rows) return nullptr;
+  file.read(reinterpret_cast<char*>(rows.get()), static_cast<std::streamsize>(dataSize));
+  if (static_cast<size_t>(file.gcount()) != dataSize) return nullptr;
+  file.close();
+
+  csRGBpixel* pixels =
+      new (std::nothrow) csRGBpixel[static_cast<size_t>(header.width) * header.height];
+  if (pixels == nullptr) return nullptr;
+  rigweave::ConvertRawTexturePixels(header, rows.get(), pixels);
+
+  lastTextureImage = new (std::nothrow) csImageMemory(header.width, header.height, pixels, true);
+  if (lastTextureImage == nullptr) delete[] pixels;
+  return lastTextureImage;
+}
+
+bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngine* engine) {
+  if (modelName == nullptr || loader == nullptr || engine == nullptr) {
+    Diagnose(": LoadModel needs a model name, a loader and an engine");
+    return false;
+  }
+  // A second load replaces the character: nothing of the first one stays.
+  Unload();
+
+  loader->LoadTexture(modelName, kFallbackTexture, kFallbackTextureFlags, nullptr, false);
+  defaultMaterial = engine->FindMaterial(modelName, nullptr);
+
+  if (!LoadConfigFile(modelName)) return false;
+
+  for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
+    CalCoreMaterial* material = calCoreModel->getCoreMaterial(i);
+    for (int j = 0; j < material->getMapCount(); j++) {
+      const std::string name = material->getMapFilename(j);
+      iImage* image = ReadTextureImage(name);
+      if (image == nullptr) {
+        Diagnose(": Can't load texture ", name);
+        material->setMapUserData(j, nullptr);
+        continue;
+      }
+      iTextureWrapper* texture = engine->GetTextureList()->NewTexture(image);
+      // The texture list keeps the image alive; our creation reference is not needed.
+      image->DecRef();
+      iMaterialWrapper* wrapper = engine->CreateMaterial(name.c_str(), texture);
+      material->setMapUserData(j, static_cast<Cal::UserData>(wrapper));
+    }
+  }
+
+  ComputeBoxMesh();
+  return true;
+}

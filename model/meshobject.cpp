@@ -1,0 +1,56 @@
+#include "model/meshobject.h"
+
+#include <cal3d/cal3d.h>
+
+csCal3DMeshObject::csCal3DMeshObject(iBase* parent)
+    : scfImplementation(parent),
+      scfiCal3DState(this),
+      scfiVertexBufferManagerClient(this),
+      logicalParent(parent),
+      lastTicks(csGetTicks()),
+      modelPath("models/"),
+      scfiSprite3DState(this),
+      scfiPolygonMesh(this) {}
+
+csCal3DMeshObject::~csCal3DMeshObject() {
+  if (visibleCallback != nullptr) visibleCallback->DecRef();
+  if (vertexBuffer != nullptr) vertexBuffer->DecRef();
+  // The manager came without a reference; it must just never call us again.
+  if (vertexBufferManager != nullptr)
+    vertexBufferManager->RemoveClient(&scfiVertexBufferManagerClient);
+  Unload();
+}
+
+void csCal3DMeshObject::Unload() {
+  for (int32_t i = 0; i < meshRecordCount; i++) delete[] meshRecords[i].vertex_fog;
+  delete[] meshRecords;
+  meshRecords = nullptr;
+  meshRecordCount = 0;
+  fogCapacities.clear();
+
+  delete[] boxCorners;
+  boxCorners = nullptr;
+  if (boxPolygons != nullptr)
+    for (int i = 0; i < 6; i++) delete[] boxPolygons[i].vertices;
+  delete[] boxPolygons;
+  boxPolygons = nullptr;
+
+  // The core model goes first, as the model instance was made from it.
+  calCoreModel.reset();
+  calModel.reset();
+
+  for (std::string& name : animationNames) name.clear();
+  animationCount = 0;
+  currentAnimation = 0;
+  scale = 1.0f;
+  lastTextureImage = nullptr;
+  defaultMaterial = nullptr;
+}
+
+void* csCal3DMeshObject::scfQueryOwn(scfInterfaceID id, scfInterfaceVersion version) {
+  return scfOffer<csCal3DMeshObject>(
+      id, version, static_cast<iMeshObject*>(this), static_cast<iCal3DState*>(&scfiCal3DState),
+      static_cast<iSprite3DState*>(&scfiSprite3DState),
+      static_cast<iPolygonMesh*>(&scfiPolygonMesh),
+      static_cast<iVertexBufferManagerClient*>(&scfiVertexBufferManagerClient));
+}

@@ -1,0 +1,195 @@
+// One animated character in the scene: a Cal3D core model and model instance
+// with everything needed to load, animate, draw and bound it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/engine.h"
+#include "host/graphics.h"
+#include "ical3dstate.h"
+#include "host/mesh.h"
+#include "host/scf_impl.h"
+
+class CalCoreModel;
+class CalModel;
+
+namespace rigweave {
+// Capacities fixed by the design of the drawing path; a model beyond them is
+// refused at load so that no buffer can be overrun later.
+constexpr int kMaxAnimations = 20;
+constexpr int kMaxSubmeshes = 100;
+constexpr int kMaxSubmeshVertices = 30000;
+constexpr int kMaxSubmeshFaces = 50000;
+}  // namespace rigweave
+
+class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObject> {
+ public:
+  explicit csCal3DMeshObject(iBase* parent);
+  ~csCal3DMeshObject() override;
+
+  // iMeshObject
+  iMeshObjectFactory* GetFactory() override { return factory; }
+  bool DrawTest(iRenderView* view, iMovable* movable) override;
+  void UpdateLighting(iLight** lights, int num_lights, iMovable* movable) override;
+  bool Draw(iRenderView* view, iMovable* movable, csZBufMode zbufMode) override;
+  void SetVisibleCallback(iMeshObjectDrawCallback* callback) override;
+  iMeshObjectDrawCallback* GetVisibleCallback() override { return visibleCallback; }
+  void GetObjectBoundingBox(csBox3& bbox, int type) override;
+  void GetRadius(csVector3& radius, csVector3& center) override;
+  void NextFrame(csTicks) override {}
+  bool WantToDie() override { return false; }
+  void HardTransform(const csReversibleTransform&) override {}
+  bool SupportsHardTransform() override { return false; }
+  bool HitBeamOutline(const csVector3&, const csVector3&, csVector3&, float*) override {
+    return false;
+  }
+  bool HitBeamObject(const csVector3&, const csVector3&, csVector3&, float*) override {
+    return false;
+  }
+  iObjectModel* GetObjectModel() override { return nullptr; }
+  void SetLogicalParent(iBase* logical_parent) override { logicalParent = logical_parent; }
+  iBase* GetLogicalParent() override { return logicalParent; }
+
+  // The object's own operations, reached by iCal3DState.
+  virtual bool LoadModel(const char* modelName, iLoader* loader, iEngine* engine);
+  virtual bool ExecuteAction(const char* name, float delayIn, float delayOut);
+  virtual bool BlendCycle(const char* name, float delay, float weight);
+  virtual bool ClearCycle(const char* name, float delay);
+  virtual void ClearAllCycles();
+  virtual void SetLodLevel(float level);
+
+  bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight);
+  bool LoadConfigFile(const std::string& modelName);
+  iImage* ReadTextureImage(const std::string& name);
+  bool ComputeBoxMesh();
+
+  void* scfQueryOwn(scfInterfaceID id, scfInterfaceVersion version);
+
+  // Read access for tests, tools and the benchmarks.
+  CalModel* GetCalModel() const { return calModel.get(); }
+  CalCoreModel* GetCalCoreModel() const { return calCoreModel.get(); }
+  float GetScale() const { return scale; }
+  int GetAnimationCount() const { return animationCount; }
+  const std::string& GetAnimationName(int i) const { return animationNames[i]; }
+  int GetCurrentAnimation() const { return currentAnimation; }
+  int GetMeshRecordCount() const { return meshRecordCount; }
+  const G3DTriangleMesh* GetMeshRecords() const { return meshRecords; }
+  const csColor* GetVertexColors(int slot) const { return vertexColors[slot]; }
+  const csVector3* GetBoxCorners() const { return boxCorners; }
+  const csMeshedPolygon* GetBoxPolygons() const { return boxPolygons; }
+  iMaterialWrapper* GetDefaultMaterial() const { return defaultMaterial; }
+  iImage* GetLastTextureImage() const { return lastTextureImage; }
+  iVertexBuffer* GetVertexBuffer() const { return vertexBuffer; }
+
+ private:
+  // Releases everything a load made, so that the object is as if new.
+  void Unload();
+  // Index of the name in the animation table, or -1.
+  int FindAnimation(const char* name) const;
+  bool ResolveMaterial(iMaterialHandle*& handle);
+
+  struct Cal3DState : scfEmbedded<csCal3DMeshObject, iCal3DState> {
+    using scfEmbedded::scfEmbedded;
+    bool LoadModel(const char* name, iLoader* loader, iEngine* engine) override {
+      return scfOwner->LoadModel(name, loader, engine);
+    }
+    bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight) override {
+      return scfOwner->SetCycle(name, clearDelay, blendDelay, weight);
+    }
+    bool ExecuteAction(const char* name, float delayIn, float delayOut) override {
+      return scfOwner->ExecuteAction(name, delayIn, delayOut);
+    }
+    bool BlendCycle(const char* name, float delay, float weight) override {
+      return scfOwner->BlendCycle(name, delay, weight);
+    }
+    bool ClearCycle(const char* name, float delay) override {
+      return scfOwner->ClearCycle(name, delay);
+    }
+    void ClearAllCycles() override { scfOwner->ClearAllCycles(); }
+    void SetLodLevel(float level) override { scfOwner->SetLodLevel(level); }
+  };
+
+  struct VertexBufferManagerClient : scfEmbedded<csCal3DMeshObject, iVertexBufferManagerClient> {
+    using scfEmbedded::scfEmbedded;
+    void ManagerClosing() override;
+  };
+
+  struct Sprite3DState : scfEmbedded<csCal3DMeshObject, iSprite3DState> {
+    using scfEmbedded::scfEmbedded;
+    void SetMaterialWrapper(iMaterialWrapper*) override {}
+    iMaterialWrapper* GetMaterialWrapper() override { return nullptr; }
+    void SetMixMode(uint32_t) override {}
+    uint32_t GetMixMode() override { return 0; }
+    void SetLighting(bool) override {}
+    bool IsLighting() override { return true; }
+    iSkeletonState* GetSkeletonState() override { return nullptr; }
+    void SetFrame(int) override {}
+    int GetCurFrame() override { return 0; }
+    int GetFrameCount() override { return 0; }
+    bool SetAction(const char* name) override { return scfOwner->SetCycle(name, 1, 1, 1); }
+    const char* GetCurAction() override { return nullptr; }
+    void EnableTweening(bool) override {}
+    bool IsTweeningEnabled() override { return true; }
+    void UnsetTexture() override {}
+    int GetLightingQuality() override { return 0; }
+    void SetLightingQuality(int) override {}
+    void SetLightingQualityConfig(int) override {}
+    int GetLightingQualityConfig() override { return 0; }
+    void SetLodLevelConfig(int) override {}
+    int GetLodLevelConfig() override { return 0; }
+    // Level of detail counts as enabled below a setting of 0.99; characters
+    // keep theirs at 0.
+    bool IsLodEnabled() override { return static_cast<double>(scfOwner->lodLevelConfig) < 0.99; }
+    void SetLodFactor(float) override {}
+    void SetLodLevels(int) override {}
+  };
+
+  struct PolygonMesh : scfEmbedded<csCal3DMeshObject, iPolygonMesh> {
+    explicit PolygonMesh(csCal3DMeshObject* owner) : scfEmbedded(owner) {}
+    virtual ~PolygonMesh() { Cleanup(); }
+    int GetVertexCount() override { return 8; }
+    csVector3* GetVertices() override;
+    int GetPolygonCount() override { return 6; }
+    csMeshedPolygon* GetPolygons() override;
+    void Cleanup() override;
+    // Derived data of the view's own; nothing fills it.
+    void* derived = nullptr;
+  };
+
+  // Members in the order the design gives them.
+  Cal3DState scfiCal3DState;
+  VertexBufferManagerClient scfiVertexBufferManagerClient;
+  iBase* logicalParent;
+  iMeshObjectFactory* factory =
+      nullptr;  // never stored: the object holds no reference on its factory
+  std::unique_ptr<CalModel> calModel;
+  std::unique_ptr<CalCoreModel> calCoreModel;
+  csVector3* boxCorners = nullptr;
+  csMeshedPolygon* boxPolygons = nullptr;
+  float scale = 1.0f;
+  iImage* lastTextureImage = nullptr;
+  csTicks lastTicks;
+  iMaterialWrapper* defaultMaterial = nullptr;
+  std::string animationNames[rigweave::kMaxAnimations];
+  int32_t animationCount = 0;
+  int32_t currentAnimation = 0;
+  // Part of the object and never grown; untouched pages cost no memory.
+  csColor vertexColors[rigweave::kMaxSubmeshes][rigweave::kMaxSubmeshVertices];
+  int32_t meshRecordCount = 0;
+  G3DTriangleMesh* meshRecords = nullptr;
+  std::string modelPath;
+  iVertexBuffer* vertexBuffer = nullptr;
+  iVertexBufferManager* vertexBufferManager = nullptr;
+  iMeshObjectDrawCallback* visibleCallback = nullptr;
+  Sprite3DState scfiSprite3DState;
+  PolygonMesh scfiPolygonMesh;
+
+  // Entries allocated in each record's fog array, which is reused from frame
+  // to frame and grown only when a sub-mesh needs more.
+  std::vector<int32_t> fogCapacities;
+  // The sprite view's level-of-detail setting; the design keeps it at 0.
+  static constexpr int32_t lodLevelConfig = 0;
+};

@@ -1,0 +1,52 @@
+// The module's raw texture format: little-endian 32-bit width, height and
+// depth (bytes per pixel: 3 for RGB, 4 for RGBA), then the pixel rows, the
+// top row of the picture last. Decoding is pure so that tests and fuzzers can
+// call it on raw bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/engine.h"
+
+namespace rigweave {
+
+struct RawTextureHeader {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t depth = 0;
+  // Bytes of pixel data that follow the header.
+  size_t DataSize() const {
+    return static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(depth);
+  }
+};
+
+constexpr size_t kRawHeaderSize = 12;
+// Large enough for any texture a character uses, small enough that a corrupt
+// header cannot ask for gigabytes.
+constexpr int64_t kMaxRawTexturePixels = 4096 * 4096;
+
+enum class RawTextureError {
+  None,
+  ShortHeader,  // fewer than 12 bytes
+  BadSize,      // width or height not positive, or too many pixels
+  BadDepth,     // depth other than 3 or 4
+  Truncated,    // fewer pixel bytes than the header announces
+};
+
+const char* RawTextureErrorText(RawTextureError error);
+
+// Reads and validates the 12-byte header.
+RawTextureError ParseRawTextureHeader(const uint8_t* data, size_t size, RawTextureHeader& header);
+
+// Turns the pixel rows that follow a valid header into width × height pixels,
+// reversing the row order. `rows` holds header.DataSize() bytes.
+void ConvertRawTexturePixels(const RawTextureHeader& header, const uint8_t* rows,
+                             csRGBpixel* pixels);
+
+// Decodes a whole file held in memory. On success `pixels` is a new[] array
+// of width × height pixels owned by the caller; otherwise it is null.
+RawTextureError DecodeRawTexture(const uint8_t* data, size_t size, RawTextureHeader& header,
+                                 csRGBpixel*& pixels);
+
+}  // namespace rigweave

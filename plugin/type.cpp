@@ -1,0 +1,53 @@
+#include "plugin/type.h"
+
+#include <new>
+
+#include "model/meshobject.h"
+
+csCal3DMeshObjectType* csCal3DMeshObjectType::Create(iBase* parent) {
+  return new (std::nothrow) csCal3DMeshObjectType(parent);
+}
+
+csCal3DMeshObjectType::csCal3DMeshObjectType(iBase* parent)
+    : scfImplementation(parent), scfiComponent(this) {}
+
+bool csCal3DMeshObjectType::Initialize(iObjectRegistry* registry) {
+  objectRegistry = registry;
+  return registry != nullptr;
+}
+
+namespace {
+
+// Hands a new object over as interface I with the one reference its
+// constructor gave. The id is looked up anew: this is not a cached query.
+template <class I, class T>
+I* HandOver(T* object) {
+  if (object == nullptr) return nullptr;
+  void* answer = nullptr;
+  if (iSCF::SCF != nullptr)
+    answer =
+        object->QueryInterface(iSCF::SCF->GetInterfaceID(I::scfInterfaceName()), I::scfVersion());
+  if (answer == nullptr) {
+    // Nobody could ever release an object we do not hand out.
+    object->DecRef();
+    return nullptr;
+  }
+  static_cast<I*>(answer)->DecRef();
+  return static_cast<I*>(answer);
+}
+
+}  // namespace
+
+iMeshObjectFactory* csCal3DMeshObjectType::NewFactory() {
+  return HandOver<iMeshObjectFactory>(new (std::nothrow) csCal3DMeshObjectFactory(
+      static_cast<iMeshObjectType*>(this), objectRegistry));
+}
+
+csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry)
+    : scfImplementation(parent), objectRegistry(registry) {
+  (void)objectRegistry;
+}
+
+iMeshObject* csCal3DMeshObjectFactory::NewInstance() {
+  return HandOver<iMeshObject>(new (std::nothrow) csCal3DMeshObject(nullptr));
+}

@@ -1,0 +1,46 @@
+// The mesh object type the engine creates from the class table, and the
+// factories it hands out.
+#pragma once
+
+#include "host/mesh.h"
+#include "host/scf_impl.h"
+
+class csCal3DMeshObjectType : public scfImplementation<csCal3DMeshObjectType, iMeshObjectType> {
+ public:
+  // Null when out of memory.
+  static csCal3DMeshObjectType* Create(iBase* parent);
+
+  iMeshObjectFactory* NewFactory() override;
+  bool Initialize(iObjectRegistry* registry);
+  iObjectRegistry* GetObjectRegistry() const { return objectRegistry; }
+
+  void* scfQueryOwn(scfInterfaceID id, scfInterfaceVersion version) {
+    return scfOffer<csCal3DMeshObjectType>(id, version, static_cast<iMeshObjectType*>(this),
+                                           static_cast<iComponent*>(&scfiComponent));
+  }
+
+ private:
+  explicit csCal3DMeshObjectType(iBase* parent);
+
+  struct Component : scfEmbedded<csCal3DMeshObjectType, iComponent> {
+    using scfEmbedded::scfEmbedded;
+    bool Initialize(iObjectRegistry* registry) override { return scfOwner->Initialize(registry); }
+  } scfiComponent;
+  iObjectRegistry* objectRegistry = nullptr;
+};
+
+class csCal3DMeshObjectFactory
+    : public scfImplementation<csCal3DMeshObjectFactory, iMeshObjectFactory> {
+ public:
+  csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry);
+
+  iMeshObject* NewInstance() override;
+  void HardTransform(const csReversibleTransform&) override {}
+  bool SupportsHardTransform() override { return false; }
+  void SetLogicalParent(iBase* logical_parent) override { logicalParent = logical_parent; }
+  iBase* GetLogicalParent() override { return logicalParent; }
+
+ private:
+  iObjectRegistry* objectRegistry;  // not read: kept for the factory's own use
+  iBase* logicalParent = nullptr;
+};

@@ -1,0 +1,165 @@
+// The frame path: visibility test, lighting and drawing of every sub-mesh.
+#include <cal3d/cal3d.h>
+
+#include <new>
+
+#include "model/meshobject.h"
+#include "plugin/module.h"
+#include "render/scratch.h"
+
+static_assert(sizeof(csTriangle) == 3 * sizeof(CalIndex),
+              "faces are fetched straight into triangles");
+static_assert(sizeof(csVector3) == 3 * sizeof(float), "vertices are fetched straight into vectors");
+static_assert(sizeof(csVector2) == 2 * sizeof(float), "texels are fetched straight into vectors");
+
+using rigweave::Diagnose;
+
+bool csCal3DMeshObject::DrawTest(iRenderView* view, iMovable* movable) {
+  iGraphics3D* g3d = view->GetGraphics3D();
+  iCamera* camera = view->GetCamera();
+  const csReversibleTransform objectToCamera = camera->GetTransform() / movable->GetFullTransform();
+
+  // Zero when the view leaves them unset.
+  int clipPortal = 0, clipPlane = 0, clipZPlane = 0;
+  view->ClipBBox(csBox2(), csBox3(), clipPortal, clipPlane, clipZPlane);
+  g3d->SetObjectToCamera(objectToCamera);
+
+  const bool mirrored = camera->IsMirrored();
+  for (int32_t k = 0; k < meshRecordCount; k++) {
+    G3DTriangleMesh& record = meshRecords[k];
+    record.clip_portal = clipPortal;
+    record.clip_plane = clipPlane;
+    record.clip_z_plane = clipZPlane;
+    record.do_mirror = mirrored;
+  }
+  return true;
+}
+
+void csCal3DMeshObject::UpdateLighting(iLight**, int, iMovable*) {
+  if (!calModel) return;
+  CalRenderer* renderer = calModel->getRenderer();
+  if (!renderer->beginRendering()) return;
+  csVector3* vertices = rigweave::GetLightingScratch();
+  int slot = 0;
+  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
+    for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
+      if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
+      const int count = renderer->getVertices(&vertices[0].x);
+      csColor* colors = vertexColors[slot++];
+      for (int i = 0; i < count; i++) colors[i] = {1.0f, 1.0f, 1.0f};
+    }
+  }
+  renderer->endRendering();
+}
+
+bool csCal3DMeshObject::ResolveMaterial(iMaterialHandle*& handle) {
+  auto* wrapper = static_cast<iMaterialWrapper*>(calModel->getRenderer()->getMapUserData(0));
+  if (wrapper == nullptr) wrapper = defaultMaterial;
+  if (wrapper == nullptr) {
+    Diagnose(": Used without material");
+    return false;
+  }
+  handle = wrapper->GetMaterialHandle();
+  wrapper->Visit();
+  if (handle == nullptr) {
+    Diagnose(": Invalid material handle");
+    return false;
+  }
+  return true;
+}
+
+bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) {
+  // Nothing loaded: nothing may reach Cal3D.
+  if (!calModel) return false;
+
+  const csTicks now = csGetTicks();
+  // Unsigned difference: right across a wrap of the tick counter.
+  calModel->update(static_cast<float>(static_cast<double>(now - lastTicks) / 1000.0));
+  lastTicks = now;
+
+  if (visibleCallback != nullptr && !visibleCallback->BeforeDrawing(this, view)) return false;
+
+  iGraphics3D* g3d = view->GetGraphics3D();
+  if (vertexBuffer == nullptr) {
+    vertexBufferManager = g3d->GetVertexBufferManager();
+    vertexBuffer = vertexBufferManager->CreateBuffer(0);
+    vertexBufferManager->AddClient(&scfiVertexBufferManagerClient);
+  }
+  g3d->SetRenderState(G3DRENDERSTATE_ZBUFFERMODE, zbufMode);
+  g3d->SetRenderState(G3DRENDERSTATE_MESHZBUFFERMODE, zbufMode);
+
+  CalRenderer* renderer = calModel->getRenderer();
+  if (!renderer->beginRendering()) return false;
+
+  rigweave::DrawScratch& scratch = rigweave::GetDrawScratch();
+  const float factor = static_cast<float>(scale * 0.02);
+  int32_t slot = 0;
+  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
+    for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
+      if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
+      // The load refused models with more sub-meshes than records; this only
+      // guards against a model changed behind our back.
+      if (slot >= meshRecordCount) break;
+      const int vertexCount = renderer->getVertices(&scratch.vertices[0].x);
+      renderer->getTextureCoordinates(0, &scratch.texels[0].x);
+      const int faceCount = renderer->getFaces(reinterpret_cast<CalIndex*>(scratch.faces));
+      rigweave::ToEngineSpace(scratch.vertices, vertexCount, factor);
+
+      G3DTriangleMesh& record = meshRecords[slot];
+      record.buffers[0] = vertexBuffer;
+      record.morph_factor = 0.0f;
+      record.num_vertices_pool = 1;
+      record.do_morph_texels = false;
+      record.do_morph_colors = false;
+      record.vertex_mode = VM_WORLDSPACE;
+      // One fog array per record, grown only when a sub-mesh needs more.
+      if (fogCapacities[slot] < vertexCount) {
+        delete[] record.vertex_fog;
+        record.vertex_fog = new (std::nothrow) G3DFogInfo[vertexCount];
+        fogCapacities[slot] = record.vertex_fog != nullptr ? vertexCount : 0;
+        if (record.vertex_fog == nullptr) continue;
+      }
+
+      iMaterialHandle* handle = nullptr;
+      if (!ResolveMaterial(handle)) continue;
+      record.mat_handle = handle;
+      record.use_vertex_color = false;
+      record.num_triangles = faceCount;
+      record.triangles = scratch.faces;
+      record.mixmode = CS_FX_KEYCOLOR;
+
+      vertexBufferManager->LockBuffer(vertexBuffer, scratch.vertices, scratch.texels,
+                                      vertexColors[slot], vertexCount, 0);
+      view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
+      g3d->DrawTriangleMesh(record);
+      // Drawn again with every triangle turned round, so both faces show.
+      for (int i = 0; i < faceCount; i++) {
+        csTriangle& face = scratch.faces[i];
+        const int32_t b = face.b;
+        face.b = face.c;
+        face.c = b;
+      }
+      view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
+      g3d->DrawTriangleMesh(record);
+      vertexBufferManager->UnlockBuffer(vertexBuffer);
+      slot++;
+    }
+  }
+  renderer->endRendering();
+  return true;
+}
+
+void csCal3DMeshObject::SetVisibleCallback(iMeshObjectDrawCallback* callback) {
+  // The new one first: setting the same callback again must not free it.
+  if (callback != nullptr) callback->IncRef();
+  if (visibleCallback != nullptr) visibleCallback->DecRef();
+  visibleCallback = callback;
+}
+
+void csCal3DMeshObject::VertexBufferManagerClient::ManagerClosing() {
+  csCal3DMeshObject* owner = scfOwner;
+  if (owner->vertexBuffer == nullptr) return;
+  owner->vertexBuffer->DecRef();
+  owner->vertexBuffer = nullptr;
+  owner->vertexBufferManager = nullptr;
+}
