@@ -30,9 +30,15 @@ TEST(Versions, CompatibleWhenSameMajorAndNotNewer) {
 }
 
 std::vector<int>* cleanupOrder = nullptr;
-void CleanupA() { cleanupOrder->push_back(1); }
-void CleanupB() { cleanupOrder->push_back(2); }
-void CleanupC() { cleanupOrder->push_back(3); }
+void CleanupA() {
+  cleanupOrder->push_back(1);
+}
+void CleanupB() {
+  cleanupOrder->push_back(2);
+}
+void CleanupC() {
+  cleanupOrder->push_back(3);
+}
 
 TEST(StaticCleanup, RunsLastRegisteredFirstAndEmptiesTheList) {
   std::vector<int> order;

@@ -1,0 +1,108 @@
+// Decoding the module's raw texture format.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "model/rawtexture.h"
+
+namespace {
+
+using rigweave::DecodeRawTexture;
+using rigweave::RawTextureError;
+using rigweave::RawTextureHeader;
+
+std::vector<uint8_t> RawFile(int32_t width, int32_t height, int32_t depth,
+                             const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> bytes;
+  for (int32_t field : {width, height, depth})
+    for (int shift = 0; shift < 32; shift += 8)
+      bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(field) >> shift));
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  return bytes;
+}
+
+struct Decoded {
+  RawTextureError error;
+  RawTextureHeader header;
+  std::unique_ptr<csRGBpixel[]> pixels;
+};
+
+Decoded Decode(const std::vector<uint8_t>& bytes) {
+  Decoded d;
+  csRGBpixel* pixels = nullptr;
+  d.error = DecodeRawTexture(bytes.data(), bytes.size(), d.header, pixels);
+  d.pixels.reset(pixels);
+  return d;
+}
+
+void ExpectPixel(const csRGBpixel& p, int r, int g, int b, int a) {
+  EXPECT_EQ(p.red, r);
+  EXPECT_EQ(p.green, g);
+  EXPECT_EQ(p.blue, b);
+  EXPECT_EQ(p.alpha, a);
+}
+
+TEST(RawTexture, RowsAreReversedAndAlphaIsOpaqueForDepthThree) {
+  Decoded d = Decode(RawFile(1, 2, 3, {10, 20, 30, 40, 50, 60}));
+  ASSERT_EQ(d.error, RawTextureError::None);
+  EXPECT_EQ(d.header.width, 1);
+  EXPECT_EQ(d.header.height, 2);
+  ExpectPixel(d.pixels[0], 40, 50, 60, 255);
+  ExpectPixel(d.pixels[1], 10, 20, 30, 255);
+
+  // Two pixels a row, three rows: rows swap, pixels within a row keep their order.
+  std::vector<uint8_t> data;
+  for (int i = 0; i < 6; i++) data.insert(data.end(), {uint8_t(i), uint8_t(10 + i), 0});
+  d = Decode(RawFile(2, 3, 3, data));
+  ASSERT_EQ(d.error, RawTextureError::None);
+  const int expectedRed[] = {4, 5, 2, 3, 0, 1};
+  for (int i = 0; i < 6; i++) ExpectPixel(d.pixels[i], expectedRed[i], 10 + expectedRed[i], 0, 255);
+}
+
+TEST(RawTexture, DepthFourCarriesAlpha) {
+  Decoded d = Decode(RawFile(2, 1, 4, {1, 2, 3, 4, 5, 6, 7, 8}));
+  ASSERT_EQ(d.error, RawTextureError::None);
+  ExpectPixel(d.pixels[0], 1, 2, 3, 4);
+  ExpectPixel(d.pixels[1], 5, 6, 7, 8);
+  // Bytes past the announced pixels are ignored.
+  d = Decode(RawFile(1, 1, 4, {9, 9, 9, 9, 1, 2, 3}));
+  EXPECT_EQ(d.error, RawTextureError::None);
+}
+
+TEST(RawTexture, BadFilesAreRefusedWithoutAnImage) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    RawTextureError error;
+  };
+  const Case cases[] = {
+      {{}, RawTextureError::ShortHeader},
+      {{1, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0}, RawTextureError::ShortHeader},
+      {RawFile(0, 4, 3, {}), RawTextureError::BadSize},
+      {RawFile(4, 0, 3, {}), RawTextureError::BadSize},
+      {RawFile(-1, 4, 3, {}), RawTextureError::BadSize},
+      {RawFile(4, -2, 3, {}), RawTextureError::BadSize},
+      // Sizes whose product would overflow 32 bits, or ask for gigabytes.
+      {RawFile(0x7FFFFFFF, 0x7FFFFFFF, 3, {}), RawTextureError::BadSize},
+      {RawFile(65536, 65536, 3, {}), RawTextureError::BadSize},
+      {RawFile(4097, 4096, 3, {}), RawTextureError::BadSize},
+      {RawFile(1, 1, 0, {0}), RawTextureError::BadDepth},
+      {RawFile(1, 1, 1, {0, 0, 0}), RawTextureError::BadDepth},
+      {RawFile(1, 1, 2, {0, 0, 0}), RawTextureError::BadDepth},
+      {RawFile(1, 1, 5, {0, 0, 0, 0, 0}), RawTextureError::BadDepth},
+      {RawFile(1, 1, -3, {0, 0, 0}), RawTextureError::BadDepth},
+      {RawFile(2, 2, 3, std::vector<uint8_t>(11)), RawTextureError::Truncated},
+      {RawFile(4096, 4096, 4, {1, 2, 3}), RawTextureError::Truncated},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(
+        std::vector<int>(c.bytes.begin(), c.bytes.begin() + std::min<size_t>(12, c.bytes.size()))));
+    Decoded d = Decode(c.bytes);
+    EXPECT_EQ(d.error, c.error);
+    EXPECT_EQ(d.pixels, nullptr);
+    EXPECT_STRNE(rigweave::RawTextureErrorText(d.error), "no error");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// A throw-away folder with a models/ folder in it, made current while the
+// object lives, and writers for the Cal3D and raw texture files a test needs.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/math.h"
+
+namespace rwtest {
+
+struct SubmeshSpec {
+  std::vector<csVector3> vertices;
+  std::vector<std::array<int, 3>> faces;
+  int materialThread = 0;
+};
+
+// A square of two triangles in the z = 0 plane, corner `origin`, side `size`.
+SubmeshSpec Quad(const csVector3& origin, float size, int materialThread = 0);
+// A strip of `quads` squares: 2 * (quads + 1) vertices and 2 * quads faces.
+SubmeshSpec Strip(int quads, int materialThread = 0);
+
+class ModelFolder {
+ public:
+  ModelFolder();
+  ~ModelFolder();
+  ModelFolder(const ModelFolder&) = delete;
+  ModelFolder& operator=(const ModelFolder&) = delete;
+
+  // Path of a file below models/.
+  std::string Path(const std::string& name) const;
+  void WriteFile(const std::string& name, const std::string& bytes) const;
+  // One bone at the origin, so that rest-pose vertices are the mesh's own.
+  bool WriteSkeleton(const std::string& name) const;
+  // Moves the bone from the origin to `end` over `duration` seconds.
+  bool WriteAnimation(const std::string& name, float duration, const csVector3& end) const;
+  bool WriteMesh(const std::string& name, const std::vector<SubmeshSpec>& submeshes) const;
+  bool WriteMaterial(const std::string& name, const std::vector<std::string>& maps) const;
+  void WriteRawTexture(const std::string& name, int32_t width, int32_t height, int32_t depth,
+                       const std::vector<uint8_t>& pixels) const;
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path root_;
+};
+
+}  // namespace rwtest
