@@ -115,6 +115,11 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
 
   for (int i = 0; i < calCoreModel->getCoreMeshCount(); i++) calModel->attachMesh(i);
   calModel->setMaterialSet(0);
+  // A new Cal3D model instance has no bone state until its first update, so
+  // its skinned vertices would all sit at the origin: put the skeleton in its
+  // rest pose, so that the box mesh measures the character as loaded. No
+  // animation time passes.
+  calModel->getSkeleton()->calculateState();
 
   CalRenderer* renderer = calModel->getRenderer();
   if (!renderer->beginRendering()) return false;

@@ -1,6 +1,25 @@
 #include "model/meshobject.h"
 
 #include <cal3d/cal3d.h>
+#include <cal3d/coretrack.h>
+
+namespace {
+
+// Cal3D 0.11 frees an animation without its tracks and keyframes; without
+// this every load would leak them.
+void ReleaseAnimationTracks(CalCoreModel& core) {
+  for (int i = 0; i < core.getCoreAnimationCount(); i++) {
+    CalCoreAnimation* animation = core.getCoreAnimation(i);
+    if (animation == nullptr) continue;
+    for (CalCoreTrack* track : animation->getListCoreTrack()) {
+      track->destroy();
+      delete track;
+    }
+    animation->getListCoreTrack().clear();
+  }
+}
+
+}  // namespace
 
 csCal3DMeshObject::csCal3DMeshObject(iBase* parent)
     : scfImplementation(parent),
@@ -36,6 +55,7 @@ void csCal3DMeshObject::Unload() {
   boxPolygons = nullptr;
 
   // The core model goes first, as the model instance was made from it.
+  if (calCoreModel) ReleaseAnimationTracks(*calCoreModel);
   calCoreModel.reset();
   calModel.reset();
 

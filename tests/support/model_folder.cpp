@@ -1,6 +1,8 @@
 #include "support/model_folder.h"
 
 #include <cal3d/cal3d.h>
+#include <cal3d/corekeyframe.h>
+#include <cal3d/coretrack.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -85,7 +87,14 @@ bool ModelFolder::WriteAnimation(const std::string& name, float duration,
     track->addCoreKeyframe(key);
   }
   animation->addCoreTrack(track);
-  return CalSaver::saveCoreAnimation(Path(name), animation.get());
+  const bool saved = CalSaver::saveCoreAnimation(Path(name), animation.get());
+  // Cal3D does not free an animation's tracks with it.
+  for (CalCoreTrack* t : animation->getListCoreTrack()) {
+    t->destroy();
+    delete t;
+  }
+  animation->getListCoreTrack().clear();
+  return saved;
 }
 
 bool ModelFolder::WriteMesh(const std::string& name,

@@ -1,0 +1,494 @@
+// Loading a character through iCal3DState: the configuration format as the
+// loader acts on it, its messages, the Cal3D state it builds, textures and
+// materials, the limits it enforces, and the box mesh.
+#include <cal3d/cal3d.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/materials.h"
+#include "support/model_folder.h"
+#include "support/stage_fixture.h"
+
+namespace {
+
+using rwtest::ModelFolder;
+using rwtest::Quad;
+using rwtest::SubmeshSpec;
+
+const std::string kId = "crystalspace.mesh.object.rigweave";
+
+std::string Line(const std::string& message) {
+  return kId + message + "\n";
+}
+
+// The engine-space position of a model-space vertex at a given factor.
+csVector3 Turned(const csVector3& v, double factor) {
+  const float f = static_cast<float>(factor);
+  const double angle = -1.57f;
+  const float s = static_cast<float>(std::sin(angle)), c = static_cast<float>(std::cos(angle));
+  const float x = v.x * f, y = v.y * f, z = v.z * f;
+  return csVector3(x, c * y - s * z, s * y + c * z);
+}
+
+void ExpectNear(const csVector3& a, const csVector3& b, float tolerance = 1e-5f) {
+  EXPECT_NEAR(a.x, b.x, tolerance);
+  EXPECT_NEAR(a.y, b.y, tolerance);
+  EXPECT_NEAR(a.z, b.z, tolerance);
+}
+
+class Loading : public rwtest::StageTest {
+ protected:
+  // A skeleton, one mesh of one quad, and the given extra lines.
+  void WriteBasicModel(const std::string& config, const std::vector<SubmeshSpec>& submeshes = {
+                                                      Quad(csVector3(0, 0, 0), 100)}) {
+    ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+    ASSERT_TRUE(folder.WriteMesh("hero.cmf", submeshes));
+    folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\n" + config);
+  }
+  csRef<iPolygonMesh> PolygonsOf(iBase* mesh) {
+    return csRef<iPolygonMesh>::Adopt(scfQueryInterface<iPolygonMesh>(mesh));
+  }
+  // The texture image behind a material wrapper stored as Cal3D map user data.
+  static iImage* ImageOf(Cal::UserData data) {
+    auto* wrapper = static_cast<iMaterialWrapper*>(data);
+    return wrapper->GetMaterialHandle()->GetTexture()->GetImage();
+  }
+
+  ModelFolder folder;
+};
+
+TEST_F(Loading, ConfigurationLinesPrintAndLoadExactlyAsWritten) {
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  for (const char* name : {"walk.caf", "wave.old.caf", "jump"})
+    ASSERT_TRUE(folder.WriteAnimation(name, 1.0f, csVector3(0, 0, 10)));
+  ASSERT_TRUE(folder.WriteMesh("body.cmf  ", {Quad(csVector3(0, 0, 0), 1)}));
+  ASSERT_TRUE(folder.WriteMaterial("skin # red", {"skin.raw"}));
+  folder.WriteRawTexture("skin.raw", 1, 1, 3, {200, 100, 50});
+  // CR LF and LF lines, blanks, comments, unknown and wrongly cased keys,
+  // and a last line without its LF.
+  folder.WriteFile("hero.cfg",
+                   "# a character\r\n\r\n   \t\r\ncolour = blue\r\nSkeleton = nothing.csf\n"
+                   "skeleton = hero.csf\nanimation = walk.caf\r\nanimation=wave.old.caf\r\n"
+                   "\tanimation\t=\tjump\nmesh = body.cmf  \nmaterial = skin # red");
+
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  bool loaded = false;
+  const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(printed, Line(": Loading skeleton hero.csf") + Line(": Loading animation walk.caf") +
+                         Line(": Loading animation wave.old.caf") +
+                         Line(": Loading animation jump") + Line(": Loading mesh body.cmf  ") +
+                         Line(": Loading material skin # red"));
+  ASSERT_EQ(mesh->GetAnimationCount(), 3);
+  EXPECT_EQ(mesh->GetAnimationName(0), "walk");
+  EXPECT_EQ(mesh->GetAnimationName(1), "wave.old");
+  EXPECT_EQ(mesh->GetAnimationName(2), "jump");
+  EXPECT_EQ(mesh->GetCalCoreModel()->getCoreAnimationCount(), 3);
+  EXPECT_EQ(mesh->GetMeshRecordCount(), 1);
+  EXPECT_EQ(mesh->GetCalCoreModel()->getCoreMaterialCount(), 1);
+}
+
+TEST_F(Loading, LinesWithoutLoadingKeysPrintNothingAndNoSkeletonFailsCleanly) {
+  folder.WriteFile("empty.cfg", "# nothing\n\n  \t\ncolour = red\nSkeleton = x.csf\n= orphan\n");
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {Quad(csVector3(0, 0, 0), 1)}));
+  folder.WriteFile("noskeleton.cfg", "mesh = hero.cmf\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  bool loaded = true;
+  EXPECT_EQ(LoadPrinting(mesh.get(), "empty.cfg", &loaded), "");
+  // Cal3D cannot make a model instance without a skeleton: the load fails
+  // instead of aborting the process.
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(LoadPrinting(mesh.get(), "noskeleton.cfg", &loaded), Line(": Loading mesh hero.cmf"));
+  EXPECT_FALSE(loaded);
+  EXPECT_FALSE(DrawOnce(mesh.get()));
+  EXPECT_FALSE(Load(mesh.get(), "missing.cfg"));
+}
+
+TEST_F(Loading, ScaleComesFromTheLastScaleLineAndDefaultsToOne) {
+  csRef<iMeshObject> mesh = NewMesh();
+  struct Case {
+    std::string lines;
+    float maxX;
+  };
+  // The quad spans 100 model units in x; the box mesh uses scale × 0.01.
+  const Case cases[] = {{"", 1.0f},
+                        {"scale=2.5\n", 2.5f},
+                        {"scale \t=\t 2.5\n", 2.5f},
+                        {"scale = 3\nscale = 0.5\n", 0.5f},
+                        {"scale = abc\n", 0.0f},
+                        {"scale = 4x\n", 4.0f}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    WriteBasicModel(c.lines);
+    ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+    EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, c.maxX);
+  }
+}
+
+TEST_F(Loading, ASyntaxErrorOrAMissingFileFailsTheLoadAndKeepsWhatWasDone) {
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(folder.WriteAnimation("walk.caf", 1, csVector3(1, 0, 0)));
+  ASSERT_TRUE(folder.WriteAnimation("wave.caf", 1, csVector3(1, 0, 0)));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {Quad(csVector3(0, 0, 0), 1)}));
+  ASSERT_TRUE(folder.WriteMaterial("skin.crf", {"gone.raw"}));
+  folder.WriteFile("syntax.cfg",
+                   "skeleton = hero.csf\nanimation = walk.caf\nanimation = wave.caf\n"
+                   "mesh hero.cmf\nmaterial = skin.crf\n");
+  folder.WriteFile("missing.cfg",
+                   "skeleton = hero.csf\nmaterial = skin.crf\nanimation = walk.caf\n"
+                   "animation = wave.caf\nmesh = missing.cmf\nmesh = hero.cmf\n");
+
+  for (const char* name : {"syntax.cfg", "missing.cfg"}) {
+    SCOPED_TRACE(name);
+    csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+    bool loaded = true;
+    const std::string printed = LoadPrinting(mesh.get(), name, &loaded);
+    EXPECT_FALSE(loaded);
+    // No texture is read and the names stay.
+    EXPECT_EQ(printed.find("Can't load texture"), std::string::npos);
+    EXPECT_EQ(printed.find("hero.cmf"), std::string::npos);
+    ASSERT_EQ(mesh->GetAnimationCount(), 2);
+    EXPECT_EQ(mesh->GetAnimationName(1), "wave");
+    EXPECT_EQ(mesh->GetMeshRecordCount(), 0);
+    EXPECT_EQ(mesh->GetBoxCorners(), nullptr);
+    // The default material is found before the configuration is read.
+    EXPECT_NE(mesh->GetDefaultMaterial(), nullptr);
+    EXPECT_EQ(mesh->GetDefaultMaterial(), stage->GetEngine()->FindMaterial(name));
+    // Nothing was created that animation calls could reach.
+    EXPECT_FALSE(mesh->SetCycle("walk", 1, 1, 1));
+  }
+}
+
+TEST_F(Loading, EveryMeshIsAttachedAndEverySubmeshGetsARecord) {
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  std::vector<SubmeshSpec> two(2, Quad(csVector3(0, 0, 0), 1)), one(1, Quad(csVector3(0, 0, 0), 1)),
+      four(4, Quad(csVector3(0, 0, 0), 1));
+  ASSERT_TRUE(folder.WriteMesh("a.cmf", two));
+  ASSERT_TRUE(folder.WriteMesh("b.cmf", one));
+  ASSERT_TRUE(folder.WriteMesh("c.cmf", four));
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = a.cmf\nmesh = b.cmf\nmesh = c.cmf\n");
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  EXPECT_EQ(mesh->GetMeshRecordCount(), 7);
+  ASSERT_NE(mesh->GetMeshRecords(), nullptr);
+  // Zeroed until the first frame fills them.
+  EXPECT_EQ(mesh->GetMeshRecords()[6].num_triangles, 0);
+  EXPECT_EQ(mesh->GetMeshRecords()[6].vertex_fog, nullptr);
+}
+
+TEST_F(Loading, ASubmeshOfMaterialThreadNIsDrawnWithTheNthMaterialLine) {
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(
+      folder.WriteMesh("hero.cmf", {Quad(csVector3(0, 0, 0), 1, 2), Quad(csVector3(0, 0, 0), 1, 0),
+                                    Quad(csVector3(0, 0, 0), 1, 1)}));
+  const char* maps[] = {"a.raw", "b.raw", "c.raw"};
+  for (int i = 0; i < 3; i++) {
+    ASSERT_TRUE(folder.WriteMaterial("m" + std::to_string(i) + ".crf", {maps[i]}));
+    folder.WriteRawTexture(
+        maps[i], 1, 1, 3,
+        {uint8_t(i == 0 ? 255 : 0), uint8_t(i == 1 ? 255 : 0), uint8_t(i == 2 ? 255 : 0)});
+  }
+  folder.WriteFile("hero.cfg",
+                   "skeleton = hero.csf\nmaterial = m0.crf\nmaterial = m1.crf\nmaterial = m2.crf\n"
+                   "mesh = hero.cmf\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+
+  std::vector<std::string> drawnWith;
+  for (const auto* call : recorder.Of(rwengine::RecordedCall::Draw)) {
+    std::string name = "?";
+    for (int i = 0; i < stage->GetEngine()->GetMaterialCount(); i++)
+      if (stage->GetEngine()->GetMaterial(i)->GetMaterialHandle() == call->material)
+        name = stage->GetEngine()->GetMaterial(i)->GetName();
+    drawnWith.push_back(name);
+  }
+  EXPECT_EQ(drawnWith,
+            (std::vector<std::string>{"c.raw", "c.raw", "a.raw", "a.raw", "b.raw", "b.raw"}));
+}
+
+TEST_F(Loading, AnEqualsFollowedByBlanksIsAnEmptyValue) {
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh =   \t\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  bool loaded = true;
+  // The empty value names the models folder itself, which Cal3D cannot load.
+  EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded),
+            Line(": Loading skeleton hero.csf") + Line(": Loading mesh "));
+  EXPECT_FALSE(loaded);
+}
+
+TEST_F(Loading, MoreThanTwentyAnimationsAreRefusedWithoutOverrun) {
+  std::string config = "skeleton = hero.csf\nmesh = hero.cmf\n";
+  for (int i = 0; i < 21; i++) {
+    const std::string name = "a" + std::to_string(i) + ".caf";
+    ASSERT_TRUE(folder.WriteAnimation(name, 1, csVector3(0, 0, 1)));
+    config += "animation = " + name + "\n";
+  }
+  WriteBasicModel("");
+  folder.WriteFile("hero.cfg", config);
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  bool loaded = true;
+  const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(
+      printed.find(Line(": Loading animation a19.caf") + Line(": Too many animations a20.caf")),
+      std::string::npos);
+  EXPECT_EQ(printed.find("Loading animation a20.caf"), std::string::npos);
+  EXPECT_EQ(mesh->GetAnimationCount(), 20);
+  EXPECT_EQ(mesh->GetAnimationName(19), "a19");
+
+  // Twenty is fine.
+  config.erase(config.rfind("animation = a20.caf"));
+  folder.WriteFile("hero.cfg", config);
+  EXPECT_TRUE(Load(mesh.get(), "hero.cfg"));
+  EXPECT_EQ(mesh->GetAnimationCount(), 20);
+}
+
+TEST_F(Loading, ModelsBeyondTheDrawingLimitsAreRefusedNamingTheLimit) {
+  csRef<iMeshObject> mesh = NewMesh();
+  bool loaded = true;
+
+  WriteBasicModel("", std::vector<SubmeshSpec>(101, Quad(csVector3(0, 0, 0), 1)));
+  EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded),
+            Line(": Loading skeleton hero.csf") + Line(": Loading mesh hero.cmf") +
+                Line(": Too many sub-meshes 101 (at most 100)"));
+  EXPECT_FALSE(loaded);
+  WriteBasicModel("", std::vector<SubmeshSpec>(100, Quad(csVector3(0, 0, 0), 1)));
+  EXPECT_TRUE(Load(mesh.get(), "hero.cfg"));
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+
+  SubmeshSpec wide;
+  for (int i = 0; i < 30001; i++) wide.vertices.emplace_back(float(i % 100), float(i / 100), 0.f);
+  wide.faces = {{0, 1, 2}};
+  WriteBasicModel("", {wide});
+  std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(printed.find(Line(": Too many vertices in a sub-mesh 30001 (at most 30000)")),
+            std::string::npos);
+  wide.vertices.pop_back();
+  WriteBasicModel("", {wide});
+  EXPECT_TRUE(Load(mesh.get(), "hero.cfg"));
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+
+  SubmeshSpec dense = Quad(csVector3(0, 0, 0), 1);
+  dense.faces.assign(50001, {0, 1, 2});
+  WriteBasicModel("", {dense});
+  printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
+  EXPECT_FALSE(loaded);
+  EXPECT_NE(printed.find(Line(": Too many faces in a sub-mesh 50001 (at most 50000)")),
+            std::string::npos);
+  dense.faces.pop_back();
+  WriteBasicModel("", {dense});
+  EXPECT_TRUE(Load(mesh.get(), "hero.cfg"));
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+}
+
+TEST_F(Loading, ASecondLoadReplacesTheCharacterWhole) {
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  for (const char* name : {"walk.caf", "wave.caf", "jump.caf"})
+    ASSERT_TRUE(folder.WriteAnimation(name, 1, csVector3(0, 0, 1)));
+  ASSERT_TRUE(
+      folder.WriteMesh("two.cmf", std::vector<SubmeshSpec>(2, Quad(csVector3(0, 0, 0), 1))));
+  ASSERT_TRUE(folder.WriteMesh("one.cmf", {Quad(csVector3(0, 0, 0), 300)}));
+  folder.WriteFile("a.cfg",
+                   "scale = 3\nskeleton = hero.csf\nanimation = walk.caf\nanimation = wave.caf\n"
+                   "mesh = two.cmf\n");
+  folder.WriteFile("b.cfg", "skeleton = hero.csf\nanimation = jump.caf\nmesh = one.cmf\n");
+
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  ASSERT_TRUE(Load(mesh.get(), "a.cfg"));
+  ASSERT_TRUE(mesh->BlendCycle("wave", 0, 1));
+  EXPECT_EQ(mesh->GetCurrentAnimation(), 1);
+  ASSERT_TRUE(Load(mesh.get(), "b.cfg"));
+  EXPECT_EQ(mesh->GetAnimationCount(), 1);
+  EXPECT_EQ(mesh->GetAnimationName(0), "jump");
+  EXPECT_EQ(mesh->GetAnimationName(1), "");
+  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
+  EXPECT_EQ(mesh->GetScale(), 1.0f);
+  EXPECT_EQ(mesh->GetMeshRecordCount(), 1);
+  EXPECT_FALSE(mesh->SetCycle("walk", 1, 1, 1));
+  EXPECT_TRUE(mesh->SetCycle("jump", 1, 1, 1));
+  EXPECT_FLOAT_EQ(mesh->GetBoxCorners()[7].x, 3.0f);
+  EXPECT_EQ(mesh->GetDefaultMaterial(), stage->GetEngine()->FindMaterial("b.cfg"));
+
+  // A failed second load leaves the object as a fresh object's failed load would.
+  EXPECT_FALSE(Load(mesh.get(), "missing.cfg"));
+  EXPECT_EQ(mesh->GetAnimationCount(), 0);
+  EXPECT_EQ(mesh->GetMeshRecordCount(), 0);
+  EXPECT_EQ(mesh->GetCalModel(), nullptr);
+  EXPECT_FALSE(mesh->SetCycle("jump", 1, 1, 1));
+}
+
+TEST_F(Loading, EveryMapGetsItsOwnMaterialOrANullWithAMessage) {
+  ASSERT_TRUE(folder.WriteMaterial("twice.crf", {"skin.raw", "skin.raw"}));
+  ASSERT_TRUE(folder.WriteMaterial("gone.crf", {"gone.raw"}));
+  ASSERT_TRUE(folder.WriteMaterial("bad.crf", {"bad.raw", "short.raw", "rgba.raw"}));
+  folder.WriteRawTexture("skin.raw", 1, 2, 3, {10, 20, 30, 40, 50, 60});
+  folder.WriteRawTexture("bad.raw", 1, 1, 2, {1, 2});
+  folder.WriteRawTexture("short.raw", 4, 4, 3, {1, 2, 3});
+  folder.WriteRawTexture("rgba.raw", 1, 1, 4, {1, 2, 3, 4});
+  WriteBasicModel("material = twice.crf\nmaterial = gone.crf\nmaterial = bad.crf\n");
+
+  const int materialsBefore = stage->GetEngine()->GetMaterialCount();
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  bool loaded = false;
+  const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
+  EXPECT_TRUE(loaded);
+  EXPECT_NE(
+      printed.find(Line(": Can't load texture gone.raw") + Line(": Can't load texture bad.raw") +
+                   Line(": Can't load texture short.raw")),
+      std::string::npos)
+      << printed;
+
+  CalCoreModel* core = mesh->GetCalCoreModel();
+  CalCoreMaterial* twice = core->getCoreMaterial(0);
+  ASSERT_NE(twice->getMapUserData(0), nullptr);
+  ASSERT_NE(twice->getMapUserData(1), nullptr);
+  EXPECT_NE(twice->getMapUserData(0), twice->getMapUserData(1));
+  EXPECT_STREQ(static_cast<iMaterialWrapper*>(twice->getMapUserData(1))->GetName(), "skin.raw");
+  EXPECT_EQ(core->getCoreMaterial(1)->getMapUserData(0), nullptr);
+  EXPECT_EQ(core->getCoreMaterial(2)->getMapUserData(0), nullptr);
+  EXPECT_EQ(core->getCoreMaterial(2)->getMapUserData(1), nullptr);
+  ASSERT_NE(core->getCoreMaterial(2)->getMapUserData(2), nullptr);
+  // The fallback plus one material per texture read: skin twice, rgba once.
+  EXPECT_EQ(stage->GetEngine()->GetMaterialCount(), materialsBefore + 4);
+
+  // Rows come out in reverse file order, alpha opaque unless the file has it.
+  auto* pixels = static_cast<const csRGBpixel*>(ImageOf(twice->getMapUserData(0))->GetImageData());
+  EXPECT_EQ((std::vector<int>{pixels[0].red, pixels[0].green, pixels[0].blue, pixels[0].alpha,
+                              pixels[1].red, pixels[1].green, pixels[1].blue, pixels[1].alpha}),
+            (std::vector<int>{40, 50, 60, 255, 10, 20, 30, 255}));
+  auto* rgba = static_cast<const csRGBpixel*>(
+      ImageOf(core->getCoreMaterial(2)->getMapUserData(2))->GetImageData());
+  EXPECT_EQ(rgba[0].alpha, 4);
+  EXPECT_EQ(mesh->GetLastTextureImage(), ImageOf(core->getCoreMaterial(2)->getMapUserData(2)));
+}
+
+TEST_F(Loading, AModelWithoutMaterialsReadsNoTexture) {
+  WriteBasicModel("");
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  bool loaded = false;
+  EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded),
+            Line(": Loading skeleton hero.csf") + Line(": Loading mesh hero.cmf"));
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(mesh->GetLastTextureImage(), nullptr);
+  EXPECT_NE(mesh->GetBoxCorners(), nullptr);
+}
+
+TEST_F(Loading, BoxMeshIsTheTurnedBoxOfTheRestPose) {
+  SubmeshSpec points;
+  points.vertices = {csVector3(1, 2, 3), csVector3(0, 0, 0), csVector3(-2, 1, 0.5f)};
+  points.faces = {{0, 1, 2}};
+  WriteBasicModel("scale = 100\n", {points, Quad(csVector3(0, 0, 0), 0.5f)});
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  csRef<iPolygonMesh> polygons = PolygonsOf(mesh.get());
+  const csVector3* corners = polygons->GetVertices();
+
+  // With scale 100 the factor is exactly 1.
+  ExpectNear(Turned(csVector3(1, 2, 3), 0.01 * 100), csVector3(1, 3.0015917f, -1.9976106f));
+  csBox3 expected;
+  for (const csVector3& v : points.vertices) expected.AddBoundingVertex(Turned(v, 1.0));
+  for (const csVector3& v : Quad(csVector3(0, 0, 0), 0.5f).vertices)
+    expected.AddBoundingVertex(Turned(v, 1.0));
+  ExpectNear(corners[0], expected.Min());
+  ExpectNear(corners[7], expected.Max());
+  ExpectNear(corners[5], csVector3(expected.Max().x, expected.Min().y, expected.Max().z));
+  for (int i = 0; i < 8; i++) ExpectNear(corners[i], expected.GetCorner(i));
+
+  // Six faces of four corners each, every one facing away from the centre.
+  const csVector3 centre = (corners[0] + corners[7]) / 2;
+  ASSERT_EQ(polygons->GetPolygonCount(), 6);
+  for (int p = 0; p < 6; p++) {
+    const csMeshedPolygon& polygon = polygons->GetPolygons()[p];
+    ASSERT_EQ(polygon.num_vertices, 4);
+    for (int j = 0; j < 4; j++) ASSERT_TRUE(polygon.vertices[j] >= 0 && polygon.vertices[j] < 8);
+    const csVector3 a = corners[polygon.vertices[0]], b = corners[polygon.vertices[1]],
+                    c = corners[polygon.vertices[2]];
+    EXPECT_GT(Dot(Cross(b - a, c - b), a - centre), 0) << "polygon " << p;
+  }
+}
+
+TEST_F(Loading, ASubmeshWithoutVerticesLeavesTheBoxEmpty) {
+  SubmeshSpec none;
+  WriteBasicModel("", {none});
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  const csVector3* corners = PolygonsOf(mesh.get())->GetVertices();
+  ExpectNear(corners[0], csVector3(1e9f, 1e9f, 1e9f), 1);
+  ExpectNear(corners[7], csVector3(-1e9f, -1e9f, -1e9f), 1);
+  ExpectNear(corners[5], csVector3(-1e9f, 1e9f, -1e9f), 1);
+}
+
+TEST_F(Loading, GeometricQueriesHaveFixedAnswers) {
+  csRef<iMeshObject> mesh = NewMesh();
+  for (bool loaded : {false, true}) {
+    if (loaded) {
+      WriteBasicModel("scale = 7\n");
+      ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+    }
+    for (int type : {0, 1, 2, 99}) {
+      csBox3 box(csVector3(5, 5, 5), csVector3(6, 6, 6));
+      mesh->GetObjectBoundingBox(box, type);
+      ExpectNear(box.Min(), csVector3(-1, -1, 0), 0);
+      ExpectNear(box.Max(), csVector3(1, 1, 0), 0);
+    }
+    csVector3 radius(9, 9, 9), centre(9, 9, 9);
+    mesh->GetRadius(radius, centre);
+    ExpectNear(radius, csVector3(1, 1, 0), 0);
+    ExpectNear(centre, csVector3(0, 0, 0), 0);
+
+    csVector3 isect(7, 7, 7);
+    float pr = 42;
+    EXPECT_FALSE(mesh->HitBeamOutline(csVector3(0, 0, -5), csVector3(0, 0, 5), isect, &pr));
+    EXPECT_FALSE(mesh->HitBeamObject(csVector3(0, 0, -5), csVector3(0, 0, 5), isect, &pr));
+    ExpectNear(isect, csVector3(7, 7, 7), 0);
+    EXPECT_EQ(pr, 42);
+  }
+}
+
+class SampleCharacter : public rwtest::StageTest {};
+
+TEST_F(SampleCharacter, LoadsWithEveryMapTexturedAndABoxAroundItsRestPose) {
+  // Tests run in the build folder, where the build generated models/.
+  ASSERT_TRUE(std::ifstream("models/hero.cfg").good()) << "models/hero.cfg is made by the build";
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  bool loaded = false;
+  const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
+  ASSERT_TRUE(loaded) << printed;
+  EXPECT_NE(printed.find(Line(": Loading skeleton hero.csf")), std::string::npos) << printed;
+  EXPECT_NE(printed.find(Line(": Loading animation walk.caf")), std::string::npos);
+  EXPECT_EQ(printed.find("Can't load texture"), std::string::npos) << printed;
+
+  CalCoreModel* core = mesh->GetCalCoreModel();
+  int maps = 0;
+  for (int i = 0; i < core->getCoreMaterialCount(); i++)
+    for (int j = 0; j < core->getCoreMaterial(i)->getMapCount(); j++, maps++)
+      EXPECT_NE(core->getCoreMaterial(i)->getMapUserData(j), nullptr) << i << "/" << j;
+  EXPECT_GE(maps, 3);
+
+  csBox3 box(mesh->GetBoxCorners()[0], mesh->GetBoxCorners()[7]);
+  CalRenderer* renderer = mesh->GetCalModel()->getRenderer();
+  ASSERT_TRUE(renderer->beginRendering());
+  std::vector<csVector3> vertices(30000);
+  int checked = 0;
+  for (int m = 0; m < renderer->getMeshCount(); m++)
+    for (int s = 0; s < renderer->getSubmeshCount(m); s++) {
+      ASSERT_TRUE(renderer->selectMeshSubmesh(m, s));
+      const int n = renderer->getVertices(&vertices[0].x);
+      for (int i = 0; i < n; i++, checked++) {
+        const csVector3 v = Turned(vertices[i], mesh->GetScale() * 0.01);
+        ASSERT_TRUE(box.In(v) || Norm(v - box.Min()) < 1e-4f || Norm(v - box.Max()) < 1e-4f)
+            << v.x << " " << v.y << " " << v.z;
+      }
+    }
+  renderer->endRendering();
+  EXPECT_GT(checked, 1000);
+}
+
+}  // namespace

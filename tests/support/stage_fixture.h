@@ -1,0 +1,71 @@
+// A whole engine around the real module, with a recording renderer and a
+// clock the test sets by hand.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/backend_recording.h"
+#include "engine/movable.h"
+#include "engine/stage.h"
+#include "host/clock.h"
+#include "host/ref.h"
+#include "ical3dstate.h"
+#include "model/meshobject.h"
+
+namespace rwtest {
+
+class StageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    csSetTickSource(&ReadClock, this);
+    stage = std::make_unique<rwengine::Stage>(&recorder);
+    ASSERT_TRUE(stage->LoadModule(RIGWEAVE_MODULE_PATH)) << stage->LastError();
+    movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
+  }
+  void TearDown() override {
+    movable.reset();
+    stage.reset();
+    csSetTickSource(nullptr, nullptr);
+  }
+
+  // A mesh object of the loaded module.
+  csRef<iMeshObject> NewMesh() { return stage->NewMeshObject(); }
+  // A mesh object of the module's code linked into the test, for looking at
+  // its state; it is driven through the same interfaces.
+  csRef<csCal3DMeshObject> NewCoreMesh() {
+    return csRef<csCal3DMeshObject>::Adopt(new csCal3DMeshObject(nullptr));
+  }
+
+  static csRef<iCal3DState> StateOf(iBase* mesh) {
+    return csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh));
+  }
+  bool Load(iBase* mesh, const char* name) {
+    return StateOf(mesh)->LoadModel(name, stage->GetLoader(), stage->GetEngine());
+  }
+  // Loads and returns what the module printed meanwhile.
+  std::string LoadPrinting(iBase* mesh, const char* name, bool* result) {
+    testing::internal::CaptureStdout();
+    *result = Load(mesh, name);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  // One frame of one object, as the engine draws it.
+  bool DrawOnce(iMeshObject* mesh, csZBufMode mode = CS_ZBUF_USE) {
+    iRenderView* view = stage->GetView();
+    mesh->DrawTest(view, movable.get());
+    return mesh->Draw(view, movable.get(), mode);
+  }
+
+  static csTicks ReadClock(void* self) { return static_cast<StageTest*>(self)->now; }
+
+  csTicks now = 1000;
+  rwengine::RecordingBackend recorder;
+  std::unique_ptr<rwengine::Stage> stage;
+  csRef<rwengine::Movable> movable;
+};
+
+}  // namespace rwtest
