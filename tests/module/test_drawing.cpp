@@ -1,0 +1,365 @@
+// The frame path, call by call: time steps, the renderer calls per sub-mesh,
+// the records, the axis turn, materials, the vertex buffer and the callback.
+#include <cal3d/cal3d.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/live_objects.h"
+#include "support/model_folder.h"
+#include "support/probes.h"
+#include "support/stage_fixture.h"
+
+namespace {
+
+using rwengine::RecordedCall;
+using rwtest::ModelFolder;
+using rwtest::Quad;
+using rwtest::SubmeshSpec;
+
+const std::string kId = "crystalspace.mesh.object.rigweave";
+
+// A loader that registers nothing, so that no default material exists.
+class EmptyLoader : public scfImplementation<EmptyLoader, iLoader> {
+ public:
+  iTextureWrapper* LoadTexture(const char*, const char*, int, iTextureManager*, bool) override {
+    return nullptr;
+  }
+};
+
+// The engine, except that materials whose name starts with "nohandle" get no
+// material handle.
+class HandlelessEngine : public scfImplementation<HandlelessEngine, iEngine> {
+ public:
+  explicit HandlelessEngine(iEngine* engine) : engine_(engine) {}
+  iMaterialWrapper* FindMaterial(const char* name, iRegion* region) override {
+    return engine_->FindMaterial(name, region);
+  }
+  iTextureList* GetTextureList() override { return engine_->GetTextureList(); }
+  iMaterialWrapper* CreateMaterial(const char* name, iTextureWrapper* texture) override {
+    const bool handleless = std::string(name).rfind("nohandle", 0) == 0;
+    return engine_->CreateMaterial(name, handleless ? nullptr : texture);
+  }
+
+ private:
+  csRef<iEngine> engine_;
+};
+
+class Drawing : public rwtest::StageTest {
+ protected:
+  // Skeleton, one mesh with the given sub-meshes, materials m<i>.crf with
+  // maps t<i>.raw (or none where the name is empty), a 100-second cycle.
+  void WriteModel(const std::vector<SubmeshSpec>& submeshes,
+                  const std::vector<std::string>& maps = {"t0.raw"},
+                  const std::string& extra = "") {
+    ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+    ASSERT_TRUE(folder.WriteAnimation("slide.caf", 100.0f, csVector3(0, 0, 100)));
+    ASSERT_TRUE(folder.WriteMesh("hero.cmf", submeshes));
+    std::string config = "skeleton = hero.csf\nanimation = slide.caf\nmesh = hero.cmf\n" + extra;
+    for (size_t i = 0; i < maps.size(); i++) {
+      const std::string material = "m" + std::to_string(i) + ".crf";
+      std::vector<std::string> mapList;
+      if (!maps[i].empty()) mapList.push_back(maps[i]);
+      ASSERT_TRUE(folder.WriteMaterial(material, mapList));
+      if (!maps[i].empty()) folder.WriteRawTexture(maps[i], 1, 1, 3, {10, 20, 30});
+      config += "material = " + material + "\n";
+    }
+    folder.WriteFile("hero.cfg", config);
+  }
+
+  std::vector<RecordedCall::Kind> Kinds() const {
+    std::vector<RecordedCall::Kind> kinds;
+    for (const RecordedCall& call : recorder.Calls()) kinds.push_back(call.kind);
+    return kinds;
+  }
+
+  // The mixer's clock, once a cycle runs.
+  static float AnimationTime(csCal3DMeshObject* mesh) {
+    return mesh->GetCalModel()->getMixer()->getAnimationTime();
+  }
+
+  ModelFolder folder;
+};
+
+TEST_F(Drawing, TimeMovesByTheUnsignedTickDifferenceSinceTheLastDraw) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1)});
+  now = 0xFFFFFF00u;  // the object is made just before the tick counter wraps
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  ASSERT_TRUE(mesh->BlendCycle("slide", 0, 1));
+  // Cal3D starts a new cycle's clock on the first update it sees.
+  mesh->GetCalModel()->update(0);
+  ASSERT_EQ(AnimationTime(mesh.get()), 0.0f);
+
+  // The first draw moves by the time since construction, loading included,
+  // across the wrap.
+  now = 0x64;
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_NEAR(AnimationTime(mesh.get()), 0.356f, 1e-5f);
+
+  // Two draws in one millisecond (two views of one frame): no time.
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_NEAR(AnimationTime(mesh.get()), 0.356f, 1e-5f);
+
+  // A vetoing callback: time moves, nothing is drawn or set.
+  auto veto = csRef<rwtest::DrawCallback>::Adopt(new rwtest::DrawCallback(nullptr, false));
+  mesh->SetVisibleCallback(veto.get());
+  now += 250;
+  recorder.Clear();
+  EXPECT_FALSE(mesh->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
+  EXPECT_TRUE(recorder.Calls().empty());
+  EXPECT_EQ(veto->calls, 1);
+  EXPECT_EQ(veto->lastMesh, static_cast<iMeshObject*>(mesh.get()));
+  EXPECT_NEAR(AnimationTime(mesh.get()), 0.606f, 1e-5f);
+
+  // The next draw moves only by the time since the vetoed one.
+  veto->answer = true;
+  now += 40;
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_NEAR(AnimationTime(mesh.get()), 0.646f, 1e-5f);
+  EXPECT_EQ(veto->calls, 2);
+}
+
+TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
+  SubmeshSpec strip = rwtest::Strip(3, 1);
+  WriteModel({Quad(csVector3(0, 0, 0), 1, 0), strip}, {"t0.raw", "t1.raw"});
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  iRenderView* view = stage->GetView();
+  recorder.Clear();
+  ASSERT_TRUE(mesh->DrawTest(view, movable.get()));
+  ASSERT_TRUE(mesh->Draw(view, movable.get(), CS_ZBUF_TEST));
+
+  using K = RecordedCall;
+  const std::vector<K::Kind> perSubmesh = {K::Lock, K::Fog, K::Draw, K::Fog, K::Draw, K::Unlock};
+  std::vector<K::Kind> expected = {K::ObjectToCamera, K::RenderState, K::RenderState};
+  for (int i = 0; i < 2; i++) expected.insert(expected.end(), perSubmesh.begin(), perSubmesh.end());
+  EXPECT_EQ(Kinds(), expected);
+
+  const auto states = recorder.Of(K::RenderState);
+  EXPECT_EQ(states[0]->op, G3DRENDERSTATE_ZBUFFERMODE);
+  EXPECT_EQ(states[1]->op, static_cast<G3D_RENDERSTATEOPTION>(7));
+  EXPECT_EQ(states[0]->value, CS_ZBUF_TEST);
+  EXPECT_EQ(states[1]->value, CS_ZBUF_TEST);
+
+  const auto draws = recorder.Of(K::Draw);
+  const auto locks = recorder.Of(K::Lock);
+  ASSERT_EQ(draws.size(), 4u);
+  for (int d = 0; d < 4; d++) {
+    SCOPED_TRACE(d);
+    const int slot = d / 2;
+    const G3DTriangleMesh& record = draws[d]->record;
+    EXPECT_EQ(record.num_vertices_pool, 1);
+    EXPECT_EQ(record.num_triangles, slot == 0 ? 2 : 6);
+    EXPECT_EQ(record.mixmode, 0x04000000u);
+    EXPECT_EQ(record.vertex_mode, VM_WORLDSPACE);
+    EXPECT_FALSE(record.use_vertex_color);
+    EXPECT_FALSE(record.do_morph_texels);
+    EXPECT_FALSE(record.do_morph_colors);
+    EXPECT_FALSE(record.do_mirror);
+    EXPECT_EQ(record.morph_factor, 0.0f);
+    EXPECT_EQ(record.buffers[0], mesh->GetVertexBuffer());
+    EXPECT_EQ(record.clip_portal, 0);
+    EXPECT_EQ(record.vertex_fog, mesh->GetMeshRecords()[slot].vertex_fog);
+    EXPECT_EQ(draws[d]->count, slot == 0 ? 4 : 8);
+    EXPECT_EQ(locks[slot]->count, draws[d]->count);
+    EXPECT_EQ(locks[slot]->lock_colors, mesh->GetVertexColors(slot));
+    EXPECT_EQ(locks[slot]->buf_number, 0);
+  }
+  // The second draw of a sub-mesh has every triangle turned round.
+  for (int slot = 0; slot < 2; slot++) {
+    const auto& first = draws[2 * slot]->triangles;
+    const auto& second = draws[2 * slot + 1]->triangles;
+    ASSERT_EQ(first.size(), second.size());
+    for (size_t i = 0; i < first.size(); i++) {
+      EXPECT_EQ(second[i].a, first[i].a);
+      EXPECT_EQ(second[i].b, first[i].c);
+      EXPECT_EQ(second[i].c, first[i].b);
+    }
+  }
+  EXPECT_EQ(draws[2]->triangles[0].a, strip.faces[0][0]);
+  EXPECT_EQ(draws[2]->triangles[0].b, strip.faces[0][1]);
+  EXPECT_EQ(draws[2]->triangles[0].c, strip.faces[0][2]);
+}
+
+TEST_F(Drawing, VerticesAreScaledAndTurnedIntoEngineSpace) {
+  SubmeshSpec points;
+  points.vertices = {csVector3(0, 0, 1), csVector3(0, 1, 0), csVector3(2, 0, 0)};
+  points.faces = {{0, 1, 2}};
+  WriteModel({points}, {"t0.raw"}, "scale = 50\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  const auto draws = recorder.Of(RecordedCall::Draw);
+  ASSERT_FALSE(draws.empty());
+  const std::vector<csVector3>& v = draws[0]->vertices;
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_NEAR(v[0].x, 0, 1e-7);
+  EXPECT_NEAR(v[0].y, 0.9999997, 1e-6);
+  EXPECT_NEAR(v[0].z, 0.00079627, 1e-7);
+  EXPECT_NEAR(v[1].x, 0, 1e-7);
+  EXPECT_NEAR(v[1].y, 0.00079627, 1e-7);
+  EXPECT_NEAR(v[1].z, -0.9999997, 1e-6);
+  EXPECT_NEAR(v[2].x, 2, 1e-6);
+  EXPECT_NEAR(v[2].y, 0, 1e-7);
+  EXPECT_NEAR(v[2].z, 0, 1e-7);
+}
+
+TEST_F(Drawing, DrawTestSetsTheObjectToCameraTransformAndTheViewFields) {
+  csRef<iMeshObject> mesh = NewMesh();
+  movable->SetPosition(csVector3(1, 2, 3));
+  csOrthoTransform camera(csYRotMatrix3(0.3f), csVector3(0, 0, -5));
+  stage->GetCamera()->SetTransform(camera);
+  // Nothing loaded: only the transform is set.
+  recorder.Clear();
+  EXPECT_TRUE(mesh->DrawTest(stage->GetView(), movable.get()));
+  ASSERT_EQ(Kinds(), std::vector<RecordedCall::Kind>{RecordedCall::ObjectToCamera});
+  const csReversibleTransform& o2c = recorder.Calls()[0].transform;
+  const csVector3 objectPoint(0.5f, -1, 2);
+  const csVector3 world = movable->GetFullTransform().This2Other(objectPoint);
+  const csVector3 expected = camera.Other2This(world);
+  const csVector3 got = o2c.Other2This(objectPoint);
+  EXPECT_NEAR(got.x, expected.x, 1e-5);
+  EXPECT_NEAR(got.y, expected.y, 1e-5);
+  EXPECT_NEAR(got.z, expected.z, 1e-5);
+
+  // Loaded: every record takes the mirror flag.
+  WriteModel({Quad(csVector3(0, 0, 0), 1), Quad(csVector3(0, 0, 0), 1)});
+  csRef<csCal3DMeshObject> core = NewCoreMesh();
+  ASSERT_TRUE(Load(core.get(), "hero.cfg"));
+  stage->GetCamera()->SetMirrored(true);
+  EXPECT_TRUE(core->DrawTest(stage->GetView(), movable.get()));
+  for (int k = 0; k < 2; k++) EXPECT_TRUE(core->GetMeshRecords()[k].do_mirror);
+  ASSERT_TRUE(core->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
+  EXPECT_TRUE(recorder.Of(RecordedCall::Draw).back()->record.do_mirror);
+}
+
+TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
+  // Sub-mesh 0 uses a material without maps, sub-mesh 1 one with a texture.
+  WriteModel({Quad(csVector3(0, 0, 0), 1, 0), Quad(csVector3(5, 0, 0), 2, 1)}, {"", "t1.raw"});
+  auto loader = csRef<EmptyLoader>::Adopt(new EmptyLoader);
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  ASSERT_TRUE(StateOf(mesh.get())->LoadModel("hero.cfg", loader.get(), stage->GetEngine()));
+  ASSERT_EQ(mesh->GetDefaultMaterial(), nullptr);
+
+  recorder.Clear();
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            kId + ": Used without material\n" + kId + ": Used without material\n");
+  const auto draws = recorder.Of(RecordedCall::Draw);
+  const auto locks = recorder.Of(RecordedCall::Lock);
+  ASSERT_EQ(draws.size(), 4u);
+  // The drawn sub-mesh uses record and colours of slot 0.
+  EXPECT_EQ(locks[0]->lock_colors, mesh->GetVertexColors(0));
+  EXPECT_EQ(draws[0]->vertices[0].x, 5 * 0.02f);
+  EXPECT_EQ(mesh->GetMeshRecords()[0].num_triangles, 2);
+  EXPECT_EQ(mesh->GetMeshRecords()[1].num_triangles, 0);
+
+  // With the default material, the map-less sub-mesh shows it.
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  iMaterialWrapper* fallback = stage->GetEngine()->FindMaterial("hero.cfg");
+  ASSERT_NE(fallback, nullptr);
+  recorder.Clear();
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  ASSERT_EQ(recorder.CountOf(RecordedCall::Draw), 4u);
+  EXPECT_EQ(recorder.Of(RecordedCall::Draw)[0]->material, fallback->GetMaterialHandle());
+}
+
+TEST_F(Drawing, AMaterialWithoutHandleIsReportedAndSkipped) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1, 0), Quad(csVector3(0, 0, 0), 1, 1)},
+             {"nohandle.raw", "nohandle2.raw"});
+  auto engine = csRef<HandlelessEngine>::Adopt(new HandlelessEngine(stage->GetEngine()));
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(StateOf(mesh.get())->LoadModel("hero.cfg", stage->GetLoader(), engine.get()));
+  recorder.Clear();
+  testing::internal::CaptureStdout();
+  // Nothing can be drawn, and that is not a failure of the draw.
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            kId + ": Invalid material handle\n" + kId + ": Invalid material handle\n");
+  EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 0u);
+  EXPECT_EQ(recorder.CountOf(RecordedCall::Lock), 0u);
+}
+
+TEST_F(Drawing, OneVertexBufferTakenBackWhenTheManagerClosesAndMadeAgain) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1)});
+  rwengine::VertexBufferManager* manager = stage->GetGraphics()->GetManager();
+  const int buffersBefore = rwengine::LiveObjects::Count("VertexBuffer");
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  EXPECT_EQ(mesh->GetVertexBuffer(), nullptr);
+
+  // Closing before any draw changes nothing.
+  manager->Close();
+  manager->Reopen();
+  EXPECT_EQ(mesh->GetVertexBuffer(), nullptr);
+
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_NE(mesh->GetVertexBuffer(), nullptr);
+  EXPECT_EQ(manager->ClientCount(), 1);
+  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore + 1);
+
+  manager->Close();
+  EXPECT_EQ(mesh->GetVertexBuffer(), nullptr);
+  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore);
+  manager->Reopen();
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_NE(mesh->GetVertexBuffer(), nullptr);
+  EXPECT_EQ(manager->ClientCount(), 1);
+
+  // Destruction releases the buffer and leaves the manager nobody to notify.
+  mesh.reset();
+  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore);
+  EXPECT_EQ(manager->ClientCount(), 0);
+  manager->Close();
+  manager->Reopen();
+}
+
+TEST_F(Drawing, TheCallbackIsHeldOnceAndReleasedOnce) {
+  std::vector<std::string> log;
+  auto callback = csRef<rwtest::DrawCallback>::Adopt(new rwtest::DrawCallback(&log));
+  csRef<iMeshObject> mesh = NewMesh();
+  mesh->SetVisibleCallback(callback.get());
+  EXPECT_EQ(callback->GetRefCount(), 2);
+  EXPECT_EQ(mesh->GetVisibleCallback(), callback.get());
+  EXPECT_EQ(callback->GetRefCount(), 2);
+  // The same callback again stays alive: the new reference comes first.
+  mesh->SetVisibleCallback(callback.get());
+  EXPECT_EQ(callback->GetRefCount(), 2);
+  mesh->SetVisibleCallback(nullptr);
+  EXPECT_EQ(callback->GetRefCount(), 1);
+  EXPECT_EQ(mesh->GetVisibleCallback(), nullptr);
+
+  mesh->SetVisibleCallback(callback.get());
+  log.clear();
+  mesh.reset();
+  EXPECT_EQ(log, std::vector<std::string>{"callback.DecRef"});
+  EXPECT_EQ(callback->GetRefCount(), 1);
+}
+
+TEST_F(Drawing, LightingPaintsExactlyTheVerticesOfEachSelectedSlot) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1), rwtest::Strip(5)});
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  mesh->UpdateLighting(nullptr, 0, movable.get());  // nothing loaded: nothing to do
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  mesh->UpdateLighting(nullptr, 0, movable.get());
+  const int counts[] = {4, 12};
+  for (int slot = 0; slot < 2; slot++) {
+    const csColor* colors = mesh->GetVertexColors(slot);
+    for (int i = 0; i < counts[slot]; i++) {
+      EXPECT_EQ(colors[i].red, 1.0f);
+      EXPECT_EQ(colors[i].green, 1.0f);
+      EXPECT_EQ(colors[i].blue, 1.0f);
+    }
+    EXPECT_NE(colors[counts[slot]].red, 1.0f) << "slot " << slot << " painted too far";
+  }
+  EXPECT_NE(mesh->GetVertexColors(2)[0].red, 1.0f);
+}
+
+}  // namespace
