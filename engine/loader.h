@@ -1,0 +1,37 @@
+// The engine's loader, as far as mesh objects use it: textures from the
+// engine's virtual file system.
+#pragma once
+
+#include "engine/engine.h"
+#include "engine/live_objects.h"
+#include "host/engine.h"
+#include "host/ref.h"
+#include "host/scf_impl.h"
+
+namespace rwengine {
+
+class Loader : public scfImplementation<Loader, iLoader>, private LiveCounted<Loader> {
+ public:
+  static constexpr const char kLiveName[] = "Loader";
+  // The only file of the virtual file system: generated, not read.
+  static constexpr const char kStoneTexture[] = "/lib/std/stone4.gif";
+  static constexpr int kStoneSize = 64;
+
+  // Holds a reference on the engine it loads into.
+  explicit Loader(Engine* engine);
+
+  // Adds a texture named `name` (the path when null) to the engine's texture
+  // list and a material of that name showing it; the texture comes back
+  // without a reference. Null for any path the file system does not have.
+  // Flags, texture manager and region registration change nothing here.
+  iTextureWrapper* LoadTexture(const char* name, const char* fname, int flags, iTextureManager* tm,
+                               bool reg) override;
+
+  // A new stone image, kStoneSize pixels square, with one reference for the caller.
+  static iImage* MakeStoneImage();
+
+ private:
+  csRef<Engine> engine_;
+};
+
+}  // namespace rwengine

@@ -1,0 +1,50 @@
+#include "engine/render_view.h"
+
+#include <cmath>
+
+#include "engine/backend.h"
+
+namespace rwengine {
+
+RenderView::RenderView(Graphics3D* graphics, iCamera* camera)
+    : graphics_(graphics), camera_(camera) {}
+
+void RenderView::SetFog(const csColor& color, float density) {
+  fogColor_ = color;
+  fogDensity_ = density;
+  fogOn_ = density >= 0.0f;
+}
+
+void RenderView::CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) {
+  fogCalls++;
+  iVertexBuffer* buffer = mesh.buffers[0];
+  const int count = buffer != nullptr ? buffer->GetVertexCount() : 0;
+  const csVector3* vertices = buffer != nullptr ? buffer->GetVertices(0) : nullptr;
+  // Without somewhere to write, the mesh cannot be fogged at all.
+  mesh.do_fog = fogOn_ && mesh.vertex_fog != nullptr;
+  if (mesh.vertex_fog != nullptr) {
+    for (int i = 0; i < count; i++) {
+      G3DFogInfo& fog = mesh.vertex_fog[i];
+      fog.r = fogColor_.red;
+      fog.g = fogColor_.green;
+      fog.b = fogColor_.blue;
+      fog.intensity = 0.0f;
+      if (!fogOn_ || vertices == nullptr) continue;
+      const float depth = tr_o2c.Other2This(vertices[i]).z;
+      if (depth > 0.0f) fog.intensity = 1.0f - std::exp(-fogDensity_ * depth);
+    }
+  }
+  if (RenderBackend* backend = graphics_ ? graphics_->GetBackend() : nullptr)
+    backend->OnFog(&mesh, count);
+}
+
+bool RenderView::ClipBBox(const csBox2&, const csBox3&, int& clip_portal, int& clip_plane,
+                          int& clip_z_plane) {
+  clipBBoxCalls++;
+  clip_portal = 0;
+  clip_plane = 0;
+  clip_z_plane = 0;
+  return true;
+}
+
+}  // namespace rwengine

@@ -1,0 +1,50 @@
+// A view of the scene as a mesh object is drawn into it: the renderer, the
+// camera, and the fog and clipping the view decides on.
+#pragma once
+
+#include "engine/camera.h"
+#include "engine/graphics3d.h"
+#include "engine/live_objects.h"
+#include "host/ref.h"
+#include "host/scf_impl.h"
+#include "host/view.h"
+
+namespace rwengine {
+
+class RenderView : public scfImplementation<RenderView, iRenderView>,
+                   private LiveCounted<RenderView> {
+ public:
+  static constexpr const char kLiveName[] = "RenderView";
+
+  // Holds a reference on both.
+  RenderView(Graphics3D* graphics, iCamera* camera);
+
+  iGraphics3D* GetGraphics3D() override { return graphics_.get(); }
+  iCamera* GetCamera() override { return camera_.get(); }
+  // Writes do_fog and one fog value for each vertex locked in buffers[0];
+  // without fog that is zero intensity in the fog colour. With fog the
+  // intensity is 1 - exp(-density * depth), depth being the vertex's camera
+  // space z (nothing behind the eye).
+  void CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) override;
+  // One sector and no portals: nothing ever needs clipping.
+  bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clip_portal, int& clip_plane,
+                int& clip_z_plane) override;
+
+  // Negative densities are taken as no fog.
+  void SetFog(const csColor& color, float density);
+  void ClearFog() { fogOn_ = false; }
+  bool HasFog() const { return fogOn_; }
+
+  Graphics3D* GetRenderer() const { return graphics_.get(); }
+  int clipBBoxCalls = 0;
+  int fogCalls = 0;
+
+ private:
+  csRef<Graphics3D> graphics_;
+  csRef<iCamera> camera_;
+  bool fogOn_ = false;
+  csColor fogColor_{0, 0, 0};
+  float fogDensity_ = 0;
+};
+
+}  // namespace rwengine

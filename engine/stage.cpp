@@ -1,0 +1,114 @@
+#include "engine/stage.h"
+
+#include <new>
+
+namespace rwengine {
+namespace {
+
+// Each binary caches interface ids for good, so a component system started
+// after an earlier one must give every interface the id it had before. Asking
+// for them in one fixed order first makes sure of that.
+void SeedInterfaceIds(iSCF* scf) {
+  static const char* const kKnown[] = {"iSCF",
+                                       "iTextureHandle",
+                                       "iMaterialHandle",
+                                       "iVertexBuffer",
+                                       "iVertexBufferManagerClient",
+                                       "iVertexBufferManager",
+                                       "iGraphics3D",
+                                       "iCamera",
+                                       "iMovable",
+                                       "iRenderView",
+                                       "iObjectRegistry",
+                                       "iComponent",
+                                       "iMeshObjectDrawCallback",
+                                       "iMeshObject",
+                                       "iMeshObjectFactory",
+                                       "iMeshObjectType",
+                                       "iPolygonMesh",
+                                       "iSprite3DState",
+                                       "iImage",
+                                       "iTextureWrapper",
+                                       "iMaterialWrapper",
+                                       "iTextureList",
+                                       "iEngine",
+                                       "iLoader",
+                                       "iCal3DState"};
+  for (const char* name : kKnown) scf->GetInterfaceID(name);
+}
+
+}  // namespace
+
+Stage::Stage(RenderBackend* backend, int width, int height)
+    : scf_(csRef<ComponentSystem>::Adopt(ComponentSystem::Start())),
+      registry_(csRef<ObjectRegistry>::Adopt(new ObjectRegistry)),
+      engine_(csRef<Engine>::Adopt(new Engine)),
+      loader_(csRef<Loader>::Adopt(new Loader(engine_.get()))),
+      graphics_(csRef<Graphics3D>::Adopt(new Graphics3D(width, height))),
+      camera_(csRef<Camera>::Adopt(new Camera)),
+      view_(csRef<RenderView>::Adopt(new RenderView(graphics_.get(), camera_.get()))) {
+  SeedInterfaceIds(scf_.get());
+  graphics_->SetBackend(backend);
+  graphics_->SetPerspectiveAspect(camera_->FocalLength(width));
+  registry_->Register(static_cast<iSCF*>(scf_.get()), "iSCF");
+  registry_->Register(static_cast<iEngine*>(engine_.get()), "iEngine");
+  registry_->Register(static_cast<iLoader*>(loader_.get()), "iLoader");
+  registry_->Register(static_cast<iGraphics3D*>(graphics_.get()), "iGraphics3D");
+}
+
+Stage::~Stage() {
+  // Module objects first, while their code is still loaded; then whatever
+  // the registry holds (module objects may be among it).
+  kinds_.clear();
+  registry_->Clear();
+  // The renderer tells any mesh object still alive that its buffers are gone.
+  view_.reset();
+  camera_.reset();
+  graphics_.reset();
+  // Before the unload: the texture list holds images the module made, whose
+  // code is the module's.
+  loader_.reset();
+  engine_.reset();
+  registry_.reset();
+  scf_->UnloadUnusedModules();
+  scf_.reset();
+}
+
+bool Stage::LoadModule(const std::string& path) {
+  return scf_->RegisterModule(path.c_str());
+}
+
+csRef<iMeshObjectType> Stage::CreateType(const char* classId) {
+  csRef<iBase> instance = csRef<iBase>::Adopt(scf_->CreateInstance(classId));
+  if (!instance) return nullptr;
+  auto type = csRef<iMeshObjectType>::Adopt(scfQueryInterface<iMeshObjectType>(instance.get()));
+  auto component = csRef<iComponent>::Adopt(scfQueryInterface<iComponent>(instance.get()));
+  if (!type || !component || !component->Initialize(registry_.get())) return nullptr;
+  return type;
+}
+
+csRef<iMeshObject> Stage::NewMeshObject(const char* classId) {
+  if (classId == nullptr) return nullptr;
+  auto it = kinds_.find(classId);
+  if (it == kinds_.end()) {
+    Kind kind;
+    kind.type = CreateType(classId);
+    if (!kind.type) return nullptr;
+    kind.factory = csRef<iMeshObjectFactory>::Adopt(kind.type->NewFactory());
+    if (!kind.factory) return nullptr;
+    it = kinds_.emplace(classId, std::move(kind)).first;
+  }
+  return csRef<iMeshObject>::Adopt(it->second.factory->NewInstance());
+}
+
+void Stage::DrawFrame(const std::vector<std::pair<iMeshObject*, iMovable*>>& objects) {
+  graphics_->SetPerspectiveAspect(camera_->FocalLength(graphics_->GetWidth()));
+  if (!graphics_->BeginDraw()) return;
+  for (const auto& [mesh, movable] : objects) {
+    if (mesh == nullptr || movable == nullptr) continue;
+    if (mesh->DrawTest(view_.get(), movable)) mesh->Draw(view_.get(), movable, CS_ZBUF_USE);
+  }
+  graphics_->FinishDraw();
+}
+
+}  // namespace rwengine
