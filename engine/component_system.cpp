@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <map>
+#include <string>
+
 namespace rwengine {
 namespace {
 
@@ -85,7 +88,8 @@ void ComponentSystem::UnloadUnusedModules() {
 
 scfInterfaceID ComponentSystem::GetInterfaceID(const char* name) {
   if (name == nullptr) return -1;
-  auto [it, added] = ids_.emplace(name, static_cast<scfInterfaceID>(ids_.size() + 1));
+  static std::map<std::string, scfInterfaceID> ids;
+  auto [it, added] = ids.emplace(name, static_cast<scfInterfaceID>(ids.size() + 1));
   (void)added;
   return it->second;
 }

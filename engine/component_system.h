@@ -26,6 +26,9 @@ class ComponentSystem : public scfImplementation<ComponentSystem, iSCF> {
   const char* GetClassDescription(const char* classId) override;
   // Unloads every module: calls its exit function, then closes it.
   void UnloadUnusedModules() override;
+  // Ids are the same in every component system of the process: each binary
+  // caches the ids it looks up for good, so a component system started after
+  // an earlier one must hand out the same ones.
   scfInterfaceID GetInterfaceID(const char* name) override;
 
   // Why the last RegisterModule failed.
@@ -44,7 +47,6 @@ class ComponentSystem : public scfImplementation<ComponentSystem, iSCF> {
     size_t module;
   };
 
-  std::map<std::string, scfInterfaceID> ids_;
   std::vector<Module> modules_;
   std::map<std::string, ClassEntry> classes_;
   std::string lastError_;

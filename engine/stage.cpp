@@ -3,41 +3,6 @@
 #include <new>
 
 namespace rwengine {
-namespace {
-
-// Each binary caches interface ids for good, so a component system started
-// after an earlier one must give every interface the id it had before. Asking
-// for them in one fixed order first makes sure of that.
-void SeedInterfaceIds(iSCF* scf) {
-  static const char* const kKnown[] = {"iSCF",
-                                       "iTextureHandle",
-                                       "iMaterialHandle",
-                                       "iVertexBuffer",
-                                       "iVertexBufferManagerClient",
-                                       "iVertexBufferManager",
-                                       "iGraphics3D",
-                                       "iCamera",
-                                       "iMovable",
-                                       "iRenderView",
-                                       "iObjectRegistry",
-                                       "iComponent",
-                                       "iMeshObjectDrawCallback",
-                                       "iMeshObject",
-                                       "iMeshObjectFactory",
-                                       "iMeshObjectType",
-                                       "iPolygonMesh",
-                                       "iSprite3DState",
-                                       "iImage",
-                                       "iTextureWrapper",
-                                       "iMaterialWrapper",
-                                       "iTextureList",
-                                       "iEngine",
-                                       "iLoader",
-                                       "iCal3DState"};
-  for (const char* name : kKnown) scf->GetInterfaceID(name);
-}
-
-}  // namespace
 
 Stage::Stage(RenderBackend* backend, int width, int height)
     : scf_(csRef<ComponentSystem>::Adopt(ComponentSystem::Start())),
@@ -47,7 +12,6 @@ Stage::Stage(RenderBackend* backend, int width, int height)
       graphics_(csRef<Graphics3D>::Adopt(new Graphics3D(width, height))),
       camera_(csRef<Camera>::Adopt(new Camera)),
       view_(csRef<RenderView>::Adopt(new RenderView(graphics_.get(), camera_.get()))) {
-  SeedInterfaceIds(scf_.get());
   graphics_->SetBackend(backend);
   graphics_->SetPerspectiveAspect(camera_->FocalLength(width));
   registry_->Register(static_cast<iSCF*>(scf_.get()), "iSCF");
