@@ -6,7 +6,8 @@ PACKAGES=(
   build-essential cmake pkg-config clang-format
   libcal3d12-dev                       # the character library
   libgtest-dev googletest              # tests
-  libpng-dev                           # viewer images and texture converter
+  libpng-dev                           # viewer images
+  libstb-dev                           # pictures read by the texture converter
   libosmesa6-dev libgl-dev libsdl2-dev # headless and windowed rendering
   xvfb xauth                           # window tests without a display
   clang libclang-rt-14-dev             # fuzzers and sanitizers
