@@ -1,0 +1,211 @@
+// The pictures rigweave-view makes of the sample character, looked at pixel
+// by pixel, and how it fails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "viewer_support.h"
+
+namespace {
+
+using rwtest::Rgb;
+using rwview::Picture;
+
+// The sample textures' dominant colours, as the character generator paints
+// them (tools/textures.cpp).
+const Rgb kShirtBlue{40, 85, 190};
+const Rgb kTrouserGreen{50, 118, 62};
+const Rgb kSkinTone{224, 172, 138};
+const Rgb kBootOxblood{115, 45, 35};
+const Rgb kHairGold{212, 170, 64};
+
+class ViewImages : public ::testing::Test {
+ protected:
+  // Renders `frames` frames with the given options into a folder of its own
+  // and loads them; fails the test when the viewer does.
+  std::vector<Picture> Render(const std::string& options, int frames,
+                              rwtest::RunResult* result = nullptr) {
+    const std::string out = dir / ("run" + std::to_string(runs++));
+    const rwtest::RunResult run =
+        rwtest::RunView(options + " --frames " + std::to_string(frames) + " --out " + out);
+    if (result != nullptr) *result = run;
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<Picture> pictures;
+    if (run.status != 0) return pictures;
+    for (int i = 0; i < frames; i++) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/frame_%04d.png", i);
+      pictures.push_back(rwtest::LoadPicture(out + name));
+    }
+    lastSheet = out + "/sheet.png";
+    return pictures;
+  }
+
+  static Rgb Background(const Picture& picture) { return rwtest::PixelAt(picture, 0, 0); }
+  static double Coverage(const Picture& picture) {
+    return rwtest::ShareAwayFrom(picture, Background(picture), 12);
+  }
+
+  rwtest::TempDir dir;
+  std::string lastSheet;
+  int runs = 0;
+};
+
+TEST_F(ViewImages, CharacterCoversAPlausibleShareOfEveryFrame) {
+  for (const Picture& frame : Render("", 6)) {
+    EXPECT_EQ(frame.width, 320);
+    EXPECT_EQ(frame.height, 240);
+    EXPECT_GT(Coverage(frame), 0.03);
+    EXPECT_LT(Coverage(frame), 0.60);
+  }
+}
+
+TEST_F(ViewImages, TextureColoursShowOnTheCharacter) {
+  const std::vector<Picture> frames = Render("--size 400x400", 1);
+  ASSERT_EQ(frames.size(), 1u);
+  const Picture& frame = frames[0];
+  struct Material {
+    const char* name;
+    Rgb colour;
+    double share;  // of the whole frame, at least
+  };
+  for (const Material& m : {Material{"shirt", kShirtBlue, 0.01},
+                            {"trousers", kTrouserGreen, 0.01},
+                            {"skin", kSkinTone, 0.003},
+                            {"boots", kBootOxblood, 0.001},
+                            {"hair", kHairGold, 0.001}}) {
+    SCOPED_TRACE(m.name);
+    EXPECT_GT(rwtest::ShareNear(frame, m.colour, 24), m.share);
+  }
+}
+
+TEST_F(ViewImages, WalkingFramesDifferFromOneToTheNext) {
+  const std::vector<Picture> frames = Render("--cycle walk", 6);
+  for (size_t i = 1; i < frames.size(); i++)
+    EXPECT_GT(rwtest::ShareDiffering(frames[i - 1], frames[i], 24), 0.003) << "frame " << i;
+}
+
+TEST_F(ViewImages, SameCommandGivesTheSameFrames) {
+  const std::vector<Picture> first = Render("--crowd 3", 4);
+  const std::vector<Picture> second = Render("--crowd 3", 4);
+  ASSERT_EQ(first.size(), second.size());
+  for (size_t i = 0; i < first.size(); i++) EXPECT_EQ(first[i].rgb, second[i].rgb) << "frame " << i;
+}
+
+TEST_F(ViewImages, MirroredCameraMirrorsThePicture) {
+  const std::vector<Picture> plain = Render("", 4);
+  const std::vector<Picture> mirrored = Render("--mirror", 4);
+  ASSERT_EQ(plain.size(), mirrored.size());
+  for (size_t i = 0; i < plain.size(); i++) {
+    SCOPED_TRACE(i);
+    const double unlike = rwtest::ShareDiffering(mirrored[i], plain[i], 24);
+    const double flippedUnlike =
+        rwtest::ShareDiffering(mirrored[i], rwtest::FlippedLeftRight(plain[i]), 24);
+    EXPECT_LT(flippedUnlike, 0.01);
+    EXPECT_GT(unlike, 5 * flippedUnlike + 0.01) << "the picture is not symmetric to begin with";
+  }
+}
+
+TEST_F(ViewImages, EmptySceneIsBackgroundOnly) {
+  rwtest::RunResult run;
+  const std::vector<Picture> frames = Render("--empty", 2, &run);
+  EXPECT_NE(run.out.find("characters: 0"), std::string::npos) << run.out;
+  for (const Picture& frame : frames) {
+    const Rgb background = Background(frame);
+    EXPECT_EQ(rwtest::ShareAwayFrom(frame, background, 0), 0.0);
+    // Light grey-blue.
+    EXPECT_GT(background.r, 150);
+    EXPECT_GE(background.b, background.r);
+  }
+}
+
+TEST_F(ViewImages, ContactSheetHoldsEveryFrameAtHalfSize) {
+  const std::vector<Picture> frames = Render("", 6);
+  ASSERT_EQ(frames.size(), 6u);
+  const Picture sheet = rwtest::LoadPicture(lastSheet);
+  // Three columns and two rows of 160x120, with 2-pixel gaps.
+  ASSERT_EQ(sheet.width, 3 * 160 + 4 * 2);
+  ASSERT_EQ(sheet.height, 2 * 120 + 3 * 2);
+  for (int i = 0; i < 6; i++) {
+    SCOPED_TRACE(i);
+    Picture thumb, shrunk;
+    thumb.width = shrunk.width = 160;
+    thumb.height = shrunk.height = 120;
+    for (int y = 0; y < 120; y++) {
+      for (int x = 0; x < 160; x++) {
+        const uint8_t* p = sheet.At(2 + (i % 3) * 162 + x, 2 + (i / 3) * 122 + y);
+        thumb.rgb.insert(thumb.rgb.end(), p, p + 3);
+        const uint8_t* f = frames[static_cast<size_t>(i)].At(2 * x, 2 * y);
+        shrunk.rgb.insert(shrunk.rgb.end(), f, f + 3);
+      }
+    }
+    // Averaging 2x2 blocks moves edges by a pixel's share at most.
+    EXPECT_LT(rwtest::ShareDiffering(thumb, shrunk, 48), 0.03);
+  }
+}
+
+TEST_F(ViewImages, CrowdReportsEveryCharacterAndItsTimes) {
+  rwtest::RunResult one, crowd;
+  Render("", 2, &one);
+  const std::vector<Picture> frames = Render("--crowd 4", 2, &crowd);
+  EXPECT_NE(crowd.out.find("characters: 4\n"), std::string::npos) << crowd.out;
+  std::smatch single, many;
+  const std::regex triangles("triangles per frame: (\\d+)");
+  ASSERT_TRUE(std::regex_search(one.out, single, triangles)) << one.out;
+  ASSERT_TRUE(std::regex_search(crowd.out, many, triangles)) << crowd.out;
+  EXPECT_EQ(std::stol(many[1]), 4 * std::stol(single[1]));
+  EXPECT_TRUE(std::regex_search(
+      crowd.out, std::regex("ms per frame: [0-9.]+ \\(module [-0-9.]+, renderer [0-9.]+\\)")))
+      << crowd.out;
+  for (const Picture& frame : frames) EXPECT_GT(Coverage(frame), 0.03);
+}
+
+TEST_F(ViewImages, ActionChangesTheCharactersPose) {
+  const std::vector<Picture> idle = Render("--cycle idle", 12);
+  const std::vector<Picture> waving = Render("--cycle idle --action wave@0", 12);
+  ASSERT_EQ(idle.size(), waving.size());
+  EXPECT_GT(rwtest::ShareDiffering(idle.back(), waving.back(), 24), 0.005);
+}
+
+TEST_F(ViewImages, FailuresSayWhyOnOneLine) {
+  rwtest::TempDir noModels;
+  rwtest::TempDir broken;
+  std::filesystem::create_directories(broken / "models");
+  std::ofstream(broken / "models/broken.cfg") << "skeleton = missing.csf\n";
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"--frames 0", 2, "--frames"},
+      {"--size 10x10", 2, "--size"},
+      {"--size big", 2, "--size"},
+      {"--bogus", 2, "--bogus"},
+      {"--action wave", 2, "--action"},
+      {"--lod 2", 2, "--lod"},
+      {"--frames", 2, "needs a value"},
+      {"--root " + noModels.Path(), 1, "no models/ folder"},
+      {"nope.cfg", 1, "unknown model nope.cfg"},
+      {"--root " + broken.Path() + " broken.cfg", 1, "cannot load model broken.cfg"},
+      {"--cycle moonwalk", 1, "no animation named moonwalk"},
+      {"--action moonwalk@0 --frames 2", 1, "no animation named moonwalk"},
+      {"--module /nonexistent/rigweave.so", 1, "cannot load the module"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const rwtest::RunResult run = rwtest::RunView(c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("rigweave-view: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace
