@@ -53,6 +53,7 @@ const char kUsage[] =
     "  --crowd N           N characters in a grid\n"
     "  --mirror            mirrored camera\n"
     "  --empty             no characters, background only\n"
+    "  --verbose           show the module's loading messages\n"
     "  --window            interactive window: 1-9 cycles, space action, +/- detail,\n"
     "                      arrows orbit, PgUp/PgDn or wheel zoom, Esc or q quits\n";
 
@@ -79,6 +80,7 @@ struct Options {
   bool mirror = false;
   bool empty = false;
   bool window = false;
+  bool verbose = false;
 };
 
 // Thrown for anything wrong on the command line; main prints it with the usage.
@@ -169,6 +171,8 @@ Options ParseArguments(int argc, char** argv) {
       options.empty = true;
     } else if (arg == "--window") {
       options.window = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw BadArguments{"unknown option " + arg};
     } else {
@@ -294,7 +298,7 @@ std::vector<csVector3> Placements(int count) {
 }
 
 // Pulls the camera back until the corners of every character's box (about
-// 2 units tall and 1.1 wide) land inside the middle 85% of the picture.
+// 2 units tall and 1.1 wide) land inside the middle 92% of the picture.
 Orbit FrameScene(const std::vector<csVector3>& positions, float focalLength, int width,
                  int height) {
   std::vector<csVector3> corners;
@@ -312,7 +316,7 @@ Orbit FrameScene(const std::vector<csVector3>& positions, float focalLength, int
   Orbit orbit;
   orbit.center = box.GetCenter();
   if (feet.size() > 1) orbit.pitch = 0.4;
-  const double halfWidth = 0.85 * width / 2.0, halfHeight = 0.85 * height / 2.0;
+  const double halfWidth = 0.92 * width / 2.0, halfHeight = 0.92 * height / 2.0;
   auto fits = [&](double distance) {
     orbit.distance = distance;
     const csOrthoTransform camera = orbit.Transform();
@@ -352,10 +356,15 @@ Orbit FrameScene(const std::vector<csVector3>& positions, float focalLength, int
   return orbit;
 }
 
+// Frame times, the first frame apart: it uploads the textures and lets the
+// GL driver warm up, and would swamp short runs.
 struct Timing {
-  double drawSeconds = 0;     // DrawTest and Draw of every object, the backend's time included
-  double backendSeconds = 0;  // inside the GL backend
-  long triangles = 0;
+  struct Sum {
+    double draw = 0;     // DrawTest and Draw of every object, the backend's time included
+    double backend = 0;  // inside the GL backend
+    int frames = 0;
+  };
+  Sum first, rest;
   int frames = 0;
 };
 
@@ -450,12 +459,37 @@ class Viewer {
     if (!context_) throw Failure{error};
   }
 
+  // The module reports its loading on standard output. Those lines are kept
+  // aside (shown with --verbose, once per model) so that standard output
+  // carries only the summary; the last one explains a failed load.
+  bool Load(Character& character, bool firstOfModel, std::string& lastMessage) {
+    std::FILE* messages = std::tmpfile();
+    bool loaded;
+    {
+      StdoutDiversion diversion(options_.verbose && firstOfModel ? STDERR_FILENO
+                                : messages != nullptr            ? fileno(messages)
+                                                                 : STDERR_FILENO);
+      loaded = character.state->LoadModel(character.model.c_str(), stage_->GetLoader(),
+                                          stage_->GetEngine());
+    }
+    if (messages != nullptr) {
+      std::rewind(messages);
+      char line[512];
+      while (std::fgets(line, sizeof line, messages) != nullptr) {
+        std::string text(line);
+        text.erase(text.find_last_not_of("\r\n") + 1);
+        if (!text.empty()) lastMessage = text;
+      }
+      std::fclose(messages);
+    }
+    return loaded;
+  }
+
   void MakeCharacters() {
     if (options_.empty) return;
     const int count =
         options_.crowd > 0 ? options_.crowd : static_cast<int>(options_.models.size());
     positions_ = Placements(count);
-    const int quiet = open("/dev/null", O_WRONLY);
     for (int i = 0; i < count; i++) {
       Character character;
       character.model = options_.models[static_cast<size_t>(i) % options_.models.size()];
@@ -469,22 +503,13 @@ class Viewer {
       character.state =
           csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(character.mesh.get()));
       if (!character.state) throw Failure{"the mesh object does not offer iCal3DState"};
-      bool loaded;
-      {
-        // The module's loading messages: once per model, on standard error.
-        const bool repeat = i >= static_cast<int>(options_.models.size());
-        StdoutDiversion diversion(repeat && quiet >= 0 ? quiet : STDERR_FILENO);
-        loaded = character.state->LoadModel(character.model.c_str(), stage_->GetLoader(),
-                                            stage_->GetEngine());
-      }
-      if (!loaded) {
-        if (quiet >= 0) close(quiet);
-        throw Failure{"cannot load model " + character.model};
-      }
-      if (!character.state->SetCycle(options_.cycle.c_str(), 0.0f, 0.0f, 1.0f)) {
-        if (quiet >= 0) close(quiet);
+      std::string lastMessage;
+      if (!Load(character, i < static_cast<int>(options_.models.size()), lastMessage))
+        throw Failure{
+            "cannot load model " + character.model +
+            (lastMessage.empty() ? "" : " (the module's last word: " + lastMessage + ")")};
+      if (!character.state->SetCycle(options_.cycle.c_str(), 0.0f, 0.0f, 1.0f))
         throw Failure{"model " + character.model + " has no animation named " + options_.cycle};
-      }
       character.state->SetLodLevel(static_cast<float>(options_.lod));
       character.movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
       csReversibleTransform place;
@@ -497,7 +522,6 @@ class Viewer {
       character.movable->UpdateMove();
       characters_.push_back(std::move(character));
     }
-    if (quiet >= 0) close(quiet);
     animations_ = AnimationNames(options_.models.front());
     clock_.now = kStartTicks;
   }
@@ -537,9 +561,10 @@ class Viewer {
       const auto before = std::chrono::steady_clock::now();
       stage_->DrawFrame(objects);
       const auto after = std::chrono::steady_clock::now();
-      timing_.drawSeconds += std::chrono::duration<double>(after - before).count();
-      timing_.backendSeconds += backend_->BusySeconds();
-      timing_.triangles += backend_->TrianglesDrawn();
+      Timing::Sum& sum = timing_.frames == 0 ? timing_.first : timing_.rest;
+      sum.draw += std::chrono::duration<double>(after - before).count();
+      sum.backend += backend_->BusySeconds();
+      sum.frames++;
       timing_.frames++;
       lastTriangles_ = backend_->TrianglesDrawn();
 
@@ -633,9 +658,10 @@ class Viewer {
   }
 
   void Report() {
-    const double frames = std::max(1, timing_.frames);
-    const double total = 1000.0 * timing_.drawSeconds / frames;
-    const double renderer = 1000.0 * timing_.backendSeconds / frames;
+    const Timing::Sum& steady = timing_.rest.frames > 0 ? timing_.rest : timing_.first;
+    const double frames = std::max(1, steady.frames);
+    const double total = 1000.0 * steady.draw / frames;
+    const double renderer = 1000.0 * steady.backend / frames;
     std::string models;
     for (const std::string& m : options_.models) models += (models.empty() ? "" : ", ") + m;
     std::printf("%s: %s, cycle %s, %d frames of %dx%d at %g fps%s\n", kProgram,
@@ -644,8 +670,9 @@ class Viewer {
                 options_.mirror ? ", mirrored" : "");
     std::printf("characters: %zu\n", characters_.size());
     std::printf("triangles per frame: %ld (every face drawn with both windings)\n", lastTriangles_);
-    std::printf("ms per frame: %.2f (module %.2f, renderer %.2f)\n", total, total - renderer,
-                renderer);
+    std::printf("ms per frame: %.2f (module %.2f, renderer %.2f)%s; first frame %.2f\n", total,
+                total - renderer, renderer, timing_.rest.frames > 0 ? " after the first" : "",
+                1000.0 * timing_.first.draw);
     if (!options_.out.empty())
       std::printf("images: %s .. %s, contact sheet %s\n", FramePath(options_.out, 0).c_str(),
                   FramePath(options_.out, timing_.frames - 1).c_str(),
