@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "host/ref.h"
 #include "model/meshobject.h"
 #include "plugin/module.h"
 #include "render/scratch.h"
@@ -77,7 +78,19 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
   calModel->update(static_cast<float>(static_cast<double>(now - lastTicks) / 1000.0));
   lastTicks = now;
 
-  if (visibleCallback != nullptr && !visibleCallback->BeforeDrawing(this, view)) return false;
+  if (visibleCallback != nullptr) {
+    // The callback may release the last reference the engine holds on us, or
+    // drop itself: keep both alive until it has answered.
+    csRef<iMeshObjectDrawCallback> callback(visibleCallback);
+    IncRef();
+    const bool visible = callback->BeforeDrawing(this, view);
+    if (GetRefCount() == 1) {
+      DecRef();  // we were the last holder: the object is gone now
+      return false;
+    }
+    DecRef();
+    if (!visible) return false;
+  }
 
   iGraphics3D* g3d = view->GetGraphics3D();
   if (vertexBuffer == nullptr) {

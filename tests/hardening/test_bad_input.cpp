@@ -1,0 +1,298 @@
+// Every way a model, a Cal3D file, a raw texture or a call can be wrong, with
+// what the module answers and prints. The README's diagnostics section lists
+// the same cases.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/model_folder.h"
+#include "support/probes.h"
+#include "support/stage_fixture.h"
+
+namespace {
+
+using rwtest::ModelFolder;
+
+const std::string kId = "crystalspace.mesh.object.rigweave";
+
+std::string Lines(const std::vector<std::string>& messages) {
+  std::string text;
+  for (const std::string& m : messages) text += kId + m + "\n";
+  return text;
+}
+
+const std::string kGoodConfig =
+    "skeleton = hero.csf\nanimation = walk.caf\nmesh = hero.cmf\nmaterial = skin.crf\n";
+const std::vector<std::string> kGoodLines = {
+    ": Loading skeleton hero.csf", ": Loading animation walk.caf", ": Loading mesh hero.cmf",
+    ": Loading material skin.crf"};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string RawHeader(int32_t width, int32_t height, int32_t depth) {
+  std::string bytes;
+  for (int32_t field : {width, height, depth})
+    for (int shift = 0; shift < 32; shift += 8)
+      bytes.push_back(static_cast<char>((static_cast<uint32_t>(field) >> shift) & 0xFF));
+  return bytes;
+}
+
+struct Row {
+  const char* what;
+  // Changes the good model: skeleton hero.csf, animation walk.caf, mesh
+  // hero.cmf, material skin.crf with map skin.raw, configuration hero.cfg.
+  std::function<void(ModelFolder&)> spoil;
+  bool loads;
+  std::vector<std::string> printed;
+  const char* model = "hero.cfg";
+};
+
+std::vector<Row> Catalogue() {
+  auto config = [](std::string text) {
+    return [text](ModelFolder& f) { f.WriteFile("hero.cfg", text); };
+  };
+  auto replace = [](const char* name, std::function<std::string(std::string)> change) {
+    return [name, change](ModelFolder& f) { f.WriteFile(name, change(ReadAll(f.Path(name)))); };
+  };
+  auto directory = [](const char* name) {
+    return [name](ModelFolder& f) {
+      std::filesystem::remove(f.Path(name));
+      std::filesystem::create_directory(f.Path(name));
+    };
+  };
+  auto after = [](std::vector<std::string> lines, std::vector<std::string> more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+  };
+  const std::string tenMegabytes(10 << 20, 'x');
+  std::string twentyOne = "skeleton = hero.csf\n";
+  std::vector<std::string> twentyOneLines = {": Loading skeleton hero.csf"};
+  for (int i = 0; i < 20; i++) {
+    twentyOne += "animation = walk.caf\n";
+    twentyOneLines.push_back(": Loading animation walk.caf");
+  }
+  twentyOne += "animation = jump.caf\n";
+  twentyOneLines.push_back(": Too many animations jump.caf");
+
+  return {
+      // The configuration file.
+      {"configuration missing", nullptr, false, {}, "absent.cfg"},
+      {"directory where the configuration belongs", directory("hero.cfg"), false, {}},
+      {"empty configuration", config(""), false, {}},
+      {"10 MB comment line before a good model", config("#" + tenMegabytes + "\n" + kGoodConfig),
+       true, kGoodLines},
+      {"10 MB line without '='", config(tenMegabytes + "\n" + kGoodConfig), false, {}},
+      {"key without '='", config("skeleton hero.csf\n"), false, {}},
+      {"NUL byte at a line's start", config(std::string(1, '\0') + "mesh = x\n" + kGoodConfig),
+       true, kGoodLines},
+      {"NUL byte inside a file name",
+       config("skeleton = hero.csf" + std::string(1, '\0') + "x\n"),
+       false,
+       {": Loading skeleton hero.csf" + std::string(1, '\0') + "x"}},
+      {"non-UTF-8 file name",
+       [](ModelFolder& f) {
+         std::filesystem::rename(f.Path("hero.cmf"), f.Path("h\xe9ro.cmf"));
+         f.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = h\xe9ro.cmf\n");
+       },
+       true,
+       {": Loading skeleton hero.csf", ": Loading mesh h\xe9ro.cmf"}},
+      {"file in a sub-folder",
+       [](ModelFolder& f) {
+         std::filesystem::create_directory(f.Path("sub"));
+         std::filesystem::rename(f.Path("hero.cmf"), f.Path("sub/hero.cmf"));
+         f.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = sub/hero.cmf\n");
+       },
+       true,
+       {": Loading skeleton hero.csf", ": Loading mesh sub/hero.cmf"}},
+      {"'..' leading out of the models folder",
+       [](ModelFolder& f) {
+         std::filesystem::rename(f.Path("hero.cmf"), f.Path("../outside.cmf"));
+         f.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = ../outside.cmf\n");
+       },
+       true,
+       {": Loading skeleton hero.csf", ": Loading mesh ../outside.cmf"}},
+      {"absolute path as a value",
+       config("skeleton = /etc/passwd\n"),
+       false,
+       {": Loading skeleton /etc/passwd"}},
+      {"empty value", config("skeleton =\n"), false, {": Loading skeleton "}},
+      {"more than 20 animations", config(twentyOne), false, twentyOneLines},
+      {"more than 100 sub-meshes",
+       [](ModelFolder& f) {
+         f.WriteMesh("hero.cmf",
+                     std::vector<rwtest::SubmeshSpec>(101, rwtest::Quad(csVector3(0, 0, 0), 1)));
+       },
+       false, after(kGoodLines, {": Too many sub-meshes 101 (at most 100)"})},
+      // Cal3D's files.
+      {"skeleton missing", config("skeleton = gone.csf\n"), false, {": Loading skeleton gone.csf"}},
+      {"directory where the skeleton belongs",
+       directory("hero.csf"),
+       false,
+       {": Loading skeleton hero.csf"}},
+      {"empty skeleton",
+       replace("hero.csf", [](std::string) { return ""; }),
+       false,
+       {": Loading skeleton hero.csf"}},
+      {"truncated skeleton",
+       replace("hero.csf", [](std::string s) { return s.substr(0, s.size() / 2); }),
+       false,
+       {": Loading skeleton hero.csf"}},
+      {"mesh with a damaged magic number",
+       replace("hero.cmf",
+               [](std::string s) {
+                 s[0] ^= 0x20;
+                 return s;
+               }),
+       false,
+       {": Loading skeleton hero.csf", ": Loading animation walk.caf", ": Loading mesh hero.cmf"}},
+      {"mesh claiming 2^31 sub-meshes",
+       replace("hero.cmf",
+               [](std::string s) {
+                 s.replace(8, 4, std::string("\xff\xff\xff\x7f", 4));
+                 return s;
+               }),
+       false,
+       {": Loading skeleton hero.csf", ": Loading animation walk.caf", ": Loading mesh hero.cmf"}},
+      {"skeleton file named as a mesh",
+       config("skeleton = hero.csf\nmesh = hero.csf\n"),
+       false,
+       {": Loading skeleton hero.csf", ": Loading mesh hero.csf"}},
+      {"animation of random bytes",
+       replace("walk.caf", [](std::string s) { return std::string(s.size(), '\x5a'); }),
+       false,
+       {": Loading skeleton hero.csf", ": Loading animation walk.caf"}},
+      {"truncated material",
+       replace("skin.crf", [](std::string s) { return s.substr(0, 10); }), false,
+       kGoodLines},
+      // Raw textures: the load goes on without them.
+      {"texture missing", [](ModelFolder& f) { std::filesystem::remove(f.Path("skin.raw")); }, true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"directory where a texture belongs", directory("skin.raw"), true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"empty texture", [](ModelFolder& f) { f.WriteFile("skin.raw", ""); }, true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"texture of 2^30 by 2^30 pixels",
+       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(1 << 30, 1 << 30, 3) + "abc"); },
+       true, after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"texture of negative width",
+       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(-4, 4, 3) + "abc"); }, true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"texture of depth 2",
+       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(1, 1, 2) + "ab"); }, true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"texture shorter than its header says",
+       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(8, 8, 3) + "abc"); }, true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+  };
+}
+
+class BadInput : public rwtest::StageTest {};
+
+TEST_F(BadInput, EveryRowOfTheCatalogueAnswersAndPrintsAsListed) {
+  for (const Row& row : Catalogue()) {
+    SCOPED_TRACE(row.what);
+    ModelFolder folder;
+    ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+    ASSERT_TRUE(folder.WriteAnimation("walk.caf", 1, csVector3(0, 0, 1)));
+    ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+    ASSERT_TRUE(folder.WriteMaterial("skin.crf", {"skin.raw"}));
+    folder.WriteRawTexture("skin.raw", 1, 1, 3, {1, 2, 3});
+    folder.WriteFile("hero.cfg", kGoodConfig);
+    if (row.spoil) row.spoil(folder);
+
+    csRef<iMeshObject> mesh = NewMesh();
+    bool loaded = !row.loads;
+    const std::string printed = LoadPrinting(mesh.get(), row.model, &loaded);
+    EXPECT_EQ(loaded, row.loads);
+    EXPECT_EQ(printed, Lines(row.printed));
+    // Whatever the load did, the object can still be driven and drawn.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(DrawOnce(mesh.get()), row.loads);
+    StateOf(mesh.get())->SetCycle("walk", 0, 0, 1);
+    StateOf(mesh.get())->ClearAllCycles();
+    testing::internal::GetCapturedStdout();
+  }
+}
+
+TEST_F(BadInput, CallsOutOfPlaceAnswerFalseOrDoNothing) {
+  csRef<iMeshObject> mesh = NewMesh();
+  csRef<iCal3DState> state = StateOf(mesh.get());
+  // Before any load.
+  EXPECT_TRUE(mesh->DrawTest(stage->GetView(), movable.get()));
+  EXPECT_FALSE(mesh->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
+  mesh->UpdateLighting(nullptr, 0, movable.get());
+  state->SetLodLevel(0.5f);
+  state->ClearAllCycles();
+  for (const char* name : {static_cast<const char*>(nullptr), "", "walk"}) {
+    EXPECT_FALSE(state->SetCycle(name, 1, 1, 1));
+    EXPECT_FALSE(state->ExecuteAction(name, 1, 1));
+    EXPECT_FALSE(state->BlendCycle(name, 1, 1));
+    EXPECT_FALSE(state->ClearCycle(name, 1));
+  }
+  EXPECT_EQ(recorder.CountOf(rwengine::RecordedCall::Draw), 0u);
+
+  // A load without its arguments.
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(state->LoadModel(nullptr, stage->GetLoader(), stage->GetEngine()));
+  EXPECT_FALSE(state->LoadModel("hero.cfg", nullptr, stage->GetEngine()));
+  EXPECT_FALSE(state->LoadModel("hero.cfg", stage->GetLoader(), nullptr));
+  const std::string line = kId + ": LoadModel needs a model name, a loader and an engine\n";
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), line + line + line);
+}
+
+// Releases the mesh object the engine was drawing from inside its visibility
+// callback, as a scene that removes an object on sight would.
+class ReleasingCallback : public scfImplementation<ReleasingCallback, iMeshObjectDrawCallback> {
+ public:
+  bool BeforeDrawing(iMeshObject* mesh, iRenderView*) override {
+    calls++;
+    if (release) release.reset();
+    (void)mesh;
+    return true;
+  }
+  csRef<iMeshObject> release;
+  int calls = 0;
+};
+
+TEST_F(BadInput, ReleasingTheLastReferenceInsideTheCallbackIsSafe) {
+  ModelFolder folder;
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\n");
+  const int buffers = rwengine::LiveObjects::Count("VertexBuffer");
+
+  auto callback = csRef<ReleasingCallback>::Adopt(new ReleasingCallback);
+  iMeshObject* mesh = nullptr;
+  {
+    csRef<iMeshObject> owned = NewMesh();
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(Load(owned.get(), "hero.cfg"));
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(DrawOnce(owned.get()));
+    owned->SetVisibleCallback(callback.get());
+    mesh = owned.get();
+    // The callback gets the only reference.
+    callback->release = owned;
+  }
+  ASSERT_EQ(mesh->GetRefCount(), 1);
+  EXPECT_EQ(callback->GetRefCount(), 2);
+  mesh->DrawTest(stage->GetView(), movable.get());
+  // The object is destroyed during this call and must not touch itself after.
+  EXPECT_FALSE(mesh->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
+  EXPECT_EQ(callback->calls, 1);
+  EXPECT_EQ(callback->GetRefCount(), 1);
+  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffers);
+  EXPECT_EQ(stage->GetGraphics()->GetManager()->ClientCount(), 0);
+}
+
+}  // namespace
