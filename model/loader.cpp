@@ -128,7 +128,12 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
     submeshCount += renderer->getSubmeshCount(mesh);
   const bool fits = WithinDrawingLimits(*renderer, submeshCount);
   renderer->endRendering();
-  if (!fits) return false;
+  if (!fits) {
+    // A refused model must not stay drawable: the frame path sizes nothing
+    // per model and relies on these limits.
+    calModel.reset();
+    return false;
+  }
 
   // Zeroed, so that every field is defined before the first frame fills it.
   meshRecords = new (std::nothrow) G3DTriangleMesh[submeshCount]();

@@ -45,6 +45,7 @@ void csCal3DMeshObject::UpdateLighting(iLight**, int, iMovable*) {
   for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
     for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
       if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
+      if (slot >= meshRecordCount) break;  // one colour array per record, no more
       const int count = renderer->getVertices(&vertices[0].x);
       csColor* colors = vertexColors[slot++];
       for (int i = 0; i < count; i++) colors[i] = {1.0f, 1.0f, 1.0f};
