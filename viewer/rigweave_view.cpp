@@ -664,9 +664,14 @@ class Viewer {
     const double renderer = 1000.0 * steady.backend / frames;
     std::string models;
     for (const std::string& m : options_.models) models += (models.empty() ? "" : ", ") + m;
-    std::printf("%s: %s, cycle %s, %d frames of %dx%d at %g fps%s\n", kProgram,
+    char pace[48];
+    if (Interactive())
+      std::snprintf(pace, sizeof pace, "on the wall clock");
+    else
+      std::snprintf(pace, sizeof pace, "at %g fps", options_.fps);
+    std::printf("%s: %s, cycle %s, %d frames of %dx%d %s%s\n", kProgram,
                 options_.empty ? "empty scene" : models.c_str(), options_.cycle.c_str(),
-                timing_.frames, options_.width, options_.height, options_.fps,
+                timing_.frames, options_.width, options_.height, pace,
                 options_.mirror ? ", mirrored" : "");
     std::printf("characters: %zu\n", characters_.size());
     std::printf("triangles per frame: %ld (every face drawn with both windings)\n", lastTriangles_);
