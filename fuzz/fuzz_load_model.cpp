@@ -1,0 +1,250 @@
+// A whole LoadModel of the sample character with one of its files mutated,
+// through the module's own code linked in, then one drawn frame, then every
+// object released. See fuzz/model_input.h for how an input reads.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/backend_null.h"
+#include "engine/live_objects.h"
+#include "engine/movable.h"
+#include "engine/stage.h"
+#include "fuzz/model_input.h"
+#include "host/clock.h"
+#include "ical3dstate.h"
+#include "model/meshobject.h"
+#include "plugin/module.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using rwfuzz::Mutation;
+
+struct ModelCopy {
+  fs::path root;  // private; holds models/ with the character's files
+  std::vector<std::string> names;
+  std::vector<std::string> pristine;
+};
+ModelCopy* copy = nullptr;
+
+// The clock the module reads, so that a frame lands at the same animation
+// time on every run.
+csTicks ticks = 0;
+csTicks ReadTicks(void*) {
+  return ticks;
+}
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "fuzz_load_model: %s\n", what);
+  std::abort();
+}
+
+bool WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+void RemoveCopy() {
+  if (copy == nullptr) return;
+  std::error_code ignored;
+  fs::remove_all(copy->root, ignored);
+  delete copy;
+  copy = nullptr;
+}
+
+// Reads the mutation's arguments; missing bytes read as zero.
+class Arguments {
+ public:
+  Arguments(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool Empty() const { return pos_ >= size_; }
+  uint8_t U8() { return pos_ < size_ ? data_[pos_++] : 0; }
+  uint32_t U32() {
+    uint8_t bytes[4] = {U8(), U8(), U8(), U8()};
+    return rwfuzz::ReadU32(bytes);
+  }
+  std::string Rest() {
+    std::string rest(reinterpret_cast<const char*>(data_ + pos_), size_ - pos_);
+    pos_ = size_;
+    return rest;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+std::string Mutate(const std::string& original, Mutation mutation, Arguments args) {
+  std::string bytes = original;
+  switch (mutation) {
+    case Mutation::Keep:
+    case Mutation::Count:
+      break;
+    case Mutation::Truncate:
+      bytes.resize(args.U32() % (bytes.size() + 1));
+      break;
+    case Mutation::FlipBits:
+      while (!args.Empty() && !bytes.empty()) {
+        const size_t at = args.U32() % bytes.size();
+        bytes[at] = static_cast<char>(bytes[at] ^ (1 << (args.U8() % 8)));
+      }
+      break;
+    case Mutation::SwapBytes:
+      while (!args.Empty() && !bytes.empty()) {
+        const size_t a = args.U32() % bytes.size();
+        const size_t b = args.U32() % bytes.size();
+        std::swap(bytes[a], bytes[b]);
+      }
+      break;
+    case Mutation::Replace:
+      bytes = args.Rest();
+      break;
+    case Mutation::Overwrite: {
+      const size_t at = args.U32() % (bytes.size() + 1);
+      const std::string patch = args.Rest();
+      if (at + patch.size() > bytes.size()) bytes.resize(at + patch.size());
+      bytes.replace(at, patch.size(), patch);
+      break;
+    }
+  }
+  return bytes;
+}
+
+struct Outcome {
+  bool loaded = false;
+  long draws = 0;    // triangle meshes the renderer passed on
+  int rejected = 0;  // triangle meshes the renderer refused as unsafe
+};
+
+// Loads the character as the engine would, with the module's class made
+// through its own class table, then draws one frame if the load worked.
+Outcome LoadAndDraw() {
+  Outcome outcome;
+  rwengine::NullBackend backend;
+  rwengine::Stage stage(&backend, 64, 48);
+  scfClassInfo* table = rigweave::ModuleInitialize(stage.GetSCF());
+  {
+    auto typeBase = csRef<iBase>::Adopt(table[0].factory(nullptr));
+    if (!typeBase) Fail("the module made no type");
+    auto type = csRef<iMeshObjectType>::Adopt(scfQueryInterface<iMeshObjectType>(typeBase.get()));
+    auto component = csRef<iComponent>::Adopt(scfQueryInterface<iComponent>(typeBase.get()));
+    if (!type || !component || !component->Initialize(stage.GetRegistry()))
+      Fail("the module's type cannot be initialised");
+    auto factory = csRef<iMeshObjectFactory>::Adopt(type->NewFactory());
+    if (!factory) Fail("the module's type made no factory");
+    auto mesh = csRef<iMeshObject>::Adopt(factory->NewInstance());
+    auto state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh.get()));
+    if (!mesh || !state) Fail("the module made no mesh object");
+
+    ticks = 0;
+    outcome.loaded = state->LoadModel(rwfuzz::kModelName, stage.GetLoader(), stage.GetEngine());
+    if (outcome.loaded) {
+      // Every animation at once, so that each animation file is evaluated.
+      auto* object = static_cast<csCal3DMeshObject*>(mesh.get());
+      for (int i = 0; i < object->GetAnimationCount(); i++)
+        state->BlendCycle(object->GetAnimationName(i).c_str(), 0.0f, 1.0f);
+      auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
+      movable->SetPosition(csVector3(0, -1, 4));
+      ticks = 700;
+      stage.DrawFrame({{mesh.get(), movable.get()}});
+    }
+  }
+  outcome.draws = backend.draws;
+  outcome.rejected = stage.GetGraphics()->DrawsRejected();
+  return outcome;
+}
+
+}  // namespace
+
+// Defaults that the environment can still override. Huge pages for the
+// shadow: the mesh object is tens of megabytes, and poisoning its shadow page
+// by page on every input costs more than the load. A fill of fresh blocks:
+// Cal3D reads what a short read left unset, and a crash must not depend on
+// what an earlier input left in the heap.
+extern "C" const char* __asan_default_options() {
+  return "no_huge_pages_for_shadow=0:max_malloc_fill_size=65536";
+}
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  // The fuzzer works in a folder of its own; crash files must still land
+  // where they were asked for, relative to the folder it was started in.
+  static std::vector<std::string> args(*argv, *argv + *argc);
+  static std::vector<char*> pointers;
+  bool hasPrefix = false;
+  for (const std::string& arg : args)
+    hasPrefix = hasPrefix || arg.rfind("-artifact_prefix=", 0) == 0 ||
+                arg.rfind("-exact_artifact_path=", 0) == 0;
+  if (!hasPrefix) args.push_back("-artifact_prefix=" + fs::current_path().string() + "/");
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  *argc = static_cast<int>(args.size());
+  *argv = pointers.data();
+
+  const char* source = std::getenv("RIGWEAVE_FUZZ_MODELS");
+  if (source == nullptr) source = RIGWEAVE_MODELS_DIR;
+  copy = new ModelCopy;
+  copy->names = rwfuzz::ModelFiles(source);
+  if (copy->names.empty()) {
+    std::fprintf(stderr, "fuzz_load_model: no sample character in %s\n", source);
+    std::exit(1);
+  }
+  char folder[] = "/tmp/rigweave-fuzz-XXXXXX";
+  if (mkdtemp(folder) == nullptr) Fail("cannot make a private folder");
+  copy->root = folder;
+  std::atexit(RemoveCopy);
+  fs::create_directories(copy->root / "models");
+  for (const std::string& name : copy->names) {
+    std::string bytes;
+    if (!rwfuzz::ReadWholeFile(std::string(source) + "/" + name, bytes))
+      Fail("cannot read a file of the sample character");
+    if (!WriteFile(copy->root / "models" / name, bytes)) Fail("cannot copy the sample character");
+    copy->pristine.push_back(std::move(bytes));
+  }
+  csSetTickSource(&ReadTicks, nullptr);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const size_t file = data[0] % copy->names.size();
+  const auto mutation = static_cast<Mutation>(data[1] % static_cast<uint8_t>(Mutation::Count));
+  const std::string& pristine = copy->pristine[file];
+  const std::string mutated = Mutate(pristine, mutation, Arguments(data + 2, size - 2));
+  const fs::path path = copy->root / "models" / copy->names[file];
+  const bool changed = mutated != pristine;
+  if (changed && !WriteFile(path, mutated)) Fail("cannot write the mutated file");
+
+  const int back = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (back < 0 || chdir(copy->root.c_str()) != 0) Fail("cannot enter the private folder");
+  const Outcome outcome = LoadAndDraw();
+  // As when the engine unloads the module: after its last object is gone.
+  rigweave::ModuleFinalize();
+  if (fchdir(back) != 0) Fail("cannot leave the private folder");
+  close(back);
+
+  if (changed && !WriteFile(path, pristine)) Fail("cannot restore the mutated file");
+  // The character as generated must load and reach the screen whole.
+  if (!changed && !outcome.loaded) Fail("the sample character did not load");
+  if (!changed && outcome.draws == 0) Fail("the sample character was not drawn");
+  // The stand-in renderer refuses what a real one would read out of bounds
+  // with (indices past the locked vertices, missing arrays): whatever the
+  // files say, the module must not hand such a record on.
+  if (outcome.rejected != 0) Fail("the module handed the renderer an unsafe triangle mesh");
+  // Whatever the module took from the engine it must have given back.
+  if (rwengine::LiveObjects::Total() != 0) {
+    for (const auto& [name, count] : rwengine::LiveObjects::Snapshot())
+      if (count != 0) std::fprintf(stderr, "still alive: %d %s\n", count, name.c_str());
+    Fail("engine objects outlived their stage");
+  }
+  return 0;
+}

@@ -1,0 +1,81 @@
+// How a LoadModel fuzz input reads: the first byte picks one file of the
+// sample character, the second a mutation, and the rest are the mutation's
+// arguments. Shared by the fuzzer and the seed writer so that seeds keep
+// meaning what they were written to mean.
+#pragma once
+
+#include <cal3d/cal3d.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "model/config.h"
+
+namespace rwfuzz {
+
+constexpr const char kModelName[] = "hero.cfg";
+
+enum class Mutation : uint8_t {
+  Keep,       // the file as generated
+  Truncate,   // u32 length, taken modulo the file size + 1
+  FlipBits,   // (u32 offset, u8 bit) groups
+  SwapBytes,  // (u32 offset, u32 offset) groups
+  Replace,    // the rest of the input is the whole file
+  Overwrite,  // u32 offset, then bytes written from there on, growing the file if need be
+  Count
+};
+
+inline uint32_t ReadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline void AppendU32(std::string& out, uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
+}
+
+inline bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  bytes = buffer.str();
+  return true;
+}
+
+// The character's files in a fixed order: its configuration, the files the
+// configuration names, then the textures its materials name. Empty when the
+// folder does not hold a loadable sample character.
+inline std::vector<std::string> ModelFiles(const std::string& dir) {
+  std::vector<std::string> files{kModelName};
+  std::string config;
+  if (!ReadWholeFile(dir + "/" + kModelName, config)) return {};
+  std::vector<std::string> materials;
+  std::istringstream lines(config);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
+    if (parsed.kind != rigweave::ConfigLine::Entry) continue;
+    if (parsed.key == rigweave::ConfigKey::Other || parsed.key == rigweave::ConfigKey::Scale)
+      continue;
+    files.emplace_back(parsed.value);
+    if (parsed.key == rigweave::ConfigKey::Material) materials.emplace_back(parsed.value);
+  }
+  for (const std::string& name : materials) {
+    CalCoreMaterialPtr material = CalLoader::loadCoreMaterial(dir + "/" + name);
+    if (!material) return {};
+    for (int i = 0; i < material->getMapCount(); i++) {
+      const std::string texture = material->getMapFilename(i);
+      bool known = false;
+      for (const std::string& file : files) known = known || file == texture;
+      if (!known) files.push_back(texture);
+    }
+  }
+  return files;
+}
+
+}  // namespace rwfuzz
