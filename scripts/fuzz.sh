@@ -40,10 +40,20 @@ for fuzzer in "${fuzzers[@]}"; do
   fi
   if [ ${#regressions[@]} -gt 0 ]; then
     echo "== $fuzzer: replaying ${#regressions[@]} reproducer(s)"
-    if ! "$binary" "${options[@]}" "${regressions[@]}" >"$log.regressions" 2>&1; then
-      tail -n 60 "$log.regressions"
-      failed+=("$fuzzer (a reproducer in fuzz/regressions/$fuzzer fails)")
-      summary+=("$(printf '%-18s reproducers fail, see %s' "$fuzzer" "$log.regressions")")
+    : >"$log.regressions"
+    broken=()
+    for file in "${regressions[@]}"; do
+      if ! "$binary" "${options[@]}" "$file" >"$log.one" 2>&1; then
+        broken+=("$(basename "$file")")
+        echo "-- $(basename "$file"): $(grep -m 1 -E 'ERROR|terminate|invariant|^fuzz_' "$log.one")"
+      fi
+      cat "$log.one" >>"$log.regressions"
+    done
+    rm -f "$log.one"
+    if [ ${#broken[@]} -gt 0 ]; then
+      failed+=("$fuzzer (reproducers: ${broken[*]})")
+      summary+=("$(printf '%-18s %d of %d reproducers fail, see %s' "$fuzzer" ${#broken[@]} \
+        ${#regressions[@]} "$log.regressions")")
       continue
     fi
   fi
