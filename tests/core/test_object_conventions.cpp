@@ -10,6 +10,7 @@
 #include "host/ref.h"
 #include "model/meshobject.h"
 #include "plugin/module.h"
+#include "support/memory.h"
 #include "support/probes.h"
 
 namespace {
@@ -112,20 +113,12 @@ TEST_F(CoreObjects, QueriesTheObjectDoesNotAnswerGoToItsParent) {
   parent->DecRef();
 }
 
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
 TEST_F(CoreObjects, EmptyObjectsCostWellUnderAMebibyte) {
   constexpr int kObjects = 100;
   std::vector<csCal3DMeshObject*> objects;
-  const long before = ResidentKiB();
+  const long before = rwtest::ResidentKiB();
   for (int i = 0; i < kObjects; i++) objects.push_back(new csCal3DMeshObject(nullptr));
-  const long after = ResidentKiB();
+  const long after = rwtest::ResidentKiB();
   for (auto* object : objects) object->DecRef();
   const double perObject = static_cast<double>(after - before) / kObjects;
   RecordProperty("empty_object_kib", std::to_string(perObject));

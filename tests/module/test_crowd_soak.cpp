@@ -14,16 +14,9 @@
 #include "engine/stage.h"
 #include "host/clock.h"
 #include "ical3dstate.h"
+#include "support/memory.h"
 
 namespace {
-
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
 
 csTicks clockNow = 0;
 csTicks ReadClock(void*) {
@@ -65,9 +58,9 @@ TEST(CrowdSoak, TwentyCharactersTenThousandFramesKeepTheirMemory) {
             scfQueryInterface<iCal3DState>(meshes[frame / 250 % kCharacters].get()));
         state->ExecuteAction(frame % 500 == 0 ? "wave" : "jump", 0.2f, 0.2f);
       }
-      if (frame == 100) at100 = ResidentKiB();
+      if (frame == 100) at100 = rwtest::ResidentKiB();
     }
-    atEnd = ResidentKiB();
+    atEnd = rwtest::ResidentKiB();
     EXPECT_EQ(backend.frames, frames);
     EXPECT_EQ(backend.draws, 2L * frames * kCharacters * 6);
     meshes.clear();
