@@ -1,6 +1,12 @@
 #include "engine/graphics3d.h"
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/backend.h"
 
@@ -10,6 +16,33 @@ namespace {
 // Focal length in pixels of a 60 degree horizontal view: the default camera's.
 float DefaultAspect(int width) {
   return static_cast<float>((width / 2.0) / std::tan(30.0 * 3.14159265358979323846 / 180.0));
+}
+
+// Whether every one of `n` indices lies in [0, count). Every record drawn
+// pays for this, so it runs without an early exit (the answer for a good
+// mesh needs every index anyway), four indices per instruction where SSE2
+// is there; seen as unsigned, a negative index is as far out as a large one.
+bool IndicesBelow(const int32_t* indices, size_t n, int32_t count) {
+  if (count <= 0) return n == 0;
+  const auto limit = static_cast<uint32_t>(count);
+  uint32_t outside = 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  // SSE2 compares signed lanes only: flipping the sign bit of both sides
+  // makes that an unsigned comparison.
+  const __m128i flip = _mm_set1_epi32(INT32_MIN);
+  const __m128i last = _mm_set1_epi32(static_cast<int32_t>((limit - 1) ^ 0x80000000u));
+  __m128i low = _mm_setzero_si128(), high = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(indices + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(indices + i + 4));
+    low = _mm_or_si128(low, _mm_cmpgt_epi32(_mm_xor_si128(a, flip), last));
+    high = _mm_or_si128(high, _mm_cmpgt_epi32(_mm_xor_si128(b, flip), last));
+  }
+  outside = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(low, high)));
+#endif
+  for (; i < n; i++) outside |= static_cast<uint32_t>(indices[i]) >= limit;
+  return outside == 0;
 }
 
 }  // namespace
@@ -71,13 +104,11 @@ bool Graphics3D::Drawable(const G3DTriangleMesh& mesh, VertexBuffer*& buffer) {
     return false;
   if (mesh.num_triangles < 0 || (mesh.num_triangles > 0 && mesh.triangles == nullptr)) return false;
   if (mesh.do_fog && mesh.vertex_fog == nullptr) return false;
+  if (!checkIndices_) return true;
   // A backend indexes the locked arrays with these directly.
-  const int32_t count = buffer->GetVertexCount();
-  for (int32_t i = 0; i < mesh.num_triangles; i++) {
-    const csTriangle& t = mesh.triangles[i];
-    if (t.a < 0 || t.a >= count || t.b < 0 || t.b >= count || t.c < 0 || t.c >= count) return false;
-  }
-  return true;
+  static_assert(sizeof(csTriangle) == 3 * sizeof(int32_t), "triangles are read as indices");
+  return IndicesBelow(reinterpret_cast<const int32_t*>(mesh.triangles),
+                      3 * static_cast<size_t>(mesh.num_triangles), buffer->GetVertexCount());
 }
 
 void Graphics3D::DrawTriangleMesh(G3DTriangleMesh& mesh) {

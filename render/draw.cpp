@@ -115,9 +115,10 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       // guards against a model changed behind our back.
       if (slot >= meshRecordCount) break;
       const int vertexCount = renderer->getVertices(&scratch.vertices[0].x);
+      // Turned while Cal3D's output is still in the nearest cache.
+      rigweave::ToEngineSpace(scratch.vertices, vertexCount, factor);
       renderer->getTextureCoordinates(0, &scratch.texels[0].x);
       const int faceCount = renderer->getFaces(reinterpret_cast<CalIndex*>(scratch.faces));
-      rigweave::ToEngineSpace(scratch.vertices, vertexCount, factor);
 
       G3DTriangleMesh& record = meshRecords[slot];
       record.buffers[0] = vertexBuffer;
@@ -147,12 +148,7 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
       g3d->DrawTriangleMesh(record);
       // Drawn again with every triangle turned round, so both faces show.
-      for (int i = 0; i < faceCount; i++) {
-        csTriangle& face = scratch.faces[i];
-        const int32_t b = face.b;
-        face.b = face.c;
-        face.c = b;
-      }
+      rigweave::ReverseWinding(scratch.faces, faceCount);
       view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
       g3d->DrawTriangleMesh(record);
       vertexBufferManager->UnlockBuffer(vertexBuffer);

@@ -33,4 +33,8 @@ const AxisTurn& GetAxisTurn();
 // Scales and turns `count` vertices in place.
 void ToEngineSpace(csVector3* vertices, int count, float factor);
 
+// Swaps the second and third corner of `count` triangles in place, which
+// turns each one round.
+void ReverseWinding(csTriangle* faces, int count);
+
 }  // namespace rigweave

@@ -1,0 +1,77 @@
+#include "bench/measure.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace rwbench {
+
+double ThreadCpuMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+double CpuClockOverheadUs() {
+  static const double overhead = [] {
+    std::vector<double> empty;
+    for (int i = 0; i < 2001; i++) {
+      const double start = ThreadCpuMicroseconds();
+      empty.push_back(ThreadCpuMicroseconds() - start);
+    }
+    return Median(empty);
+  }();
+  return overhead;
+}
+
+double Median(std::vector<double> samples) {
+  if (samples.empty()) return 0.0;
+  const size_t mid = samples.size() / 2;
+  std::nth_element(samples.begin(), samples.begin() + mid, samples.end());
+  if (samples.size() % 2 == 1) return samples[mid];
+  const double upper = samples[mid];
+  const double lower = *std::max_element(samples.begin(), samples.begin() + mid);
+  return (lower + upper) / 2.0;
+}
+
+long ResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+long ExactResidentKiB() {
+  std::ifstream rollup("/proc/self/smaps_rollup");
+  std::string line;
+  while (std::getline(rollup, line))
+    if (line.rfind("Rss:", 0) == 0) return std::stol(line.substr(4));
+  return -1;
+}
+
+SilencedStdout::SilencedStdout() {
+  std::cout.flush();
+  std::fflush(stdout);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return;
+  saved_ = dup(1);
+  if (saved_ >= 0) dup2(null, 1);
+  close(null);
+}
+
+SilencedStdout::~SilencedStdout() {
+  std::cout.flush();
+  std::fflush(stdout);
+  if (saved_ < 0) return;
+  dup2(saved_, 1);
+  close(saved_);
+}
+
+}  // namespace rwbench
