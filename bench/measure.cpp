@@ -18,18 +18,6 @@ double ThreadCpuMicroseconds() {
   return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
 }
 
-double CpuClockOverheadUs() {
-  static const double overhead = [] {
-    std::vector<double> empty;
-    for (int i = 0; i < 2001; i++) {
-      const double start = ThreadCpuMicroseconds();
-      empty.push_back(ThreadCpuMicroseconds() - start);
-    }
-    return Median(empty);
-  }();
-  return overhead;
-}
-
 double Median(std::vector<double> samples) {
   if (samples.empty()) return 0.0;
   const size_t mid = samples.size() / 2;

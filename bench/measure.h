@@ -18,15 +18,13 @@ using Clock = std::chrono::steady_clock;
 // time cannot.
 double ThreadCpuMicroseconds();
 
-// What reading the thread CPU clock twice adds to an interval (a system
-// call on some machines), measured once; CpuUs subtracts it.
-double CpuClockOverheadUs();
-
 // Both clocks from one start.
 class Stopwatch {
  public:
   Stopwatch() : wall_(Clock::now()), cpu_(ThreadCpuMicroseconds()) {}
-  double CpuUs() const { return ThreadCpuMicroseconds() - cpu_ - CpuClockOverheadUs(); }
+  // Includes reading the clock, a system call on some machines (a
+  // microsecond or two): short intervals must subtract an empty one.
+  double CpuUs() const { return ThreadCpuMicroseconds() - cpu_; }
   double WallUs() const {
     return std::chrono::duration<double, std::micro>(Clock::now() - wall_).count();
   }
