@@ -54,6 +54,9 @@ class RenderBackend {
   virtual void OnUnlock(iVertexBuffer* buffer) = 0;
   // The view filled record->vertex_fog for `count` vertices.
   virtual void OnFog(const G3DTriangleMesh* record, int count) = 0;
+  // Whether DrawTriangleMesh reads the vertices and triangles; the renderer
+  // checks every index against the locked vertices only for backends that do.
+  virtual bool ReadsGeometry() const { return true; }
 };
 
 }  // namespace rwengine

@@ -104,8 +104,9 @@ bool Graphics3D::Drawable(const G3DTriangleMesh& mesh, VertexBuffer*& buffer) {
     return false;
   if (mesh.num_triangles < 0 || (mesh.num_triangles > 0 && mesh.triangles == nullptr)) return false;
   if (mesh.do_fog && mesh.vertex_fog == nullptr) return false;
-  if (!checkIndices_) return true;
-  // A backend indexes the locked arrays with these directly.
+  // A backend that reads geometry indexes the locked arrays with these
+  // directly; one that reads none cannot be led astray by them.
+  if (backend_ != nullptr && !backend_->ReadsGeometry()) return true;
   static_assert(sizeof(csTriangle) == 3 * sizeof(int32_t), "triangles are read as indices");
   return IndicesBelow(reinterpret_cast<const int32_t*>(mesh.triangles),
                       3 * static_cast<size_t>(mesh.num_triangles), buffer->GetVertexCount());

@@ -44,12 +44,6 @@ class Graphics3D : public scfImplementation<Graphics3D, iGraphics3D>,
   void DrawTriangleMesh(G3DTriangleMesh& mesh) override;
   iVertexBufferManager* GetVertexBufferManager() override { return manager_.get(); }
 
-  // Whether every triangle's indices are checked against the locked vertex
-  // count (on by default). A benchmark may turn it off to show what the
-  // check costs the host; with it off a bad index reaches the backend.
-  void SetIndexChecks(bool on) { checkIndices_ = on; }
-  bool IndexChecks() const { return checkIndices_; }
-
   // Not owned; null draws nothing.
   void SetBackend(RenderBackend* backend);
   RenderBackend* GetBackend() const { return backend_; }
@@ -73,7 +67,6 @@ class Graphics3D : public scfImplementation<Graphics3D, iGraphics3D>,
   csReversibleTransform objectToCamera_;
   int32_t renderStates_[kRenderStateCount] = {};
   bool open_ = true;
-  bool checkIndices_ = true;
   int drawsAccepted_ = 0;
   int drawsRejected_ = 0;
 };

@@ -22,14 +22,16 @@ void RenderView::CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriang
   const csVector3* vertices = buffer != nullptr ? buffer->GetVertices(0) : nullptr;
   // Without somewhere to write, the mesh cannot be fogged at all.
   mesh.do_fog = fogOn_ && mesh.vertex_fog != nullptr;
-  if (mesh.vertex_fog != nullptr) {
+  // A view without fog only says so: the renderer reads no fog values then,
+  // and filling them would cost every mesh a pass over its vertices.
+  if (mesh.do_fog) {
     for (int i = 0; i < count; i++) {
       G3DFogInfo& fog = mesh.vertex_fog[i];
       fog.r = fogColor_.red;
       fog.g = fogColor_.green;
       fog.b = fogColor_.blue;
       fog.intensity = 0.0f;
-      if (!fogOn_ || vertices == nullptr) continue;
+      if (vertices == nullptr) continue;
       const float depth = tr_o2c.Other2This(vertices[i]).z;
       if (depth > 0.0f) fog.intensity = 1.0f - std::exp(-fogDensity_ * depth);
     }

@@ -21,10 +21,9 @@ class RenderView : public scfImplementation<RenderView, iRenderView>,
 
   iGraphics3D* GetGraphics3D() override { return graphics_.get(); }
   iCamera* GetCamera() override { return camera_.get(); }
-  // Writes do_fog and one fog value for each vertex locked in buffers[0];
-  // without fog that is zero intensity in the fog colour. With fog the
-  // intensity is 1 - exp(-density * depth), depth being the vertex's camera
-  // space z (nothing behind the eye).
+  // Writes do_fog; with fog, also one fog value for each vertex locked in
+  // buffers[0]: the fog colour at intensity 1 - exp(-density * depth), depth
+  // being the vertex's camera-space z (nothing behind the eye).
   void CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) override;
   // One sector and no portals: nothing ever needs clipping.
   bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clip_portal, int& clip_plane,
