@@ -91,9 +91,11 @@ iTextureWrapper* Loader::LoadTexture(const char* name, const char* fname, int, i
                                      bool) {
   if (fname == nullptr || std::strcmp(fname, kStoneTexture) != 0) return nullptr;
   if (name == nullptr) name = fname;
-  csRef<iImage> image = csRef<iImage>::Adopt(MakeStoneImage());
-  if (!image) return nullptr;
-  iTextureWrapper* texture = engine_->GetTextures()->AddTexture(name, image.get());
+  // The file never changes, so it is decoded once and every texture of it
+  // shares the pixels.
+  if (!stone_) stone_ = csRef<iImage>::Adopt(MakeStoneImage());
+  if (!stone_) return nullptr;
+  iTextureWrapper* texture = engine_->GetTextures()->AddTexture(name, stone_.get());
   if (texture == nullptr) return nullptr;
   if (engine_->CreateMaterial(name, texture) == nullptr) return nullptr;
   return texture;

@@ -32,6 +32,7 @@ class Loader : public scfImplementation<Loader, iLoader>, private LiveCounted<Lo
 
  private:
   csRef<Engine> engine_;
+  csRef<iImage> stone_;
 };
 
 }  // namespace rwengine

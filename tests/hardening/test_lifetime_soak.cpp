@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,9 +47,11 @@ csTicks ReadClock(void*) {
 // Pixels the engine's texture list keeps, in KiB.
 long TextureKiB(rwengine::Engine* engine) {
   long bytes = 0;
+  std::set<iImage*> counted;  // textures may share an image
   iTextureList* list = engine->GetTextureList();
   for (int i = 0; i < list->GetCount(); i++) {
     iImage* image = list->Get(i)->GetImage();
+    if (!counted.insert(image).second) continue;
     bytes += static_cast<long>(image->GetWidth()) * image->GetHeight() * sizeof(csRGBpixel);
   }
   return bytes / 1024;
