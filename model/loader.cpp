@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/cal3d_check.h"
 #include "model/config.h"
 #include "host/image.h"
 #include "model/meshobject.h"
@@ -75,11 +76,33 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
       case rigweave::ConfigKey::Scale:
         scale = static_cast<float>(std::atof(value.c_str()));
         break;
-      case rigweave::ConfigKey::Skeleton:
+      case rigweave::ConfigKey::Skeleton: {
         Diagnose(": Loading skeleton ", value);
-        if (!calCoreModel->loadCoreSkeleton(modelPath + value)) return false;
+        std::vector<uint8_t> bytes;
+        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
+        rigweave::Cal3DCheck check = rigweave::CheckSkeleton(bytes.data(), bytes.size());
+        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Skeleton))
+          check.reason = "XML Cal3D files are not supported";
+        // Files loaded so far were checked against the bones of the skeleton
+        // this one replaces.
+        CalCoreSkeleton* previous = calCoreModel->getCoreSkeleton();
+        if (check.Ok() && previous != nullptr &&
+            check.boneCount < static_cast<int>(previous->getVectorCoreBone().size()))
+          check.reason = "fewer bones than the skeleton it replaces";
+        if (!check.Ok()) {
+          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+          return false;
+        }
+        try {
+          CalCoreSkeletonPtr skeleton = CalLoader::loadCoreSkeleton(bytes.data());
+          if (!skeleton) return false;
+          calCoreModel->setCoreSkeleton(skeleton.get());
+        } catch (const std::exception&) {
+          return false;
+        }
         break;
-      case rigweave::ConfigKey::Animation:
+      }
+      case rigweave::ConfigKey::Animation: {
         // The name table is as large as the design allows; refuse, never overrun.
         if (animationCount >= rigweave::kMaxAnimations) {
           Diagnose(": Too many animations ", value);
@@ -87,16 +110,76 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         }
         Diagnose(": Loading animation ", value);
         animationNames[animationCount++] = std::string(rigweave::AnimationNameFromFile(value));
-        if (calCoreModel->loadCoreAnimation(modelPath + value) == -1) return false;
+        // As Cal3D: nothing but a skeleton loads before the skeleton.
+        CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
+        if (skeleton == nullptr) return false;
+        std::vector<uint8_t> bytes;
+        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
+        rigweave::Cal3DCheck check = rigweave::CheckAnimation(
+            bytes.data(), bytes.size(), static_cast<int>(skeleton->getVectorCoreBone().size()));
+        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Animation))
+          check.reason = "XML Cal3D files are not supported";
+        if (!check.Ok()) {
+          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+          return false;
+        }
+        try {
+          CalCoreAnimationPtr animation = CalLoader::loadCoreAnimation(bytes.data(), skeleton);
+          if (!animation) return false;
+          animation->setFilename(modelPath + value);
+          // Ids count up from 0 in the order of the lines.
+          calCoreModel->addCoreAnimation(animation.get());
+        } catch (const std::exception&) {
+          return false;
+        }
         break;
-      case rigweave::ConfigKey::Mesh:
+      }
+      case rigweave::ConfigKey::Mesh: {
         Diagnose(": Loading mesh ", value);
-        if (calCoreModel->loadCoreMesh(modelPath + value) == -1) return false;
+        CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
+        if (skeleton == nullptr) return false;
+        std::vector<uint8_t> bytes;
+        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
+        rigweave::Cal3DCheck check = rigweave::CheckMesh(
+            bytes.data(), bytes.size(), static_cast<int>(skeleton->getVectorCoreBone().size()));
+        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Mesh))
+          check.reason = "XML Cal3D files are not supported";
+        if (!check.Ok()) {
+          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+          return false;
+        }
+        try {
+          CalCoreMeshPtr mesh = CalLoader::loadCoreMesh(bytes.data());
+          if (!mesh) return false;
+          mesh->setFilename(modelPath + value);
+          calCoreModel->addCoreMesh(mesh.get());
+        } catch (const std::exception&) {
+          return false;
+        }
         break;
-      case rigweave::ConfigKey::Material:
+      }
+      case rigweave::ConfigKey::Material: {
         Diagnose(": Loading material ", value);
-        if (calCoreModel->loadCoreMaterial(modelPath + value) == -1) return false;
+        if (calCoreModel->getCoreSkeleton() == nullptr) return false;
+        std::vector<uint8_t> bytes;
+        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
+        rigweave::Cal3DCheck check = rigweave::CheckMaterial(bytes.data(), bytes.size());
+        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Material))
+          check.reason = "XML Cal3D files are not supported";
+        if (!check.Ok()) {
+          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+          return false;
+        }
+        try {
+          CalCoreMaterialPtr material = CalLoader::loadCoreMaterial(bytes.data());
+          if (!material) return false;
+          material->setFilename(modelPath + value);
+          calCoreModel->addCoreMaterial(material.get());
+        } catch (const std::exception&) {
+          return false;
+        }
         break;
+      }
     }
   }
   if (file.bad()) return false;

@@ -1,0 +1,342 @@
+#include "model/cal3d_check.h"
+
+#include <cstring>
+#include <fstream>
+#include <new>
+
+namespace rigweave {
+
+namespace {
+
+// Cal3D 0.11 reads the files of these versions and no others.
+constexpr int32_t kEarliestVersion = 699;
+constexpr int32_t kLatestVersion = 1100;
+
+// Smallest records on file, so that no count can claim more records than
+// the bytes left could hold, and Cal3D never reserves more than the file
+// size warrants.
+constexpr size_t kStringMin = 4 + 1;                      // length, NUL
+constexpr size_t kBoneMin = kStringMin + 14 * 4 + 4 + 4;  // name, pose, parent, child count
+constexpr size_t kKeyframeSize = 8 * 4;
+constexpr size_t kTrackMin = 4 + 4 + kKeyframeSize;
+constexpr size_t kSubmeshHeader = 6 * 4;
+constexpr size_t kTexelSize = 2 * 4;
+constexpr size_t kInfluenceSize = 2 * 4;
+constexpr size_t kSpringSize = 4 * 4;
+constexpr size_t kFaceSize = 3 * 4;
+constexpr size_t kMaterialHeader = 3 * 4 + 4;  // three colours, shininess
+// More texture coordinate sets than any exporter writes.
+constexpr int32_t kMaxTextureSets = 16;
+
+class Reader {
+ public:
+  Reader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+
+  size_t Left() const { return size_ - pos_; }
+
+  // Host byte order, as Cal3D copies it on little-endian machines.
+  bool Int(int32_t& value) {
+    if (Left() < 4) return false;
+    std::memcpy(&value, bytes_ + pos_, 4);
+    pos_ += 4;
+    return true;
+  }
+  bool Float(float& value) {
+    if (Left() < 4) return false;
+    std::memcpy(&value, bytes_ + pos_, 4);
+    pos_ += 4;
+    return true;
+  }
+  bool Skip(size_t count) {
+    if (Left() < count) return false;
+    pos_ += count;
+    return true;
+  }
+  // A count Cal3D would loop over or reserve for, each record at least
+  // `recordSize` bytes of what is left.
+  bool Fits(int32_t count, size_t recordSize) const {
+    return count >= 0 && static_cast<size_t>(count) <= Left() / recordSize;
+  }
+
+  enum class Text { Ok, Truncated, Malformed };
+  // Cal3D copies a string up to its first NUL but its buffer reader then
+  // steps over strlen + 1 bytes: only a length that ends on the one NUL keeps
+  // both readers, and this walk, in step.
+  Text String() {
+    int32_t length = 0;
+    if (!Int(length)) return Text::Truncated;
+    if (length <= 0) return Text::Malformed;
+    if (Left() < static_cast<size_t>(length)) return Text::Truncated;
+    const uint8_t* text = bytes_ + pos_;
+    if (text[length - 1] != 0 || std::memchr(text, 0, static_cast<size_t>(length) - 1) != nullptr)
+      return Text::Malformed;
+    pos_ += static_cast<size_t>(length);
+    return Text::Ok;
+  }
+
+  bool Header(const char magic[4], const char*& reason) {
+    int32_t version = 0;
+    if (Left() < 4) {
+      reason = "truncated header";
+      return false;
+    }
+    if (std::memcmp(bytes_, magic, 4) != 0) {
+      reason = "not a binary Cal3D file of this kind";
+      return false;
+    }
+    pos_ = 4;
+    if (!Int(version)) {
+      reason = "truncated header";
+      return false;
+    }
+    if (version < kEarliestVersion || version > kLatestVersion) {
+      reason = "unsupported file version";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  const uint8_t* bytes_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+Cal3DCheck Refuse(const char* reason) {
+  Cal3DCheck check;
+  check.reason = reason;
+  return check;
+}
+
+// Cal3D computes bone states recursively from each root down the child
+// lists: a child list must name bones that really hang there, each once,
+// or the walk revisits bones without end or exponentially often.
+const char* CheckHierarchy(const std::vector<int32_t>& parents,
+                           const std::vector<std::vector<int32_t>>& children) {
+  const size_t count = parents.size();
+  std::vector<uint8_t> listed(count, 0);
+  for (size_t bone = 0; bone < count; bone++) {
+    for (int32_t child : children[bone]) {
+      if (parents[static_cast<size_t>(child)] != static_cast<int32_t>(bone))
+        return "bone child whose parent differs";
+      if (listed[static_cast<size_t>(child)]++ != 0) return "bone listed as a child twice";
+    }
+  }
+  // 0 unseen, 1 on the current parent chain, 2 reaches a root.
+  std::vector<uint8_t> state(count, 0);
+  std::vector<size_t> chain;
+  for (size_t start = 0; start < count; start++) {
+    chain.clear();
+    int32_t bone = static_cast<int32_t>(start);
+    while (bone != -1 && state[static_cast<size_t>(bone)] == 0) {
+      state[static_cast<size_t>(bone)] = 1;
+      chain.push_back(static_cast<size_t>(bone));
+      bone = parents[static_cast<size_t>(bone)];
+    }
+    if (bone != -1 && state[static_cast<size_t>(bone)] == 1) return "bone hierarchy with a cycle";
+    for (size_t b : chain) state[b] = 2;
+  }
+  return nullptr;
+}
+
+const char* CheckSubmesh(Reader& in, int boneCount) {
+  int32_t materialThread = 0, vertexCount = 0, faceCount = 0, lodCount = 0, springCount = 0,
+          texelCount = 0;
+  if (!in.Int(materialThread) || !in.Int(vertexCount) || !in.Int(faceCount) || !in.Int(lodCount) ||
+      !in.Int(springCount) || !in.Int(texelCount))
+    return "truncated sub-mesh";
+  // Cal3D sizes arrays per set even for a sub-mesh of no vertices, where
+  // the sets take no bytes of the file: bound them outright.
+  if (texelCount < 0 || texelCount > kMaxTextureSets)
+    return "texture coordinate count out of range";
+  const size_t vertexMin =
+      8 * 4 + static_cast<size_t>(texelCount) * kTexelSize + 4 + (springCount > 0 ? 4 : 0);
+  if (!in.Fits(vertexCount, vertexMin)) return "vertex count out of range";
+  if (!in.Fits(faceCount, kFaceSize)) return "face count out of range";
+  if (!in.Fits(springCount, kSpringSize)) return "spring count out of range";
+  if (lodCount < 0 || lodCount > vertexCount) return "level-of-detail count out of range";
+
+  std::vector<int32_t> collapseIds(static_cast<size_t>(vertexCount));
+  std::vector<int32_t> faceCollapses(static_cast<size_t>(vertexCount));
+  for (size_t vertex = 0; vertex < collapseIds.size(); vertex++) {
+    int32_t influenceCount = 0;
+    if (!in.Skip(6 * 4) || !in.Int(collapseIds[vertex]) || !in.Int(faceCollapses[vertex]) ||
+        !in.Skip(static_cast<size_t>(texelCount) * kTexelSize) || !in.Int(influenceCount))
+      return "truncated vertex";
+    if (!in.Fits(influenceCount, kInfluenceSize)) return "influence count out of range";
+    for (int32_t i = 0; i < influenceCount; i++) {
+      int32_t bone = 0;
+      if (!in.Int(bone) || !in.Skip(4)) return "truncated influence";
+      if (bone < 0 || bone >= boneCount) return "influence bone out of range";
+    }
+    if (springCount > 0 && !in.Skip(4)) return "truncated vertex";
+  }
+  for (int32_t spring = 0; spring < springCount; spring++) {
+    int32_t a = 0, b = 0;
+    if (!in.Int(a) || !in.Int(b) || !in.Skip(8)) return "truncated spring";
+    if (a < 0 || a >= vertexCount || b < 0 || b >= vertexCount) return "spring vertex out of range";
+  }
+  for (int32_t face = 0; face < faceCount; face++) {
+    for (int corner = 0; corner < 3; corner++) {
+      int32_t vertex = 0;
+      if (!in.Int(vertex)) return "truncated face";
+      if (vertex < 0 || vertex >= vertexCount) return "face index out of range";
+    }
+  }
+
+  // Lowering the level of detail drops the last lodCount vertices and their
+  // faces, and follows collapse ids from each dropped vertex until one that
+  // stays: each must lead to an earlier vertex, and no more faces may go
+  // than there are.
+  const int32_t firstCollapsing = vertexCount - lodCount;
+  int64_t facesDropped = 0;
+  for (int32_t vertex = 0; vertex < vertexCount; vertex++) {
+    const int32_t target = collapseIds[static_cast<size_t>(vertex)];
+    const int32_t faces = faceCollapses[static_cast<size_t>(vertex)];
+    if (faces < 0) return "face collapse count out of range";
+    if (vertex >= firstCollapsing) {
+      if (target < 0 || target >= vertex) return "collapse id out of range";
+      facesDropped += faces;
+    } else if (target < -1 || target >= vertexCount) {
+      return "collapse id out of range";
+    }
+  }
+  if (facesDropped > faceCount) return "face collapse count out of range";
+  return nullptr;
+}
+
+bool EndsWithNoCase(std::string_view name, std::string_view end) {
+  if (name.size() < end.size()) return false;
+  for (size_t i = 0; i < end.size(); i++) {
+    char c = name[name.size() - end.size() + i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != end[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool NamesCal3DXmlFile(std::string_view name, Cal3DKind kind) {
+  // Cal3D compares the last three characters only, without the dot.
+  switch (kind) {
+    case Cal3DKind::Skeleton:
+      return EndsWithNoCase(name, "XSF");
+    case Cal3DKind::Animation:
+      return EndsWithNoCase(name, "XAF");
+    case Cal3DKind::Mesh:
+      return EndsWithNoCase(name, "XMF");
+    case Cal3DKind::Material:
+      return EndsWithNoCase(name, "XRF");
+  }
+  return false;
+}
+
+Cal3DCheck CheckSkeleton(const uint8_t* bytes, size_t size) {
+  Reader in(bytes, size);
+  const char* reason = nullptr;
+  if (!in.Header("CSF\0", reason)) return Refuse(reason);
+  int32_t boneCount = 0;
+  if (!in.Int(boneCount)) return Refuse("truncated header");
+  if (boneCount <= 0) return Refuse("no bones");
+  if (!in.Fits(boneCount, kBoneMin)) return Refuse("bone count out of range");
+
+  std::vector<int32_t> parents(static_cast<size_t>(boneCount));
+  std::vector<std::vector<int32_t>> children(static_cast<size_t>(boneCount));
+  for (size_t bone = 0; bone < parents.size(); bone++) {
+    switch (in.String()) {
+      case Reader::Text::Ok:
+        break;
+      case Reader::Text::Truncated:
+        return Refuse("truncated bone name");
+      case Reader::Text::Malformed:
+        return Refuse("malformed bone name");
+    }
+    int32_t childCount = 0;
+    if (!in.Skip(14 * 4) || !in.Int(parents[bone]) || !in.Int(childCount))
+      return Refuse("truncated bone");
+    if (parents[bone] < -1 || parents[bone] >= boneCount) return Refuse("bone parent out of range");
+    if (!in.Fits(childCount, 4)) return Refuse("child count out of range");
+    children[bone].resize(static_cast<size_t>(childCount));
+    for (int32_t& child : children[bone]) {
+      if (!in.Int(child)) return Refuse("truncated bone");
+      if (child < 0 || child >= boneCount) return Refuse("bone child out of range");
+    }
+  }
+  if (const char* bad = CheckHierarchy(parents, children)) return Refuse(bad);
+  Cal3DCheck check;
+  check.boneCount = boneCount;
+  return check;
+}
+
+Cal3DCheck CheckAnimation(const uint8_t* bytes, size_t size, int boneCount) {
+  Reader in(bytes, size);
+  const char* reason = nullptr;
+  if (!in.Header("CAF\0", reason)) return Refuse(reason);
+  int32_t trackCount = 0;
+  float duration = 0;
+  if (!in.Float(duration) || !in.Int(trackCount)) return Refuse("truncated header");
+  // As Cal3D, which lets a NaN through.
+  if (duration <= 0) return Refuse("duration not positive");
+  if (trackCount <= 0) return Refuse("no tracks");
+  if (!in.Fits(trackCount, kTrackMin)) return Refuse("track count out of range");
+  for (int32_t track = 0; track < trackCount; track++) {
+    int32_t bone = 0, keyframeCount = 0;
+    if (!in.Int(bone) || !in.Int(keyframeCount)) return Refuse("truncated track");
+    // The mixer indexes the model's bones with it.
+    if (bone < 0 || bone >= boneCount) return Refuse("track bone out of range");
+    if (keyframeCount <= 0 || !in.Fits(keyframeCount, kKeyframeSize))
+      return Refuse("keyframe count out of range");
+    in.Skip(static_cast<size_t>(keyframeCount) * kKeyframeSize);
+  }
+  return {};
+}
+
+Cal3DCheck CheckMesh(const uint8_t* bytes, size_t size, int boneCount) {
+  Reader in(bytes, size);
+  const char* reason = nullptr;
+  if (!in.Header("CMF\0", reason)) return Refuse(reason);
+  int32_t submeshCount = 0;
+  if (!in.Int(submeshCount)) return Refuse("truncated header");
+  if (!in.Fits(submeshCount, kSubmeshHeader)) return Refuse("sub-mesh count out of range");
+  for (int32_t submesh = 0; submesh < submeshCount; submesh++)
+    if (const char* bad = CheckSubmesh(in, boneCount)) return Refuse(bad);
+  return {};
+}
+
+Cal3DCheck CheckMaterial(const uint8_t* bytes, size_t size) {
+  Reader in(bytes, size);
+  const char* reason = nullptr;
+  if (!in.Header("CRF\0", reason)) return Refuse(reason);
+  int32_t mapCount = 0;
+  if (!in.Skip(kMaterialHeader) || !in.Int(mapCount)) return Refuse("truncated header");
+  if (!in.Fits(mapCount, kStringMin)) return Refuse("map count out of range");
+  for (int32_t map = 0; map < mapCount; map++) {
+    switch (in.String()) {
+      case Reader::Text::Ok:
+        break;
+      case Reader::Text::Truncated:
+        return Refuse("truncated map name");
+      case Reader::Text::Malformed:
+        return Refuse("malformed map name");
+    }
+  }
+  return {};
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  std::ifstream in(path, std::ios::in | std::ios::binary);
+  if (!in.is_open()) return false;
+  try {
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0)
+      bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+  } catch (const std::bad_alloc&) {
+    bytes.clear();
+    return false;
+  }
+  return !in.bad();
+}
+
+}  // namespace rigweave
