@@ -53,7 +53,53 @@ bool WithinDrawingLimits(CalRenderer& renderer, int submeshCount) {
   return true;
 }
 
+int BoneCount(CalCoreSkeleton* skeleton) {
+  return static_cast<int>(skeleton->getVectorCoreBone().size());
+}
+
+// Cal3D reports some failures by throwing (std::length_error, bad_alloc);
+// none may reach the engine.
+template <class Load>
+bool WithoutThrowing(Load load) {
+  try {
+    return load();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
+
+// Reads a Cal3D file named by the configuration and checks it before Cal3D
+// sees it: Cal3D trusts its files. `bones` is the skeleton's bone count for
+// animations and meshes, and for a skeleton the least it must have. False,
+// with the reason printed, when the file must not reach Cal3D.
+bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind,
+                                        int bones, std::vector<uint8_t>& bytes) {
+  using rigweave::Cal3DKind;
+  if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
+  rigweave::Cal3DCheck check;
+  switch (kind) {
+    case Cal3DKind::Skeleton:
+      check = rigweave::CheckSkeleton(bytes.data(), bytes.size());
+      if (check.Ok() && check.boneCount < bones)
+        check.reason = "fewer bones than the skeleton it replaces";
+      break;
+    case Cal3DKind::Animation:
+      check = rigweave::CheckAnimation(bytes.data(), bytes.size(), bones);
+      break;
+    case Cal3DKind::Mesh:
+      check = rigweave::CheckMesh(bytes.data(), bytes.size(), bones);
+      break;
+    case Cal3DKind::Material:
+      check = rigweave::CheckMaterial(bytes.data(), bytes.size());
+      break;
+  }
+  if (rigweave::NamesCal3DXmlFile(value, kind)) check.reason = "XML Cal3D files are not supported";
+  if (check.Ok()) return true;
+  Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+  return false;
+}
 
 bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   std::ifstream file(modelPath + modelName, std::ios::in | std::ios::binary);
@@ -78,28 +124,18 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         break;
       case rigweave::ConfigKey::Skeleton: {
         Diagnose(": Loading skeleton ", value);
-        std::vector<uint8_t> bytes;
-        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
-        rigweave::Cal3DCheck check = rigweave::CheckSkeleton(bytes.data(), bytes.size());
-        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Skeleton))
-          check.reason = "XML Cal3D files are not supported";
         // Files loaded so far were checked against the bones of the skeleton
-        // this one replaces.
+        // this one replaces: it may not have fewer.
         CalCoreSkeleton* previous = calCoreModel->getCoreSkeleton();
-        if (check.Ok() && previous != nullptr &&
-            check.boneCount < static_cast<int>(previous->getVectorCoreBone().size()))
-          check.reason = "fewer bones than the skeleton it replaces";
-        if (!check.Ok()) {
-          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+        const int atLeast = previous ? static_cast<int>(previous->getVectorCoreBone().size()) : 0;
+        std::vector<uint8_t> bytes;
+        if (!ReadCheckedFile(value, rigweave::Cal3DKind::Skeleton, atLeast, bytes)) return false;
+        if (!WithoutThrowing([&] {
+              CalCoreSkeletonPtr skeleton = CalLoader::loadCoreSkeleton(bytes.data());
+              if (skeleton) calCoreModel->setCoreSkeleton(skeleton.get());
+              return bool(skeleton);
+            }))
           return false;
-        }
-        try {
-          CalCoreSkeletonPtr skeleton = CalLoader::loadCoreSkeleton(bytes.data());
-          if (!skeleton) return false;
-          calCoreModel->setCoreSkeleton(skeleton.get());
-        } catch (const std::exception&) {
-          return false;
-        }
         break;
       }
       case rigweave::ConfigKey::Animation: {
@@ -110,74 +146,51 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         }
         Diagnose(": Loading animation ", value);
         animationNames[animationCount++] = std::string(rigweave::AnimationNameFromFile(value));
-        // As Cal3D: nothing but a skeleton loads before the skeleton.
+        // As in Cal3D, nothing but a skeleton loads before the skeleton.
         CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
-        if (skeleton == nullptr) return false;
         std::vector<uint8_t> bytes;
-        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
-        rigweave::Cal3DCheck check = rigweave::CheckAnimation(
-            bytes.data(), bytes.size(), static_cast<int>(skeleton->getVectorCoreBone().size()));
-        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Animation))
-          check.reason = "XML Cal3D files are not supported";
-        if (!check.Ok()) {
-          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+        if (skeleton == nullptr ||
+            !ReadCheckedFile(value, rigweave::Cal3DKind::Animation, BoneCount(skeleton), bytes) ||
+            !WithoutThrowing([&] {
+              CalCoreAnimationPtr animation = CalLoader::loadCoreAnimation(bytes.data(), skeleton);
+              if (!animation) return false;
+              animation->setFilename(modelPath + value);
+              // Ids count up from 0 in the order of the lines.
+              calCoreModel->addCoreAnimation(animation.get());
+              return true;
+            }))
           return false;
-        }
-        try {
-          CalCoreAnimationPtr animation = CalLoader::loadCoreAnimation(bytes.data(), skeleton);
-          if (!animation) return false;
-          animation->setFilename(modelPath + value);
-          // Ids count up from 0 in the order of the lines.
-          calCoreModel->addCoreAnimation(animation.get());
-        } catch (const std::exception&) {
-          return false;
-        }
         break;
       }
       case rigweave::ConfigKey::Mesh: {
         Diagnose(": Loading mesh ", value);
         CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
-        if (skeleton == nullptr) return false;
         std::vector<uint8_t> bytes;
-        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
-        rigweave::Cal3DCheck check = rigweave::CheckMesh(
-            bytes.data(), bytes.size(), static_cast<int>(skeleton->getVectorCoreBone().size()));
-        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Mesh))
-          check.reason = "XML Cal3D files are not supported";
-        if (!check.Ok()) {
-          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+        if (skeleton == nullptr ||
+            !ReadCheckedFile(value, rigweave::Cal3DKind::Mesh, BoneCount(skeleton), bytes) ||
+            !WithoutThrowing([&] {
+              CalCoreMeshPtr mesh = CalLoader::loadCoreMesh(bytes.data());
+              if (!mesh) return false;
+              mesh->setFilename(modelPath + value);
+              calCoreModel->addCoreMesh(mesh.get());
+              return true;
+            }))
           return false;
-        }
-        try {
-          CalCoreMeshPtr mesh = CalLoader::loadCoreMesh(bytes.data());
-          if (!mesh) return false;
-          mesh->setFilename(modelPath + value);
-          calCoreModel->addCoreMesh(mesh.get());
-        } catch (const std::exception&) {
-          return false;
-        }
         break;
       }
       case rigweave::ConfigKey::Material: {
         Diagnose(": Loading material ", value);
-        if (calCoreModel->getCoreSkeleton() == nullptr) return false;
         std::vector<uint8_t> bytes;
-        if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
-        rigweave::Cal3DCheck check = rigweave::CheckMaterial(bytes.data(), bytes.size());
-        if (rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Material))
-          check.reason = "XML Cal3D files are not supported";
-        if (!check.Ok()) {
-          Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+        if (calCoreModel->getCoreSkeleton() == nullptr ||
+            !ReadCheckedFile(value, rigweave::Cal3DKind::Material, 0, bytes) ||
+            !WithoutThrowing([&] {
+              CalCoreMaterialPtr material = CalLoader::loadCoreMaterial(bytes.data());
+              if (!material) return false;
+              material->setFilename(modelPath + value);
+              calCoreModel->addCoreMaterial(material.get());
+              return true;
+            }))
           return false;
-        }
-        try {
-          CalCoreMaterialPtr material = CalLoader::loadCoreMaterial(bytes.data());
-          if (!material) return false;
-          material->setFilename(modelPath + value);
-          calCoreModel->addCoreMaterial(material.get());
-        } catch (const std::exception&) {
-          return false;
-        }
         break;
       }
     }

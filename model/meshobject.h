@@ -17,6 +17,7 @@ class CalCoreModel;
 class CalModel;
 
 namespace rigweave {
+enum class Cal3DKind;
 // Capacities fixed by the design of the drawing path; a model beyond them is
 // refused at load so that no buffer can be overrun later.
 constexpr int kMaxAnimations = 20;
@@ -63,6 +64,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
 
   bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight);
   bool LoadConfigFile(const std::string& modelName);
+  bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
+                       std::vector<uint8_t>& bytes);
   iImage* ReadTextureImage(const std::string& name);
   bool ComputeBoxMesh();
 
