@@ -10,26 +10,26 @@
 namespace rwtest {
 
 SubmeshSpec Quad(const csVector3& origin, float size, int materialThread) {
-  SubmeshSpec spec;
-  spec.vertices = {origin, origin + csVector3(size, 0, 0), origin + csVector3(size, size, 0),
+  SubmeshSpec shape;
+  shape.vertices = {origin, origin + csVector3(size, 0, 0), origin + csVector3(size, size, 0),
                    origin + csVector3(0, size, 0)};
-  spec.faces = {{0, 1, 2}, {0, 2, 3}};
-  spec.materialThread = materialThread;
-  return spec;
+  shape.faces = {{0, 1, 2}, {0, 2, 3}};
+  shape.materialThread = materialThread;
+  return shape;
 }
 
 SubmeshSpec Strip(int quads, int materialThread) {
-  SubmeshSpec spec;
+  SubmeshSpec shape;
   for (int i = 0; i <= quads; i++) {
-    spec.vertices.emplace_back(static_cast<float>(i), 0.0f, 0.0f);
-    spec.vertices.emplace_back(static_cast<float>(i), 1.0f, 0.0f);
+    shape.vertices.emplace_back(static_cast<float>(i), 0.0f, 0.0f);
+    shape.vertices.emplace_back(static_cast<float>(i), 1.0f, 0.0f);
   }
   for (int i = 0; i < quads; i++) {
-    spec.faces.push_back({2 * i, 2 * i + 2, 2 * i + 3});
-    spec.faces.push_back({2 * i, 2 * i + 3, 2 * i + 1});
+    shape.faces.push_back({2 * i, 2 * i + 2, 2 * i + 3});
+    shape.faces.push_back({2 * i, 2 * i + 3, 2 * i + 1});
   }
-  spec.materialThread = materialThread;
-  return spec;
+  shape.materialThread = materialThread;
+  return shape;
 }
 
 ModelFolder::ModelFolder() {
@@ -100,15 +100,15 @@ bool ModelFolder::WriteAnimation(const std::string& name, float duration,
 bool ModelFolder::WriteMesh(const std::string& name,
                             const std::vector<SubmeshSpec>& submeshes) const {
   CalCoreMeshPtr mesh = new CalCoreMesh();
-  for (const SubmeshSpec& spec : submeshes) {
+  for (const SubmeshSpec& shape : submeshes) {
     auto* sub = new CalCoreSubmesh();
-    const int vertexCount = static_cast<int>(spec.vertices.size());
-    sub->reserve(vertexCount, 1, static_cast<int>(spec.faces.size()), 0);
-    sub->setCoreMaterialThreadId(spec.materialThread);
+    const int vertexCount = static_cast<int>(shape.vertices.size());
+    sub->reserve(vertexCount, 1, static_cast<int>(shape.faces.size()), 0);
+    sub->setCoreMaterialThreadId(shape.materialThread);
     sub->setLodCount(0);
     for (int i = 0; i < vertexCount; i++) {
       CalCoreSubmesh::Vertex vertex;
-      const csVector3& p = spec.vertices[i];
+      const csVector3& p = shape.vertices[i];
       vertex.position = CalVector(p.x, p.y, p.z);
       vertex.normal = CalVector(0, 0, 1);
       vertex.collapseId = -1;
@@ -117,9 +117,9 @@ bool ModelFolder::WriteMesh(const std::string& name,
       sub->setVertex(i, vertex);
       sub->setTextureCoordinate(i, 0, {p.x, p.y});
     }
-    for (size_t f = 0; f < spec.faces.size(); f++) {
+    for (size_t f = 0; f < shape.faces.size(); f++) {
       CalCoreSubmesh::Face face;
-      for (int k = 0; k < 3; k++) face.vertexId[k] = spec.faces[f][k];
+      for (int k = 0; k < 3; k++) face.vertexId[k] = shape.faces[f][k];
       sub->setFace(static_cast<int>(f), face);
     }
     mesh->addCoreSubmesh(sub);
