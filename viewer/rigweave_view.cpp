@@ -34,7 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char kProgram[] = "rigweave-view";
-constexpr double kPi = 3.14159265358979323846;
 constexpr uint8_t kBackground[3] = {200, 208, 222};
 
 const char kUsage[] =
