@@ -633,7 +633,7 @@ void MeasureCrowd(rwengine::Stage& stage, rwengine::NullBackend& backend, double
                           "interleaved)";
   if (!suffix.empty()) {
     Add("crowd_60hz" + suffix, module.Result(), 0, "", true,
-        "the same with the renderer's per-index check off; direct " +
+        "the same with the renderer checking every index; direct " +
             std::to_string(direct.Result()) + ", ratio " + Fixed(ratio, 3));
     return;
   }
