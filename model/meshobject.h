@@ -15,6 +15,7 @@
 
 class CalCoreModel;
 class CalModel;
+class CalRenderer;
 
 namespace rigweave {
 enum class Cal3DKind;
@@ -92,7 +93,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   void Unload();
   // Index of the name in the animation table, or -1.
   int FindAnimation(const char* name) const;
-  bool ResolveMaterial(iMaterialHandle*& handle);
+  // The material of the sub-mesh the renderer has selected, or false with a diagnostic.
+  bool ResolveMaterial(CalRenderer& renderer, iMaterialHandle*& handle);
 
   struct Cal3DState : scfEmbedded<csCal3DMeshObject, iCal3DState> {
     using scfEmbedded::scfEmbedded;

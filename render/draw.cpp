@@ -54,8 +54,8 @@ void csCal3DMeshObject::UpdateLighting(iLight**, int, iMovable*) {
   renderer->endRendering();
 }
 
-bool csCal3DMeshObject::ResolveMaterial(iMaterialHandle*& handle) {
-  auto* wrapper = static_cast<iMaterialWrapper*>(calModel->getRenderer()->getMapUserData(0));
+bool csCal3DMeshObject::ResolveMaterial(CalRenderer& renderer, iMaterialHandle*& handle) {
+  auto* wrapper = static_cast<iMaterialWrapper*>(renderer.getMapUserData(0));
   if (wrapper == nullptr) wrapper = defaultMaterial;
   if (wrapper == nullptr) {
     Diagnose(": Used without material");
@@ -136,7 +136,7 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       }
 
       iMaterialHandle* handle = nullptr;
-      if (!ResolveMaterial(handle)) continue;
+      if (!ResolveMaterial(*renderer, handle)) continue;
       record.mat_handle = handle;
       record.use_vertex_color = false;
       record.num_triangles = faceCount;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/rawtexture.h"
+#include "support/model_folder.h"
 
 namespace {
 
@@ -15,12 +16,8 @@ using rigweave::RawTextureHeader;
 
 std::vector<uint8_t> RawFile(int32_t width, int32_t height, int32_t depth,
                              const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> bytes;
-  for (int32_t field : {width, height, depth})
-    for (int shift = 0; shift < 32; shift += 8)
-      bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(field) >> shift));
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  return bytes;
+  const std::string bytes = rwtest::RawTextureBytes(width, height, depth, data);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 struct Decoded {

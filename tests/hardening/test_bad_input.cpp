@@ -39,14 +39,6 @@ std::string ReadAll(const std::string& path) {
   return bytes.str();
 }
 
-std::string RawHeader(int32_t width, int32_t height, int32_t depth) {
-  std::string bytes;
-  for (int32_t field : {width, height, depth})
-    for (int shift = 0; shift < 32; shift += 8)
-      bytes.push_back(static_cast<char>((static_cast<uint32_t>(field) >> shift) & 0xFF));
-  return bytes;
-}
-
 struct Row {
   const char* what;
   // Changes the good model: skeleton hero.csf, animation walk.caf, mesh
@@ -185,17 +177,19 @@ std::vector<Row> Catalogue() {
       {"empty texture", [](ModelFolder& f) { f.WriteFile("skin.raw", ""); }, true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
       {"texture of 2^30 by 2^30 pixels",
-       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(1 << 30, 1 << 30, 3) + "abc"); },
+       [](ModelFolder& f) {
+         f.WriteFile("skin.raw", rwtest::RawTextureBytes(1 << 30, 1 << 30, 3) + "abc");
+       },
        true, after(kGoodLines, {": Can't load texture skin.raw"})},
       {"texture of negative width",
-       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(-4, 4, 3) + "abc"); }, true,
-       after(kGoodLines, {": Can't load texture skin.raw"})},
+       [](ModelFolder& f) { f.WriteFile("skin.raw", rwtest::RawTextureBytes(-4, 4, 3) + "abc"); },
+       true, after(kGoodLines, {": Can't load texture skin.raw"})},
       {"texture of depth 2",
-       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(1, 1, 2) + "ab"); }, true,
-       after(kGoodLines, {": Can't load texture skin.raw"})},
+       [](ModelFolder& f) { f.WriteFile("skin.raw", rwtest::RawTextureBytes(1, 1, 2) + "ab"); },
+       true, after(kGoodLines, {": Can't load texture skin.raw"})},
       {"texture shorter than its header says",
-       [](ModelFolder& f) { f.WriteFile("skin.raw", RawHeader(8, 8, 3) + "abc"); }, true,
-       after(kGoodLines, {": Can't load texture skin.raw"})},
+       [](ModelFolder& f) { f.WriteFile("skin.raw", rwtest::RawTextureBytes(8, 8, 3) + "abc"); },
+       true, after(kGoodLines, {": Can't load texture skin.raw"})},
   };
 }
 

@@ -12,7 +12,7 @@ namespace rwtest {
 SubmeshSpec Quad(const csVector3& origin, float size, int materialThread) {
   SubmeshSpec shape;
   shape.vertices = {origin, origin + csVector3(size, 0, 0), origin + csVector3(size, size, 0),
-                   origin + csVector3(0, size, 0)};
+                    origin + csVector3(0, size, 0)};
   shape.faces = {{0, 1, 2}, {0, 2, 3}};
   shape.materialThread = materialThread;
   return shape;
@@ -141,14 +141,19 @@ bool ModelFolder::WriteMaterial(const std::string& name,
   return CalSaver::saveCoreMaterial(Path(name), material.get());
 }
 
-void ModelFolder::WriteRawTexture(const std::string& name, int32_t width, int32_t height,
-                                  int32_t depth, const std::vector<uint8_t>& pixels) const {
+std::string RawTextureBytes(int32_t width, int32_t height, int32_t depth,
+                            const std::vector<uint8_t>& pixels) {
   std::string bytes;
   for (int32_t field : {width, height, depth})
     for (int shift = 0; shift < 32; shift += 8)
       bytes.push_back(static_cast<char>((static_cast<uint32_t>(field) >> shift) & 0xFF));
   bytes.append(pixels.begin(), pixels.end());
-  WriteFile(name, bytes);
+  return bytes;
+}
+
+void ModelFolder::WriteRawTexture(const std::string& name, int32_t width, int32_t height,
+                                  int32_t depth, const std::vector<uint8_t>& pixels) const {
+  WriteFile(name, RawTextureBytes(width, height, depth, pixels));
 }
 
 }  // namespace rwtest

@@ -23,6 +23,10 @@ SubmeshSpec Quad(const csVector3& origin, float size, int materialThread = 0);
 // A strip of `quads` squares: 2 * (quads + 1) vertices and 2 * quads faces.
 SubmeshSpec Strip(int quads, int materialThread = 0);
 
+// The bytes of a raw texture file: the 12-byte header, then `pixels` as given.
+std::string RawTextureBytes(int32_t width, int32_t height, int32_t depth,
+                            const std::vector<uint8_t>& pixels = {});
+
 class ModelFolder {
  public:
   ModelFolder();
