@@ -122,7 +122,7 @@ std::vector<Row> Catalogue() {
       {"more than 100 sub-meshes",
        [](ModelFolder& f) {
          f.WriteMesh("hero.cmf",
-                     std::vector<rwtest::SubmeshSpec>(101, rwtest::Quad(csVector3(0, 0, 0), 1)));
+                     std::vector<rwtest::TestSubmesh>(101, rwtest::Quad(csVector3(0, 0, 0), 1)));
        },
        false, after(kGoodLines, {": Too many sub-meshes 101 (at most 100)"})},
       // Cal3D's files.

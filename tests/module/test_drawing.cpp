@@ -16,7 +16,7 @@ namespace {
 using rwengine::RecordedCall;
 using rwtest::ModelFolder;
 using rwtest::Quad;
-using rwtest::SubmeshSpec;
+using rwtest::TestSubmesh;
 
 const std::string kId = "crystalspace.mesh.object.rigweave";
 
@@ -50,7 +50,7 @@ class Drawing : public rwtest::StageTest {
  protected:
   // Skeleton, one mesh with the given sub-meshes, materials m<i>.crf with
   // maps t<i>.raw (or none where the name is empty), a 100-second cycle.
-  void WriteModel(const std::vector<SubmeshSpec>& submeshes,
+  void WriteModel(const std::vector<TestSubmesh>& submeshes,
                   const std::vector<std::string>& maps = {"t0.raw"},
                   const std::string& extra = "") {
     ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
@@ -122,7 +122,7 @@ TEST_F(Drawing, TimeMovesByTheUnsignedTickDifferenceSinceTheLastDraw) {
 }
 
 TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
-  SubmeshSpec strip = rwtest::Strip(3, 1);
+  TestSubmesh strip = rwtest::Strip(3, 1);
   WriteModel({Quad(csVector3(0, 0, 0), 1, 0), strip}, {"t0.raw", "t1.raw"});
   csRef<csCal3DMeshObject> mesh = NewCoreMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
@@ -184,7 +184,7 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
 }
 
 TEST_F(Drawing, VerticesAreScaledAndTurnedIntoEngineSpace) {
-  SubmeshSpec points;
+  TestSubmesh points;
   points.vertices = {csVector3(0, 0, 1), csVector3(0, 1, 0), csVector3(2, 0, 0)};
   points.faces = {{0, 1, 2}};
   WriteModel({points}, {"t0.raw"}, "scale = 50\n");

@@ -17,7 +17,7 @@ namespace {
 
 using rwtest::ModelFolder;
 using rwtest::Quad;
-using rwtest::SubmeshSpec;
+using rwtest::TestSubmesh;
 
 const std::string kId = "crystalspace.mesh.object.rigweave";
 
@@ -43,7 +43,7 @@ void ExpectNear(const csVector3& a, const csVector3& b, float tolerance = 1e-5f)
 class Loading : public rwtest::StageTest {
  protected:
   // A skeleton, one mesh of one quad, and the given extra lines.
-  void WriteBasicModel(const std::string& config, const std::vector<SubmeshSpec>& submeshes = {
+  void WriteBasicModel(const std::string& config, const std::vector<TestSubmesh>& submeshes = {
                                                       Quad(csVector3(0, 0, 0), 100)}) {
     ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
     ASSERT_TRUE(folder.WriteMesh("hero.cmf", submeshes));
@@ -165,7 +165,7 @@ TEST_F(Loading, ASyntaxErrorOrAMissingFileFailsTheLoadAndKeepsWhatWasDone) {
 
 TEST_F(Loading, EveryMeshIsAttachedAndEverySubmeshGetsARecord) {
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
-  std::vector<SubmeshSpec> two(2, Quad(csVector3(0, 0, 0), 1)), one(1, Quad(csVector3(0, 0, 0), 1)),
+  std::vector<TestSubmesh> two(2, Quad(csVector3(0, 0, 0), 1)), one(1, Quad(csVector3(0, 0, 0), 1)),
       four(4, Quad(csVector3(0, 0, 0), 1));
   ASSERT_TRUE(folder.WriteMesh("a.cmf", two));
   ASSERT_TRUE(folder.WriteMesh("b.cmf", one));
@@ -253,16 +253,16 @@ TEST_F(Loading, ModelsBeyondTheDrawingLimitsAreRefusedNamingTheLimit) {
   csRef<iMeshObject> mesh = NewMesh();
   bool loaded = true;
 
-  WriteBasicModel("", std::vector<SubmeshSpec>(101, Quad(csVector3(0, 0, 0), 1)));
+  WriteBasicModel("", std::vector<TestSubmesh>(101, Quad(csVector3(0, 0, 0), 1)));
   EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded),
             Line(": Loading skeleton hero.csf") + Line(": Loading mesh hero.cmf") +
                 Line(": Too many sub-meshes 101 (at most 100)"));
   EXPECT_FALSE(loaded);
-  WriteBasicModel("", std::vector<SubmeshSpec>(100, Quad(csVector3(0, 0, 0), 1)));
+  WriteBasicModel("", std::vector<TestSubmesh>(100, Quad(csVector3(0, 0, 0), 1)));
   EXPECT_TRUE(Load(mesh.get(), "hero.cfg"));
   EXPECT_TRUE(DrawOnce(mesh.get()));
 
-  SubmeshSpec wide;
+  TestSubmesh wide;
   for (int i = 0; i < 30001; i++) wide.vertices.emplace_back(float(i % 100), float(i / 100), 0.f);
   wide.faces = {{0, 1, 2}};
   WriteBasicModel("", {wide});
@@ -275,7 +275,7 @@ TEST_F(Loading, ModelsBeyondTheDrawingLimitsAreRefusedNamingTheLimit) {
   EXPECT_TRUE(Load(mesh.get(), "hero.cfg"));
   EXPECT_TRUE(DrawOnce(mesh.get()));
 
-  SubmeshSpec dense = Quad(csVector3(0, 0, 0), 1);
+  TestSubmesh dense = Quad(csVector3(0, 0, 0), 1);
   dense.faces.assign(50001, {0, 1, 2});
   WriteBasicModel("", {dense});
   printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
@@ -293,7 +293,7 @@ TEST_F(Loading, ASecondLoadReplacesTheCharacterWhole) {
   for (const char* name : {"walk.caf", "wave.caf", "jump.caf"})
     ASSERT_TRUE(folder.WriteAnimation(name, 1, csVector3(0, 0, 1)));
   ASSERT_TRUE(
-      folder.WriteMesh("two.cmf", std::vector<SubmeshSpec>(2, Quad(csVector3(0, 0, 0), 1))));
+      folder.WriteMesh("two.cmf", std::vector<TestSubmesh>(2, Quad(csVector3(0, 0, 0), 1))));
   ASSERT_TRUE(folder.WriteMesh("one.cmf", {Quad(csVector3(0, 0, 0), 300)}));
   folder.WriteFile("a.cfg",
                    "scale = 3\nskeleton = hero.csf\nanimation = walk.caf\nanimation = wave.caf\n"
@@ -381,7 +381,7 @@ TEST_F(Loading, AModelWithoutMaterialsReadsNoTexture) {
 }
 
 TEST_F(Loading, BoxMeshIsTheTurnedBoxOfTheRestPose) {
-  SubmeshSpec points;
+  TestSubmesh points;
   points.vertices = {csVector3(1, 2, 3), csVector3(0, 0, 0), csVector3(-2, 1, 0.5f)};
   points.faces = {{0, 1, 2}};
   WriteBasicModel("scale = 100\n", {points, Quad(csVector3(0, 0, 0), 0.5f)});
@@ -415,7 +415,7 @@ TEST_F(Loading, BoxMeshIsTheTurnedBoxOfTheRestPose) {
 }
 
 TEST_F(Loading, ASubmeshWithoutVerticesLeavesTheBoxEmpty) {
-  SubmeshSpec none;
+  TestSubmesh none;
   WriteBasicModel("", {none});
   csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));

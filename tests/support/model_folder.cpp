@@ -9,8 +9,8 @@
 
 namespace rwtest {
 
-SubmeshSpec Quad(const csVector3& origin, float size, int materialThread) {
-  SubmeshSpec shape;
+TestSubmesh Quad(const csVector3& origin, float size, int materialThread) {
+  TestSubmesh shape;
   shape.vertices = {origin, origin + csVector3(size, 0, 0), origin + csVector3(size, size, 0),
                     origin + csVector3(0, size, 0)};
   shape.faces = {{0, 1, 2}, {0, 2, 3}};
@@ -18,8 +18,8 @@ SubmeshSpec Quad(const csVector3& origin, float size, int materialThread) {
   return shape;
 }
 
-SubmeshSpec Strip(int quads, int materialThread) {
-  SubmeshSpec shape;
+TestSubmesh Strip(int quads, int materialThread) {
+  TestSubmesh shape;
   for (int i = 0; i <= quads; i++) {
     shape.vertices.emplace_back(static_cast<float>(i), 0.0f, 0.0f);
     shape.vertices.emplace_back(static_cast<float>(i), 1.0f, 0.0f);
@@ -98,21 +98,21 @@ bool ModelFolder::WriteAnimation(const std::string& name, float duration,
 }
 
 bool ModelFolder::WriteMesh(const std::string& name,
-                            const std::vector<SubmeshSpec>& submeshes) const {
+                            const std::vector<TestSubmesh>& submeshes) const {
   CalCoreMeshPtr mesh = new CalCoreMesh();
-  for (const SubmeshSpec& shape : submeshes) {
+  for (const TestSubmesh& shape : submeshes) {
     auto* sub = new CalCoreSubmesh();
     const int vertexCount = static_cast<int>(shape.vertices.size());
     sub->reserve(vertexCount, 1, static_cast<int>(shape.faces.size()), 0);
     sub->setCoreMaterialThreadId(shape.materialThread);
-    sub->setLodCount(0);
+    sub->setLodCount(shape.lodCount);
     for (int i = 0; i < vertexCount; i++) {
       CalCoreSubmesh::Vertex vertex;
       const csVector3& p = shape.vertices[i];
       vertex.position = CalVector(p.x, p.y, p.z);
       vertex.normal = CalVector(0, 0, 1);
-      vertex.collapseId = -1;
-      vertex.faceCollapseCount = 0;
+      vertex.collapseId = shape.collapseIds.empty() ? -1 : shape.collapseIds[i];
+      vertex.faceCollapseCount = shape.faceCollapses.empty() ? 0 : shape.faceCollapses[i];
       vertex.vectorInfluence.push_back({0, 1.0f});
       sub->setVertex(i, vertex);
       sub->setTextureCoordinate(i, 0, {p.x, p.y});

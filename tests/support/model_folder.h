@@ -12,16 +12,21 @@
 
 namespace rwtest {
 
-struct SubmeshSpec {
+struct TestSubmesh {
   std::vector<csVector3> vertices;
   std::vector<std::array<int, 3>> faces;
   int materialThread = 0;
+  // Level-of-detail data as Cal3D stores it: the last `lodCount` vertices
+  // may collapse. Empty lists mean collapse id -1 and no faces for every vertex.
+  int lodCount = 0;
+  std::vector<int> collapseIds;
+  std::vector<int> faceCollapses;
 };
 
 // A square of two triangles in the z = 0 plane, corner `origin`, side `size`.
-SubmeshSpec Quad(const csVector3& origin, float size, int materialThread = 0);
+TestSubmesh Quad(const csVector3& origin, float size, int materialThread = 0);
 // A strip of `quads` squares: 2 * (quads + 1) vertices and 2 * quads faces.
-SubmeshSpec Strip(int quads, int materialThread = 0);
+TestSubmesh Strip(int quads, int materialThread = 0);
 
 // The bytes of a raw texture file: the 12-byte header, then `pixels` as given.
 std::string RawTextureBytes(int32_t width, int32_t height, int32_t depth,
@@ -41,7 +46,7 @@ class ModelFolder {
   bool WriteSkeleton(const std::string& name) const;
   // Moves the bone from the origin to `end` over `duration` seconds.
   bool WriteAnimation(const std::string& name, float duration, const csVector3& end) const;
-  bool WriteMesh(const std::string& name, const std::vector<SubmeshSpec>& submeshes) const;
+  bool WriteMesh(const std::string& name, const std::vector<TestSubmesh>& submeshes) const;
   bool WriteMaterial(const std::string& name, const std::vector<std::string>& maps) const;
   void WriteRawTexture(const std::string& name, int32_t width, int32_t height, int32_t depth,
                        const std::vector<uint8_t>& pixels) const;
