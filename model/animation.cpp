@@ -2,6 +2,8 @@
 // applies what these calls set up.
 #include <cal3d/cal3d.h>
 
+#include <cmath>
+
 #include "model/meshobject.h"
 
 int csCal3DMeshObject::FindAnimation(const char* name) const {
@@ -52,5 +54,7 @@ void csCal3DMeshObject::ClearAllCycles() {
 }
 
 void csCal3DMeshObject::SetLodLevel(float level) {
-  if (calModel) calModel->setLodLevel(level);
+  // Cal3D clamps the level with comparisons a NaN passes, then indexes its
+  // vertices with what the NaN makes: a NaN leaves the level as it was.
+  if (calModel && !std::isnan(level)) calModel->setLodLevel(level);
 }

@@ -3,8 +3,8 @@
 #include "model/cal3d_xml.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
-#include <fstream>
 #include <new>
 
 namespace rigweave {
@@ -342,8 +342,10 @@ Cal3DCheck CheckAnimation(const uint8_t* bytes, size_t size, int boneCount) {
   int32_t trackCount = 0;
   float duration = 0;
   if (!in.Float(duration) || !in.Int(trackCount)) return Refuse("truncated header");
-  // As Cal3D, which lets a NaN through.
-  if (duration <= 0) return Refuse("duration not positive");
+  // Cal3D refuses 0 and less but lets a NaN or an infinity through, and the
+  // mixer then poses the skeleton with NaNs: the character vanishes.
+  if (!(duration > 0) || !std::isfinite(duration))
+    return Refuse("duration not a finite positive number");
   if (trackCount <= 0) return Refuse("no tracks");
   if (!in.Fits(trackCount, kTrackMin)) return Refuse("track count out of range");
   for (int32_t track = 0; track < trackCount; track++) {
@@ -439,21 +441,6 @@ std::vector<std::array<int32_t, 3>> FirstFaces(const uint8_t* bytes, size_t size
     if (faceCount > 0 && !in.Skip(static_cast<size_t>(faceCount - 1) * kFaceSize)) return first;
   }
   return first;
-}
-
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  std::ifstream in(path, std::ios::in | std::ios::binary);
-  if (!in.is_open()) return false;
-  try {
-    char chunk[1 << 16];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0)
-      bytes.insert(bytes.end(), chunk, chunk + in.gcount());
-  } catch (const std::bad_alloc&) {
-    bytes.clear();
-    return false;
-  }
-  return !in.bad();
 }
 
 }  // namespace rigweave

@@ -58,8 +58,4 @@ Cal3DCheck PrepareCal3DFile(std::string_view name, Cal3DKind kind, std::vector<u
 // reader does not, and a mesh that came as XML is put back to its own order.
 std::vector<std::array<int32_t, 3>> FirstFaces(const uint8_t* bytes, size_t size);
 
-// Reads a whole file; false when it cannot be opened or read (a directory)
-// or does not fit in memory.
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
-
 }  // namespace rigweave

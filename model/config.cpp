@@ -1,5 +1,9 @@
 #include "model/config.h"
 
+#include <charconv>
+#include <cstdlib>
+#include <system_error>
+
 namespace rigweave {
 namespace {
 
@@ -44,6 +48,22 @@ ConfigLine ParseConfigLine(std::string_view line) {
   result.value = line.substr(i, valueEnd == std::string_view::npos ? line.npos : valueEnd - i);
   result.kind = ConfigLine::Entry;
   return result;
+}
+
+ScaleReading ReadScale(std::string_view value) {
+  ScaleReading reading;
+  const std::string text(value);
+  reading.scale = static_cast<float>(std::atof(text.c_str()));
+  double exact = 0;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, exact);
+  while (stop != end && IsBlank(*stop)) stop++;
+  reading.plain = error == std::errc() && stop == end && static_cast<float>(exact) == reading.scale;
+  char printed[32];
+  auto [last, ignored] = std::to_chars(printed, printed + sizeof printed, reading.scale);
+  (void)ignored;
+  reading.asRead.assign(printed, last);
+  return reading;
 }
 
 std::string_view AnimationNameFromFile(std::string_view file) {

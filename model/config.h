@@ -3,6 +3,7 @@
 // on raw bytes; the loader acts on what it returns.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace rigweave {
@@ -24,6 +25,17 @@ struct ConfigLine {
 
 // `line` is one line without its LF; it may still end in the CR of a CR LF.
 ConfigLine ParseConfigLine(std::string_view line);
+
+// What a "scale" value reads as: the format reads it as atof does. `plain`
+// tells whether the value was a decimal number and nothing else (trailing
+// blanks aside); `asRead` is the number read, for a line that says so when
+// it was not.
+struct ScaleReading {
+  float scale = 0;
+  bool plain = false;
+  std::string asRead;
+};
+ScaleReading ReadScale(std::string_view value);
 
 // The name an animation file gives its animation: up to its last '.'.
 std::string_view AnimationNameFromFile(std::string_view file);

@@ -2,8 +2,8 @@
 // the raw textures of its materials.
 #include <cal3d/cal3d.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <cmath>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -15,6 +15,7 @@
 #include "model/meshobject.h"
 #include "plugin/module.h"
 #include "model/rawtexture.h"
+#include "model/whole_file.h"
 
 using rigweave::Diagnose;
 
@@ -60,6 +61,17 @@ int BoneCount(CalCoreSkeleton* skeleton) {
 
 }  // namespace
 
+// A missing file says nothing more than the loading line that named it; a
+// name that leads to anything but a regular file of a sane size says why.
+bool csCal3DMeshObject::ReadModelFile(const std::string& name, size_t limit,
+                                      std::vector<uint8_t>& bytes) {
+  const rigweave::FileError error = rigweave::ReadWholeFile(modelPath + name, limit, bytes);
+  if (error == rigweave::FileError::None) return true;
+  if (error != rigweave::FileError::Missing)
+    Diagnose(": Can't read ", name + " (" + rigweave::FileErrorText(error) + ")");
+  return false;
+}
+
 // Reads a Cal3D file named by the configuration and checks it before Cal3D
 // sees it: Cal3D trusts its files. `bones` is the skeleton's bone count for
 // animations and meshes, and for a skeleton the least it must have. False,
@@ -67,7 +79,7 @@ int BoneCount(CalCoreSkeleton* skeleton) {
 bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind,
                                         int bones, std::vector<uint8_t>& bytes) {
   using rigweave::Cal3DKind;
-  if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
+  if (!ReadModelFile(value, rigweave::kMaxCal3DFileBytes, bytes)) return false;
   rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(value, kind, bytes, bones);
   if (kind == Cal3DKind::Skeleton && check.Ok() && check.boneCount < bones)
     check.reason = "fewer bones than the skeleton it replaces";
@@ -76,16 +88,32 @@ bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3
   return false;
 }
 
+bool csCal3DMeshObject::SkeletonBefore(const std::string& value) {
+  if (calCoreModel->getCoreSkeleton() != nullptr) return true;
+  Diagnose(": No skeleton before ", value);
+  return false;
+}
+
 bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
-  std::ifstream file(modelPath + modelName, std::ios::in | std::ios::binary);
-  if (!file.is_open()) return false;
+  std::vector<uint8_t> file;
+  if (!ReadModelFile(modelName, rigweave::kMaxConfigBytes, file)) return false;
 
   calCoreModel.reset(new (std::nothrow) CalCoreModel("avatar"));
   if (!calCoreModel) return false;
 
-  std::string line;
-  // A last line without its LF is read like the others.
-  while (std::getline(file, line)) {
+  // Keys the format ignores, named when the load then fails for want of a
+  // skeleton: most likely one of them was meant to be "skeleton".
+  std::string unknownKeys;
+  int unknownCount = 0;
+  std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
+  // Editors on Windows start a UTF-8 file with a byte-order mark, which
+  // would otherwise become part of the first key.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  while (!text.empty()) {
+    // Split at each LF; a last line without its LF is read like the others.
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
     if (parsed.kind == rigweave::ConfigLine::SyntaxError) return false;
     if (parsed.kind == rigweave::ConfigLine::Skip) continue;
@@ -93,10 +121,24 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
     const std::string value(parsed.value);
     switch (parsed.key) {
       case rigweave::ConfigKey::Other:
+        if (!parsed.keyText.empty() && unknownCount < 3 &&
+            unknownKeys.find(parsed.keyText) == std::string::npos) {
+          unknownKeys +=
+              (unknownCount++ > 0 ? ", " : "") + std::string(parsed.keyText.substr(0, 40));
+        }
         break;
-      case rigweave::ConfigKey::Scale:
-        scale = static_cast<float>(std::atof(value.c_str()));
+      case rigweave::ConfigKey::Scale: {
+        const rigweave::ScaleReading reading = rigweave::ReadScale(parsed.value);
+        // Zero, negative, infinite or NaN: the character would vanish, turn
+        // upside down or fill the view with NaNs.
+        if (!(reading.scale > 0) || !std::isfinite(reading.scale)) {
+          Diagnose(": Invalid scale ", value + " (not a finite positive number)");
+          return false;
+        }
+        if (!reading.plain) Diagnose(": Scale ", value + " read as " + reading.asRead);
+        scale = reading.scale;
         break;
+      }
       case rigweave::ConfigKey::Skeleton: {
         Diagnose(": Loading skeleton ", value);
         // Files loaded so far were checked against the bones of the skeleton
@@ -121,7 +163,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         // As in Cal3D, nothing but a skeleton loads before the skeleton.
         CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
         std::vector<uint8_t> bytes;
-        if (skeleton == nullptr ||
+        if (!SkeletonBefore(value) ||
             !ReadCheckedFile(value, rigweave::Cal3DKind::Animation, BoneCount(skeleton), bytes))
           return false;
         CalCoreAnimationPtr animation = rigweave::ReadCoreAnimation(bytes, skeleton);
@@ -135,7 +177,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         Diagnose(": Loading mesh ", value);
         CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
         std::vector<uint8_t> bytes;
-        if (skeleton == nullptr ||
+        if (!SkeletonBefore(value) ||
             !ReadCheckedFile(value, rigweave::Cal3DKind::Mesh, BoneCount(skeleton), bytes))
           return false;
         CalCoreMeshPtr mesh = rigweave::ReadCoreMesh(
@@ -148,7 +190,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
       case rigweave::ConfigKey::Material: {
         Diagnose(": Loading material ", value);
         std::vector<uint8_t> bytes;
-        if (calCoreModel->getCoreSkeleton() == nullptr ||
+        if (!SkeletonBefore(value) ||
             !ReadCheckedFile(value, rigweave::Cal3DKind::Material, 0, bytes))
           return false;
         CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
@@ -159,8 +201,6 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
       }
     }
   }
-  if (file.bad()) return false;
-  file.close();
 
   // Thread n, set 0 is the n-th material of the file.
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
@@ -169,7 +209,11 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   }
 
   // Cal3D cannot make a model instance without a skeleton (it aborts).
-  if (calCoreModel->getCoreSkeleton() == nullptr) return false;
+  if (calCoreModel->getCoreSkeleton() == nullptr) {
+    Diagnose(": No skeleton in ",
+             modelName + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
+    return false;
+  }
   calModel.reset(new (std::nothrow) CalModel(calCoreModel.get()));
   if (!calModel) return false;
 
@@ -204,29 +248,17 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
 }
 
 iImage* csCal3DMeshObject::ReadTextureImage(const std::string& name) {
-  std::ifstream file(modelPath + name, std::ios::in | std::ios::binary);
-  if (!file.is_open()) return nullptr;
-
-  uint8_t headerBytes[rigweave::kRawHeaderSize];
-  file.read(reinterpret_cast<char*>(headerBytes), sizeof headerBytes);
+  // Read once, whole, and decoded by the decoder the tests and the fuzzer
+  // exercise; a file shorter than its header says gives no image.
+  std::vector<uint8_t> bytes;
+  if (rigweave::ReadWholeFile(modelPath + name, rigweave::kMaxRawTextureFileBytes, bytes) !=
+      rigweave::FileError::None)
+    return nullptr;
   rigweave::RawTextureHeader header;
-  if (rigweave::ParseRawTextureHeader(headerBytes, static_cast<size_t>(file.gcount()), header) !=
+  csRGBpixel* pixels = nullptr;
+  if (rigweave::DecodeRawTexture(bytes.data(), bytes.size(), header, pixels) !=
       rigweave::RawTextureError::None)
     return nullptr;
-
-  // One pass into one buffer; a file shorter than its header says gives no image.
-  const size_t dataSize = header.DataSize();
-  std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[dataSize]);
-  if (!rows) return nullptr;
-  file.read(reinterpret_cast<char*>(rows.get()), static_cast<std::streamsize>(dataSize));
-  if (static_cast<size_t>(file.gcount()) != dataSize) return nullptr;
-  file.close();
-
-  csRGBpixel* pixels =
-      new (std::nothrow) csRGBpixel[static_cast<size_t>(header.width) * header.height];
-  if (pixels == nullptr) return nullptr;
-  rigweave::ConvertRawTexturePixels(header, rows.get(), pixels);
-
   lastTextureImage = new (std::nothrow) csImageMemory(header.width, header.height, pixels, true);
   if (lastTextureImage == nullptr) delete[] pixels;
   return lastTextureImage;
@@ -245,21 +277,27 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
 
   if (!LoadConfigFile(modelName)) return false;
 
+  // Each texture file is read and made a material once per load, however
+  // many maps name it: a small material naming one large texture a
+  // thousand times must not cost a thousand decoded copies.
+  std::map<std::string, iMaterialWrapper*> madeFor;
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
     CalCoreMaterial* material = calCoreModel->getCoreMaterial(i);
     for (int j = 0; j < material->getMapCount(); j++) {
       const std::string name = material->getMapFilename(j);
-      iImage* image = ReadTextureImage(name);
-      if (image == nullptr) {
-        Diagnose(": Can't load texture ", name);
-        material->setMapUserData(j, nullptr);
-        continue;
+      auto made = madeFor.find(name);
+      if (made == madeFor.end()) {
+        iMaterialWrapper* wrapper = nullptr;
+        if (iImage* image = ReadTextureImage(name)) {
+          iTextureWrapper* texture = engine->GetTextureList()->NewTexture(image);
+          // The texture list keeps the image alive; our creation reference is not needed.
+          image->DecRef();
+          wrapper = engine->CreateMaterial(name.c_str(), texture);
+        }
+        made = madeFor.emplace(name, wrapper).first;
       }
-      iTextureWrapper* texture = engine->GetTextureList()->NewTexture(image);
-      // The texture list keeps the image alive; our creation reference is not needed.
-      image->DecRef();
-      iMaterialWrapper* wrapper = engine->CreateMaterial(name.c_str(), texture);
-      material->setMapUserData(j, static_cast<Cal::UserData>(wrapper));
+      if (made->second == nullptr) Diagnose(": Can't load texture ", name);
+      material->setMapUserData(j, static_cast<Cal::UserData>(made->second));
     }
   }
 

@@ -65,8 +65,12 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
 
   bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight);
   bool LoadConfigFile(const std::string& modelName);
+  bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
                        std::vector<uint8_t>& bytes);
+  // False, with a line that says so, when no skeleton was loaded before the
+  // file `value` that needs one.
+  bool SkeletonBefore(const std::string& value);
   iImage* ReadTextureImage(const std::string& name);
   bool ComputeBoxMesh();
 

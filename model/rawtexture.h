@@ -25,6 +25,9 @@ constexpr size_t kRawHeaderSize = 12;
 // Large enough for any texture a character uses, small enough that a corrupt
 // header cannot ask for gigabytes.
 constexpr int64_t kMaxRawTexturePixels = 4096 * 4096;
+// The largest raw texture file worth reading: the largest picture at four
+// bytes a pixel, with room for bytes an exporter leaves after the rows.
+constexpr size_t kMaxRawTextureFileBytes = kRawHeaderSize + kMaxRawTexturePixels * 4 + (1 << 20);
 
 enum class RawTextureError {
   None,

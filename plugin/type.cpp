@@ -3,6 +3,7 @@
 #include <new>
 
 #include "model/meshobject.h"
+#include "plugin/module.h"
 
 csCal3DMeshObjectType* csCal3DMeshObjectType::Create(iBase* parent) {
   return new (std::nothrow) csCal3DMeshObjectType(parent);
@@ -49,5 +50,13 @@ csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistr
 }
 
 iMeshObject* csCal3DMeshObjectFactory::NewInstance() {
-  return HandOver<iMeshObject>(new (std::nothrow) csCal3DMeshObject(nullptr));
+  // A mesh object carries its colour arrays, tens of megabytes of address
+  // space: under a limit the allocation is what fails, and the caller should
+  // know that.
+  auto* object = new (std::nothrow) csCal3DMeshObject(nullptr);
+  if (object == nullptr) {
+    rigweave::Diagnose(": Out of memory for a new mesh object");
+    return nullptr;
+  }
+  return HandOver<iMeshObject>(object);
 }

@@ -2,10 +2,12 @@
 // what the module answers and prints. The README's diagnostics section lists
 // the same cases.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,6 +64,19 @@ std::vector<Row> Catalogue() {
       std::filesystem::create_directory(f.Path(name));
     };
   };
+  // A FIFO nobody writes to: opening it for reading the usual way blocks.
+  auto fifo = [](const char* name) {
+    return [name](ModelFolder& f) {
+      std::filesystem::remove(f.Path(name));
+      ASSERT_EQ(::mkfifo(f.Path(name).c_str(), 0600), 0);
+    };
+  };
+  auto link = [](const char* name, const char* target) {
+    return [name, target](ModelFolder& f) {
+      std::filesystem::remove(f.Path(name));
+      std::filesystem::create_symlink(target, f.Path(name));
+    };
+  };
   auto after = [](std::vector<std::string> lines, std::vector<std::string> more) {
     lines.insert(lines.end(), more.begin(), more.end());
     return lines;
@@ -79,8 +94,37 @@ std::vector<Row> Catalogue() {
   return {
       // The configuration file.
       {"configuration missing", nullptr, false, {}, "absent.cfg"},
-      {"directory where the configuration belongs", directory("hero.cfg"), false, {}},
-      {"empty configuration", config(""), false, {}},
+      {"directory where the configuration belongs",
+       directory("hero.cfg"),
+       false,
+       {": Can't read hero.cfg (not a regular file)"}},
+      {"FIFO where the configuration belongs",
+       fifo("hero.cfg"),
+       false,
+       {": Can't read hero.cfg (not a regular file)"}},
+      {"configuration linked to /dev/zero",
+       link("hero.cfg", "/dev/zero"),
+       false,
+       {": Can't read hero.cfg (not a regular file)"}},
+      {"configuration of 17 MB",
+       config(std::string(17 << 20, '#') + "\n" + kGoodConfig),
+       false,
+       {": Can't read hero.cfg (too large)"}},
+      {"empty configuration", config(""), false, {": No skeleton in hero.cfg"}},
+      {"UTF-8 byte-order mark before the first line", config("\xEF\xBB\xBF" + kGoodConfig), true,
+       kGoodLines},
+      {"misspelt skeleton key",
+       config("skeletn = hero.csf\nscale = 2\n"),
+       false,
+       {": No skeleton in hero.cfg (unknown keys: skeletn)"}},
+      {"scale of nan",
+       config("scale = nan\n" + kGoodConfig),
+       false,
+       {": Invalid scale nan (not a finite positive number)"}},
+      {"scale of -1", config(kGoodConfig + "scale = -1\n"), false,
+       after(kGoodLines, {": Invalid scale -1 (not a finite positive number)"})},
+      {"scale of 1.0abc", config("scale = 1.0abc\n" + kGoodConfig), true,
+       after({": Scale 1.0abc read as 1"}, kGoodLines)},
       {"10 MB comment line before a good model", config("#" + tenMegabytes + "\n" + kGoodConfig),
        true, kGoodLines},
       {"10 MB line without '='", config(tenMegabytes + "\n" + kGoodConfig), false, {}},
@@ -117,7 +161,10 @@ std::vector<Row> Catalogue() {
        config("skeleton = /etc/passwd\n"),
        false,
        {": Loading skeleton /etc/passwd"}},
-      {"empty value", config("skeleton =\n"), false, {": Loading skeleton "}},
+      {"empty value",
+       config("skeleton =\n"),
+       false,
+       {": Loading skeleton ", ": Can't read  (not a regular file)"}},
       {"more than 20 animations", config(twentyOne), false, twentyOneLines},
       {"more than 100 sub-meshes",
        [](ModelFolder& f) {
@@ -130,7 +177,33 @@ std::vector<Row> Catalogue() {
       {"directory where the skeleton belongs",
        directory("hero.csf"),
        false,
-       {": Loading skeleton hero.csf"}},
+       {": Loading skeleton hero.csf", ": Can't read hero.csf (not a regular file)"}},
+      {"FIFO where the skeleton belongs",
+       fifo("hero.csf"),
+       false,
+       {": Loading skeleton hero.csf", ": Can't read hero.csf (not a regular file)"}},
+      {"mesh linked to /dev/urandom",
+       link("hero.cmf", "/dev/urandom"),
+       false,
+       {": Loading skeleton hero.csf", ": Loading animation walk.caf", ": Loading mesh hero.cmf",
+        ": Can't read hero.cmf (not a regular file)"}},
+      {"animation of infinite duration",
+       replace("walk.caf",
+               [](std::string s) {
+                 s.replace(8, 4, std::string("\0\0\x80\x7f", 4));
+                 return s;
+               }),
+       false,
+       {": Loading skeleton hero.csf", ": Loading animation walk.caf",
+        ": Invalid Cal3D file walk.caf (duration not a finite positive number)"}},
+      {"mesh as XML of another kind",
+       [](ModelFolder& f) {
+         f.WriteFile("hero.xmf", "<MATERIAL><AMBIENT>0 0 0 0</AMBIENT></MATERIAL>");
+         f.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.xmf\n");
+       },
+       false,
+       {": Loading skeleton hero.csf", ": Loading mesh hero.xmf",
+        ": Invalid Cal3D file hero.xmf (not an XML Cal3D file of this kind)"}},
       {"empty skeleton",
        replace("hero.csf", [](std::string) { return ""; }),
        false,
@@ -173,6 +246,10 @@ std::vector<Row> Catalogue() {
       {"texture missing", [](ModelFolder& f) { std::filesystem::remove(f.Path("skin.raw")); }, true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
       {"directory where a texture belongs", directory("skin.raw"), true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"FIFO where a texture belongs", fifo("skin.raw"), true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"texture linked to /dev/zero", link("skin.raw", "/dev/zero"), true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
       {"empty texture", [](ModelFolder& f) { f.WriteFile("skin.raw", ""); }, true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
@@ -247,6 +324,62 @@ TEST_F(BadInput, CallsOutOfPlaceAnswerFalseOrDoNothing) {
   EXPECT_FALSE(state->LoadModel("hero.cfg", stage->GetLoader(), nullptr));
   const std::string line = kId + ": LoadModel needs a model name, a loader and an engine\n";
   EXPECT_EQ(testing::internal::GetCapturedStdout(), line + line + line);
+}
+
+TEST_F(BadInput, LevelsOfDetailOfEveryFloatAreSafe) {
+  ModelFolder folder;
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  rwtest::TestSubmesh strip = rwtest::Strip(6);
+  strip.lodCount = static_cast<int>(strip.vertices.size());
+  for (int v = 0; v < strip.lodCount; v++) {
+    strip.collapseIds.push_back(v >= 2 ? v - 2 : (v == 1 ? 0 : -1));
+    strip.faceCollapses.push_back(v >= 2 ? 1 : 0);
+  }
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {strip}));
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  testing::internal::GetCapturedStdout();
+  csRef<iCal3DState> state = StateOf(mesh.get());
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  // A NaN leaves the level as it was (Cal3D read before its arrays with it).
+  state->SetLodLevel(0.5f);
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  const size_t half = recorder.Of(rwengine::RecordedCall::Draw).back()->triangles.size();
+  for (float level : {nan, -nan, inf, -inf, 1e30f, -1e30f, 0.0f, 1.0f, nan}) {
+    SCOPED_TRACE(level);
+    state->SetLodLevel(level);
+    recorder.Clear();
+    ASSERT_TRUE(DrawOnce(mesh.get()));
+    EXPECT_EQ(stage->GetGraphics()->DrawsRejected(), 0);
+  }
+  // The last NaN kept level 1 from the call before it.
+  EXPECT_EQ(recorder.Of(rwengine::RecordedCall::Draw).back()->triangles.size(), strip.faces.size());
+  state->SetLodLevel(nan);
+  EXPECT_LT(half, strip.faces.size());
+}
+
+TEST_F(BadInput, ManyMapsNamingOneTextureDecodeItOnce) {
+  ModelFolder folder;
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  // 1000 maps of one 512 x 512 texture: decoded each time, a gigabyte.
+  ASSERT_TRUE(folder.WriteMaterial("skin.crf", std::vector<std::string>(1000, "big.raw")));
+  folder.WriteRawTexture("big.raw", 512, 512, 4, std::vector<uint8_t>(512 * 512 * 4, 7));
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\nmaterial = skin.crf\n");
+  const int textures = rwengine::LiveObjects::Count("TextureWrapper");
+  csRef<iMeshObject> mesh = NewMesh();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("Can't load"), std::string::npos);
+  int named = 0;
+  for (int i = 0; i < stage->GetEngine()->GetMaterialCount(); i++)
+    named += std::string(stage->GetEngine()->GetMaterial(i)->GetName()) == "big.raw";
+  EXPECT_EQ(named, 1);
+  // The fallback texture and the one decoded picture.
+  EXPECT_EQ(rwengine::LiveObjects::Count("TextureWrapper"), textures + 2);
 }
 
 // Releases the mesh object the engine was drawing from inside its visibility

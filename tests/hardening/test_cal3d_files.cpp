@@ -20,6 +20,7 @@
 
 #include "fuzz/model_input.h"
 #include "model/cal3d_check.h"
+#include "model/whole_file.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
@@ -37,7 +38,9 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes ReadBytes(const std::string& path) {
   Bytes bytes;
-  EXPECT_TRUE(rigweave::ReadFileBytes(path, bytes)) << path;
+  EXPECT_EQ(rigweave::ReadWholeFile(path, rigweave::kMaxCal3DFileBytes, bytes),
+            rigweave::FileError::None)
+      << path;
   return bytes;
 }
 
@@ -185,8 +188,8 @@ TEST_F(Cal3DFiles, RulesAcrossFilesAndNamesHoldThroughALoad) {
        ": Invalid Cal3D file one.csf (fewer bones than the skeleton it replaces)"},
       {"skeleton = one.csf\nskeleton = hero.csf\nmesh = hero_body.cmf\n", true,
        ": Loading mesh hero_body.cmf"},
-      // As Cal3D: nothing loads before a skeleton, and nothing more is said.
-      {"mesh = hero_body.cmf\n", false, ": Loading mesh hero_body.cmf"},
+      // As Cal3D: nothing loads before a skeleton.
+      {"mesh = hero_body.cmf\n", false, ": No skeleton before hero_body.cmf"},
       // A header of the older XML files, and no skeleton after it.
       {"skeleton = hero.xsf\n", false,
        ": Invalid Cal3D file hero.xsf (not an XML Cal3D file of this kind)"},
@@ -497,7 +500,12 @@ TEST(Cal3DCheck, EachFaultyFieldIsRefusedWithItsReason) {
        "face collapse count out of range"},
 
       {"good animation", Cal3DKind::Animation, animation, "ok"},
-      {"zero duration", Cal3DKind::Animation, Patched(animation, 8, 0), "duration not positive"},
+      {"zero duration", Cal3DKind::Animation, Patched(animation, 8, 0),
+       "duration not a finite positive number"},
+      {"infinite duration", Cal3DKind::Animation, Patched(animation, 8, 0x7f800000),
+       "duration not a finite positive number"},
+      {"NaN duration", Cal3DKind::Animation, Patched(animation, 8, 0x7fc00000),
+       "duration not a finite positive number"},
       {"no tracks", Cal3DKind::Animation, Patched(animation, trackCount, 0), "no tracks"},
       {"2^30 tracks", Cal3DKind::Animation, Patched(animation, trackCount, 1 << 30),
        "track count out of range"},

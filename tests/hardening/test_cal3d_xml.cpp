@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/cal3d_check.h"
+#include "model/whole_file.h"
 #include "model/cal3d_objects.h"
 #include "model/cal3d_xml.h"
 #include "support/cal3d_compare.h"
@@ -28,7 +29,9 @@ constexpr float kSaverPrecision = 1e-5f;
 
 Bytes ReadBytes(const std::string& path) {
   Bytes bytes;
-  EXPECT_TRUE(rigweave::ReadFileBytes(path, bytes)) << path;
+  EXPECT_EQ(rigweave::ReadWholeFile(path, rigweave::kMaxCal3DFileBytes, bytes),
+            rigweave::FileError::None)
+      << path;
   return bytes;
 }
 

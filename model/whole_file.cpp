@@ -1,0 +1,67 @@
+#include "model/whole_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+
+namespace rigweave {
+
+const char* FileErrorText(FileError error) {
+  switch (error) {
+    case FileError::None:
+      return "read";
+    case FileError::Missing:
+      return "not found";
+    case FileError::Unreadable:
+      return "cannot be read";
+    case FileError::NotRegular:
+      return "not a regular file";
+    case FileError::TooLarge:
+      return "too large";
+  }
+  return "cannot be read";
+}
+
+FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    // A link loop or a name past the system's limits is a name that leads
+    // nowhere, like a missing file.
+    return errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG
+               ? FileError::Missing
+               : FileError::Unreadable;
+  }
+  struct stat status {};
+  FileError error = FileError::None;
+  if (::fstat(fd, &status) != 0) {
+    error = FileError::Unreadable;
+  } else if (!S_ISREG(status.st_mode)) {
+    error = FileError::NotRegular;
+  } else if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > limit) {
+    error = FileError::TooLarge;
+  } else {
+    try {
+      bytes.resize(static_cast<size_t>(status.st_size));
+    } catch (const std::bad_alloc&) {
+      error = FileError::TooLarge;
+    }
+    size_t done = 0;
+    while (error == FileError::None && done < bytes.size()) {
+      const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) error = FileError::Unreadable;
+      if (got <= 0) break;  // shrunk meanwhile: what is there is the file
+      done += static_cast<size_t>(got);
+    }
+    bytes.resize(done);
+  }
+  ::close(fd);
+  if (error != FileError::None) bytes.clear();
+  return error;
+}
+
+}  // namespace rigweave

@@ -1,0 +1,36 @@
+// The one way the module, its programs and its tests read a file whole.
+// Model files come from users: a name may lead to a FIFO, a device such as
+// /dev/zero, a directory or a file of gigabytes. Only regular files of a
+// bounded size are read, and nothing blocks or reads without end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rigweave {
+
+enum class FileError {
+  None,
+  Missing,     // no such file, or a path that does not resolve
+  Unreadable,  // exists but cannot be opened or read
+  NotRegular,  // a directory, FIFO, socket or device
+  TooLarge,    // more bytes than the caller's limit
+};
+
+// A few words for a diagnostic line: "not found", "not a regular file"...
+const char* FileErrorText(FileError error);
+
+// Reads the regular file at `path` whole into `bytes` when it holds at most
+// `limit` bytes. The file is opened without blocking, so a FIFO is refused
+// at once rather than waited on, and read up to the size it had when it was
+// opened, so a file that grows meanwhile is not followed.
+FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes);
+
+// Limits of the module's files, chosen far above any character's and low
+// enough that a hostile file cannot exhaust memory (see README).
+constexpr size_t kMaxConfigBytes = size_t{16} << 20;
+constexpr size_t kMaxCal3DFileBytes = size_t{512} << 20;
+
+}  // namespace rigweave
