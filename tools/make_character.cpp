@@ -488,7 +488,7 @@ void Run(const fs::path& dir) {
        &binary,
        MakeParts()},
       {"hero-cm-v700.cfg",
-       {"The sample character exported in centimetres, about 170 units tall: 1.0 draws it 3.4 "
+       {"The sample character exported in centimetres, 173 units tall: 1.0 draws it about 3.5 "
         "units tall",
         "Binary files of version 700, XML materials of version 900"},
        "1.0",
@@ -496,7 +496,7 @@ void Run(const fs::path& dir) {
        {{"cm_body.cmf", ScaledAll(hero.body, centimetres.unit)},
         {"cm_gear.cmf", ScaledAll(hero.gear, centimetres.unit)}}},
       {"hero-m-v910.cfg",
-       {"The sample character exported in metres, about 1.8 units tall: 0.01 draws it 0.00036 "
+       {"The sample character exported in metres, 1.83 units tall: 0.01 draws it about 0.00037 "
         "units tall",
         "Binary files of version 910, XML materials of version 910; skin names a missing bump map"},
        "0.01",
