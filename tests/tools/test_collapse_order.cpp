@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numeric>
 #include <stdexcept>
 
@@ -46,9 +47,9 @@ void AddSheet(CollapseMesh& mesh, int rows, int columns, double offset) {
 
 // The order as a Cal3D sub-mesh: positions and faces in the new order, with
 // the level-of-detail data.
-CalCoreSubmesh* ToCal3D(const CollapseMesh& mesh, const CollapseOrder& order) {
+std::unique_ptr<CalCoreSubmesh> ToCal3D(const CollapseMesh& mesh, const CollapseOrder& order) {
   const int vertexCount = static_cast<int>(order.vertexOrder.size());
-  auto* core = new CalCoreSubmesh();
+  auto core = std::make_unique<CalCoreSubmesh>();
   core->reserve(vertexCount, 0, static_cast<int>(order.faceOrder.size()), 0);
   core->setLodCount(order.lodCount);
   std::vector<int> newIndex(static_cast<size_t>(vertexCount));
@@ -100,10 +101,10 @@ void CheckOrder(const CollapseMesh& mesh, const CollapseOrder& order, std::vecto
     EXPECT_TRUE(mesh.fixed[static_cast<size_t>(order.vertexOrder[static_cast<size_t>(v)])]);
   EXPECT_EQ(static_cast<int>(Roots(order).size()), order.rootCount);
 
-  CalCoreSubmesh* core = ToCal3D(mesh, order);
+  const std::unique_ptr<CalCoreSubmesh> core = ToCal3D(mesh, order);
   rwtest::CheckEveryLevel(*core, counts);
   if (!::testing::Test::HasFatalFailure()) {
-    CalSubmesh submesh(core);
+    CalSubmesh submesh(core.get());
     std::vector<CalIndex> faces(3 * mesh.faces.size());
     submesh.setLodLevel(1.0f);
     ASSERT_EQ(submesh.getFaces(faces.data()), static_cast<int>(mesh.faces.size()));
@@ -116,7 +117,6 @@ void CheckOrder(const CollapseMesh& mesh, const CollapseOrder& order, std::vecto
     for (int i = 0; i < 3 * left; i++)
       EXPECT_LT(faces[static_cast<size_t>(i)], static_cast<int>(vertexCount) - order.lodCount);
   }
-  delete core;
 }
 
 TEST(CollapseOrder, EightyVerticesInFivePartsCollapseToFiveRootsWithVertexZeroOne) {
