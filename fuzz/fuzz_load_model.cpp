@@ -1,4 +1,5 @@
-// A whole LoadModel of the sample character with one of its files mutated,
+// A whole LoadModel of the sample character, or of its twin made of XML
+// files, with one of its files mutated,
 // through the module's own code linked in, then one drawn frame, then every
 // object released. See fuzz/model_input.h for how an input reads.
 #include <fcntl.h>
@@ -29,10 +30,14 @@ namespace {
 
 using rwfuzz::Mutation;
 
-struct ModelCopy {
-  fs::path root;  // private; holds models/ with the character's files
+struct Character {
+  std::string config;
   std::vector<std::string> names;
   std::vector<std::string> pristine;
+};
+struct ModelCopy {
+  fs::path root;  // private; holds models/ with both characters' files
+  Character characters[2];
 };
 ModelCopy* copy = nullptr;
 
@@ -128,7 +133,7 @@ struct Outcome {
 
 // Loads the character as the engine would, with the module's class made
 // through its own class table, then draws one frame if the load worked.
-Outcome LoadAndDraw() {
+Outcome LoadAndDraw(const std::string& config) {
   Outcome outcome;
   rwengine::NullBackend backend;
   // Draws nothing, but has the renderer check every index as if it read them.
@@ -149,7 +154,7 @@ Outcome LoadAndDraw() {
     if (!mesh || !state) Fail("the module made no mesh object");
 
     ticks = 0;
-    outcome.loaded = state->LoadModel(rwfuzz::kModelName, stage.GetLoader(), stage.GetEngine());
+    outcome.loaded = state->LoadModel(config.c_str(), stage.GetLoader(), stage.GetEngine());
     if (outcome.loaded) {
       // Every animation at once, so that each animation file is evaluated.
       auto* object = static_cast<csCal3DMeshObject*>(mesh.get());
@@ -195,8 +200,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   const char* source = std::getenv("RIGWEAVE_FUZZ_MODELS");
   if (source == nullptr) source = RIGWEAVE_MODELS_DIR;
   copy = new ModelCopy;
-  copy->names = rwfuzz::ModelFiles(source);
-  if (copy->names.empty()) {
+  const std::vector<std::string> sample = rwfuzz::ModelFiles(source);
+  if (sample.empty()) {
     std::fprintf(stderr, "fuzz_load_model: no sample character in %s\n", source);
     std::exit(1);
   }
@@ -204,13 +209,26 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   if (mkdtemp(folder) == nullptr) Fail("cannot make a private folder");
   copy->root = folder;
   std::atexit(RemoveCopy);
-  fs::create_directories(copy->root / "models");
-  for (const std::string& name : copy->names) {
+  const fs::path models = copy->root / "models";
+  fs::create_directories(models);
+  for (const std::string& name : sample) {
     std::string bytes;
-    if (!rwfuzz::ReadWholeFile(std::string(source) + "/" + name, bytes))
-      Fail("cannot read a file of the sample character");
-    if (!WriteFile(copy->root / "models" / name, bytes)) Fail("cannot copy the sample character");
-    copy->pristine.push_back(std::move(bytes));
+    if (!rwfuzz::ReadWholeFile(std::string(source) + "/" + name, bytes) ||
+        !WriteFile(models / name, bytes))
+      Fail("cannot copy the sample character");
+  }
+  if (!rwfuzz::WriteXmlTwin(models.string())) Fail("cannot write the XML twin");
+  const char* configs[] = {rwfuzz::kModelName, rwfuzz::kXmlModelName};
+  for (int c = 0; c < 2; c++) {
+    Character& character = copy->characters[c];
+    character.config = configs[c];
+    character.names = rwfuzz::ModelFiles(models.string(), character.config);
+    if (character.names.empty()) Fail("a character of the private folder does not load");
+    for (const std::string& name : character.names) {
+      std::string bytes;
+      if (!rwfuzz::ReadWholeFile((models / name).string(), bytes)) Fail("cannot read a file");
+      character.pristine.push_back(std::move(bytes));
+    }
   }
   csSetTickSource(&ReadTicks, nullptr);
   return 0;
@@ -218,17 +236,19 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  const size_t file = data[0] % copy->names.size();
+  const bool xml = data[0] >= rwfuzz::kXmlCharacter;
+  const Character& character = copy->characters[xml ? 1 : 0];
+  const size_t file = (data[0] - (xml ? rwfuzz::kXmlCharacter : 0)) % character.names.size();
   const auto mutation = static_cast<Mutation>(data[1] % static_cast<uint8_t>(Mutation::Count));
-  const std::string& pristine = copy->pristine[file];
+  const std::string& pristine = character.pristine[file];
   const std::string mutated = Mutate(pristine, mutation, Arguments(data + 2, size - 2));
-  const fs::path path = copy->root / "models" / copy->names[file];
+  const fs::path path = copy->root / "models" / character.names[file];
   const bool changed = mutated != pristine;
   if (changed && !WriteFile(path, mutated)) Fail("cannot write the mutated file");
 
   const int back = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (back < 0 || chdir(copy->root.c_str()) != 0) Fail("cannot enter the private folder");
-  const Outcome outcome = LoadAndDraw();
+  const Outcome outcome = LoadAndDraw(character.config);
   // As when the engine unloads the module: after its last object is gone.
   rigweave::ModuleFinalize();
   if (fchdir(back) != 0) Fail("cannot leave the private folder");

@@ -72,10 +72,10 @@ bool RawTextureSeeds(const fs::path& dir) {
 
 // Each file of the character untouched, and a light mutation of each, so
 // that every file starts out reachable and the fuzzer learns the format.
-bool LoadModelSeeds(const fs::path& dir, const std::vector<std::string>& files) {
+bool LoadModelSeeds(const fs::path& dir, const std::vector<std::string>& files, uint8_t character) {
   using rwfuzz::Mutation;
   for (size_t i = 0; i < files.size(); i++) {
-    const std::string select(1, static_cast<char>(i));
+    const std::string select(1, static_cast<char>(character + i));
     std::string keep = select;
     keep.push_back(static_cast<char>(Mutation::Keep));
     std::string truncate = select;
@@ -93,12 +93,13 @@ bool LoadModelSeeds(const fs::path& dir, const std::vector<std::string>& files) 
     overwrite.push_back(static_cast<char>(Mutation::Overwrite));
     rwfuzz::AppendU32(overwrite, 12);
     rwfuzz::AppendU32(overwrite, 0x7fffffff);
-    const std::string stem = std::to_string(i) + "_" + files[i];
+    const std::string stem = std::to_string(character + i) + "_" + files[i];
     if (!Write(dir, stem + "_keep", keep) || !Write(dir, stem + "_truncate", truncate) ||
         !Write(dir, stem + "_flip", flip) || !Write(dir, stem + "_swap", swap) ||
         !Write(dir, stem + "_overwrite", overwrite))
       return false;
   }
+  if (character != 0) return true;
   // A hand-written configuration in place of the generated one.
   std::string config(1, 0);
   config.push_back(static_cast<char>(Mutation::Replace));
@@ -106,6 +107,70 @@ bool LoadModelSeeds(const fs::path& dir, const std::vector<std::string>& files) 
       "scale = 2\nskeleton = hero.csf\nanimation = walk.caf\nmesh = hero_gear.cmf\n"
       "material = belt.crf\nmaterial = hair.crf\n";
   return Write(dir, "0_config_replaced", config);
+}
+
+// XML files of every kind: the sample's own, saved as XML by Cal3D (a small
+// mesh with level-of-detail data, springs and two texture sets in place of
+// the large sample meshes), and files of the older layout with a HEADER.
+bool XmlSeeds(const fs::path& dir, const fs::path& twin) {
+  auto seed = [&](const std::string& name, uint8_t kind, const std::string& text) {
+    return Write(dir, name, std::string(1, static_cast<char>(kind)) + text);
+  };
+  std::string text;
+  for (const auto& [file, kind] : std::vector<std::pair<std::string, uint8_t>>{
+           {"hero.xsf", 0}, {"walk.xaf", 1}, {"jump.xaf", 1}, {"skin.xrf", 3}, {"belt.xrf", 3}})
+    if (!rwfuzz::ReadWholeFile((twin / file).string(), text) || !seed(file, kind, text))
+      return false;
+
+  CalCoreMeshPtr mesh = new CalCoreMesh();
+  auto* sub = new CalCoreSubmesh();
+  sub->reserve(4, 2, 2, 1);
+  sub->setLodCount(4);
+  const int collapse[] = {-1, 0, 0, 2}, faceCollapses[] = {0, 0, 1, 1};
+  for (int v = 0; v < 4; v++) {
+    CalCoreSubmesh::Vertex vertex;
+    vertex.position = CalVector(static_cast<float>(v % 2), static_cast<float>(v / 2), 0);
+    vertex.normal = CalVector(0, 0, 1);
+    vertex.collapseId = collapse[v];
+    vertex.faceCollapseCount = faceCollapses[v];
+    vertex.vectorInfluence.push_back({v % 3, 1.0f});
+    sub->setVertex(v, vertex);
+    for (int set = 0; set < 2; set++) sub->setTextureCoordinate(v, set, {0.5f * v, 0.25f});
+    sub->setPhysicalProperty(v, {v == 0 ? 0.0f : 1.0f});
+  }
+  CalCoreSubmesh::Face faces[2];
+  const int corners[2][3] = {{0, 1, 3}, {0, 3, 2}};
+  for (int f = 0; f < 2; f++) {
+    for (int k = 0; k < 3; k++) faces[f].vertexId[k] = corners[f][k];
+    sub->setFace(f, faces[f]);
+  }
+  sub->setSpring(0, CalCoreSubmesh::Spring{{1, 2}, 10.0f, 1.0f});
+  mesh->addCoreSubmesh(sub);
+  const fs::path small = twin / "small.xmf";
+  if (!CalSaver::saveCoreMesh(small.string(), mesh.get()) ||
+      !rwfuzz::ReadWholeFile(small.string(), text) || !seed("small.xmf", 2, text))
+    return false;
+
+  return seed("header_skeleton", 0,
+              "<HEADER MAGIC=\"XSF\" VERSION=\"910\"/><SKELETON NUMBONES=\"1\">"
+              "<BONE ID=\"0\" NAME=\"root\" NUMCHILDS=\"0\"><TRANSLATION>0 0 0</TRANSLATION>"
+              "<ROTATION>0 0 0 1</ROTATION><LOCALTRANSLATION>0 0 0</LOCALTRANSLATION>"
+              "<LOCALROTATION>0 0 0 1</LOCALROTATION><PARENTID>-1</PARENTID></BONE>"
+              "</SKELETON>") &&
+         seed("header_animation", 1,
+              "<HEADER MAGIC=\"XAF\" VERSION=\"910\"/><ANIMATION DURATION=\"1\" NUMTRACKS=\"1\">"
+              "<TRACK BONEID=\"1\" NUMKEYFRAMES=\"1\"><KEYFRAME TIME=\"0.5\">"
+              "<TRANSLATION>1 2 3</TRANSLATION><ROTATION>0 0 0 1</ROTATION></KEYFRAME>"
+              "</TRACK></ANIMATION>") &&
+         seed("header_material", 3,
+              "<HEADER MAGIC=\"XRF\" VERSION=\"910\" />\r\n<MATERIAL NUMMAPS=\"2\">\r\n"
+              "<AMBIENT>255 255 255 0</AMBIENT><DIFFUSE>255 255 255 0</DIFFUSE>"
+              "<SPECULAR>0 0 0 0</SPECULAR><SHININESS>0</SHININESS>"
+              "<MAP>body.tga</MAP><MAP>body_bump.dds</MAP></MATERIAL>\r\n") &&
+         seed("no_maps", 3,
+              "<MATERIAL VERSION=\"900\" NUMMAPS=\"0\"><AMBIENT>1 2 3 4</AMBIENT>"
+              "<DIFFUSE>1 2 3 4</DIFFUSE><SPECULAR>1 2 3 4</SPECULAR><SHININESS>2.5</SHININESS>"
+              "</MATERIAL>");
 }
 
 }  // namespace
@@ -125,11 +190,22 @@ int main(int argc, char** argv) {
   }
   std::error_code ignored;
   fs::remove_all(seeds, ignored);
-  if (!ConfigSeeds(seeds / "fuzz_config_line", config) ||
+  // The XML twin the LoadModel fuzzer makes, made here the same way.
+  const fs::path twin = seeds / "xml-twin";
+  fs::create_directories(twin);
+  for (const std::string& name : files)
+    fs::copy_file(models + "/" + name, twin / name, fs::copy_options::overwrite_existing, ignored);
+  const std::vector<std::string> xmlFiles =
+      rwfuzz::WriteXmlTwin(twin.string()) ? rwfuzz::ModelFiles(twin.string(), rwfuzz::kXmlModelName)
+                                          : std::vector<std::string>{};
+  if (xmlFiles.empty() || !ConfigSeeds(seeds / "fuzz_config_line", config) ||
       !RawTextureSeeds(seeds / "fuzz_raw_texture") ||
-      !LoadModelSeeds(seeds / "fuzz_load_model", files)) {
+      !LoadModelSeeds(seeds / "fuzz_load_model", files, 0) ||
+      !LoadModelSeeds(seeds / "fuzz_load_model", xmlFiles, rwfuzz::kXmlCharacter) ||
+      !XmlSeeds(seeds / "fuzz_cal3d_xml", twin)) {
     std::fprintf(stderr, "cannot write the seeds in %s\n", argv[1]);
     return 1;
   }
+  fs::remove_all(twin, ignored);
   return 0;
 }

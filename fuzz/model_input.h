@@ -1,10 +1,11 @@
 // How a LoadModel fuzz input reads: the first byte picks one file of the
-// sample character, the second a mutation, and the rest are the mutation's
-// arguments. Shared by the fuzzer and the seed writer so that seeds keep
-// meaning what they were written to mean.
+// sample character (below 128) or of its twin made of XML files (from 128
+// on), the second a mutation, and the rest are the mutation's arguments. Shared by the fuzzer and
+// the seed writer so that seeds keep meaning what they were written to mean.
 #pragma once
 
 #include <cal3d/cal3d.h>
+#include <cal3d/coretrack.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,10 @@
 namespace rwfuzz {
 
 constexpr const char kModelName[] = "hero.cfg";
+// The sample character with its skeleton, animations, gear mesh and
+// materials as XML files, made by the fuzzer from the binary ones.
+constexpr const char kXmlModelName[] = "hero-fuzz-xml.cfg";
+constexpr uint8_t kXmlCharacter = 128;
 
 enum class Mutation : uint8_t {
   Keep,       // the file as generated
@@ -50,10 +55,11 @@ inline bool ReadWholeFile(const std::string& path, std::string& bytes) {
 // The character's files in a fixed order: its configuration, the files the
 // configuration names, then the textures its materials name. Empty when the
 // folder does not hold a loadable sample character.
-inline std::vector<std::string> ModelFiles(const std::string& dir) {
-  std::vector<std::string> files{kModelName};
+inline std::vector<std::string> ModelFiles(const std::string& dir,
+                                           const std::string& configName = kModelName) {
+  std::vector<std::string> files{configName};
   std::string config;
-  if (!ReadWholeFile(dir + "/" + kModelName, config)) return {};
+  if (!ReadWholeFile(dir + "/" + configName, config)) return {};
   std::vector<std::string> materials;
   std::istringstream lines(config);
   std::string line;
@@ -76,6 +82,71 @@ inline std::vector<std::string> ModelFiles(const std::string& dir) {
     }
   }
   return files;
+}
+
+// Writes the XML twin of the sample character into `dir`, which holds the
+// sample: its skeleton, animations, gear mesh and materials saved again as
+// XML by Cal3D's own saver, and kXmlModelName naming them. The body mesh
+// stays binary, so that a load takes milliseconds, not a second.
+inline bool WriteXmlTwin(const std::string& dir) {
+  std::string config;
+  if (!ReadWholeFile(dir + "/" + kModelName, config)) return false;
+  std::istringstream lines(config);
+  std::ostringstream twin;
+  std::string line;
+  CalCoreSkeletonPtr skeleton;
+  while (std::getline(lines, line)) {
+    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
+    const std::string value(parsed.value);
+    const std::string path = dir + "/" + value;
+    std::string xml = value.size() > 4 ? value.substr(0, value.size() - 3) : value;
+    bool saved = true;
+    switch (parsed.kind == rigweave::ConfigLine::Entry ? parsed.key : rigweave::ConfigKey::Other) {
+      case rigweave::ConfigKey::Skeleton:
+        skeleton = CalLoader::loadCoreSkeleton(path);
+        xml += "xsf";
+        saved = skeleton && CalSaver::saveCoreSkeleton(dir + "/" + xml, skeleton.get());
+        break;
+      case rigweave::ConfigKey::Animation: {
+        CalCoreAnimationPtr animation = CalLoader::loadCoreAnimation(path, skeleton.get());
+        xml += "xaf";
+        saved = animation && CalSaver::saveCoreAnimation(dir + "/" + xml, animation.get());
+        if (animation) {
+          for (CalCoreTrack* track : animation->getListCoreTrack()) {
+            track->destroy();
+            delete track;
+          }
+          animation->getListCoreTrack().clear();
+        }
+        break;
+      }
+      case rigweave::ConfigKey::Mesh: {
+        if (value.find("gear") == std::string::npos) {
+          xml = value;
+          break;
+        }
+        CalCoreMeshPtr mesh = CalLoader::loadCoreMesh(path);
+        xml += "xmf";
+        saved = mesh && CalSaver::saveCoreMesh(dir + "/" + xml, mesh.get());
+        break;
+      }
+      case rigweave::ConfigKey::Material: {
+        CalCoreMaterialPtr material = CalLoader::loadCoreMaterial(path);
+        xml += "xrf";
+        saved = material && CalSaver::saveCoreMaterial(dir + "/" + xml, material.get());
+        break;
+      }
+      case rigweave::ConfigKey::Scale:
+      case rigweave::ConfigKey::Other:
+        twin << line << "\n";
+        continue;
+    }
+    if (!saved) return false;
+    twin << std::string(parsed.keyText) << " = " << xml << "\n";
+  }
+  std::ofstream out(dir + "/" + kXmlModelName, std::ios::binary | std::ios::trunc);
+  out << twin.str();
+  return static_cast<bool>(out.flush());
 }
 
 }  // namespace rwfuzz
