@@ -10,9 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -185,35 +183,6 @@ TEST(SampleCharacters, HeroCarriesCollapseRootsAsExportersWriteThem) {
   EXPECT_TRUE(rootStartingRange) << "no root at the very start of a partial collapsible range";
   EXPECT_TRUE(rootAmongCollapses) << "no root between ordinary collapses";
   EXPECT_TRUE(partialRange) << "no sub-mesh with vertices that never collapse";
-}
-
-TEST(SampleCharacters, XmlFormCarriesTheSameCharacter) {
-  Character binary("hero.cfg"), xml("hero-xml.cfg");
-  ASSERT_TRUE(binary.Loaded());
-  ASSERT_TRUE(xml.Loaded()) << CalError::getLastErrorText();
-  EXPECT_EQ(xml.skeleton->getVectorCoreBone().size(), binary.skeleton->getVectorCoreBone().size());
-  ASSERT_EQ(xml.animations.size(), binary.animations.size());
-  const auto a = binary.Submeshes(), b = xml.Submeshes();
-  ASSERT_EQ(a.size(), b.size());
-  for (size_t s = 0; s < a.size(); s++) {
-    SCOPED_TRACE("sub-mesh " + std::to_string(s));
-    ASSERT_EQ(a[s]->getVertexCount(), b[s]->getVertexCount());
-    ASSERT_EQ(a[s]->getFaceCount(), b[s]->getFaceCount());
-    EXPECT_EQ(a[s]->getLodCount(), b[s]->getLodCount());
-    for (int v = 0; v < a[s]->getVertexCount(); v++) {
-      const auto& va = a[s]->getVectorVertex()[static_cast<size_t>(v)];
-      const auto& vb = b[s]->getVectorVertex()[static_cast<size_t>(v)];
-      ASSERT_EQ(va.collapseId, vb.collapseId) << "vertex " << v;
-      ASSERT_EQ(va.faceCollapseCount, vb.faceCollapseCount) << "vertex " << v;
-      // The XML saver writes six significant digits.
-      ASSERT_NEAR(va.position.z, vb.position.z, 1e-3) << "vertex " << v;
-      ASSERT_EQ(va.vectorInfluence.size(), vb.vectorInfluence.size()) << "vertex " << v;
-    }
-    for (int f = 0; f < a[s]->getFaceCount(); f++)
-      for (int k = 0; k < 3; k++)
-        ASSERT_EQ(a[s]->getVectorFace()[static_cast<size_t>(f)].vertexId[k],
-                  b[s]->getVectorFace()[static_cast<size_t>(f)].vertexId[k]);
-  }
 }
 
 std::string ReadHead(const std::string& file, size_t size) {
