@@ -34,6 +34,7 @@ void AddSurface(Submesh& mesh, const Surface& surface, int segmentsU, int segmen
                 const Weighting& weighting, bool periodicV) {
   const int base = static_cast<int>(mesh.vertices.size());
   const int ring = segmentsU + 1;  // the seam column is doubled for its texture coordinates
+  mesh.surfaces.push_back({base, segmentsU, segmentsV});
   for (int i = 0; i <= segmentsV; i++) {
     const double v = static_cast<double>(i) / segmentsV;
     for (int j = 0; j <= segmentsU; j++) {
@@ -181,20 +182,65 @@ Weighting Chain(std::vector<Vec3> joints, std::vector<int> bones, double blend) 
   };
 }
 
+std::vector<int> RemoveUnusedVertices(Submesh& mesh) {
+  std::vector<int> newIndex(mesh.vertices.size(), -1);
+  for (const auto& face : mesh.faces)
+    for (int corner : face) newIndex[static_cast<size_t>(corner)] = 0;
+  std::vector<Vertex> kept;
+  for (size_t i = 0; i < mesh.vertices.size(); i++) {
+    if (newIndex[i] < 0) continue;
+    newIndex[i] = static_cast<int>(kept.size());
+    kept.push_back(std::move(mesh.vertices[i]));
+  }
+  mesh.vertices = std::move(kept);
+  for (auto& face : mesh.faces)
+    for (int& corner : face) corner = newIndex[static_cast<size_t>(corner)];
+  mesh.surfaces.clear();
+  return newIndex;
+}
+
+void ApplyCollapseOrder(Submesh& mesh, const CollapseOrder& order) {
+  const size_t vertexCount = mesh.vertices.size();
+  if (order.vertexOrder.size() != vertexCount || order.faceOrder.size() != mesh.faces.size())
+    throw std::logic_error("collapse order made for another mesh");
+  std::vector<Vertex> vertices;
+  vertices.reserve(vertexCount);
+  std::vector<int> newIndex(vertexCount);
+  for (size_t i = 0; i < vertexCount; i++) {
+    const size_t old = static_cast<size_t>(order.vertexOrder[i]);
+    vertices.push_back(std::move(mesh.vertices[old]));
+    newIndex[old] = static_cast<int>(i);
+  }
+  std::vector<std::array<int, 3>> faces;
+  faces.reserve(mesh.faces.size());
+  for (int old : order.faceOrder) {
+    const auto& face = mesh.faces[static_cast<size_t>(old)];
+    faces.push_back({newIndex[static_cast<size_t>(face[0])], newIndex[static_cast<size_t>(face[1])],
+                     newIndex[static_cast<size_t>(face[2])]});
+  }
+  mesh.vertices = std::move(vertices);
+  mesh.faces = std::move(faces);
+  mesh.surfaces.clear();
+  mesh.lodCount = order.lodCount;
+  mesh.collapseIds = order.collapseIds;
+  mesh.faceCollapseCounts = order.faceCollapseCounts;
+}
+
 CalCoreSubmesh* ToCalSubmesh(const Submesh& mesh) {
   auto* sub = new CalCoreSubmesh();
   const int vertexCount = static_cast<int>(mesh.vertices.size());
   const int faceCount = static_cast<int>(mesh.faces.size());
   sub->reserve(vertexCount, 1, faceCount, 0);
   sub->setCoreMaterialThreadId(mesh.materialThread);
-  sub->setLodCount(0);
+  sub->setLodCount(mesh.lodCount);
+  const bool lod = !mesh.collapseIds.empty();
   for (int i = 0; i < vertexCount; i++) {
     const Vertex& in = mesh.vertices[i];
     CalCoreSubmesh::Vertex out;
     out.position = ToCal(in.position);
     out.normal = ToCal(in.normal);
-    out.collapseId = -1;
-    out.faceCollapseCount = 0;
+    out.collapseId = lod ? mesh.collapseIds[i] : -1;
+    out.faceCollapseCount = lod ? mesh.faceCollapseCounts[i] : 0;
     for (const Influence& influence : in.influences)
       out.vectorInfluence.push_back({influence.bone, influence.weight});
     sub->setVertex(i, out);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 
+#include "collapse_order.h"
 #include "rig_math.h"
 
 namespace rigweave_tools {
@@ -28,10 +29,21 @@ struct Vertex {
   std::vector<Influence> influences;
 };
 
+// One tessellated surface: rows of segmentsU + 1 vertices from firstVertex on.
+struct SurfaceGrid {
+  int firstVertex, segmentsU, segmentsV;
+};
+
 struct Submesh {
   int materialThread = 0;
   std::vector<Vertex> vertices;
   std::vector<std::array<int, 3>> faces;
+  // Each AddSurface call's grid, while the vertices are in the order it made them.
+  std::vector<SurfaceGrid> surfaces;
+  // Level-of-detail data as Cal3D stores it; empty lists for none.
+  int lodCount = 0;
+  std::vector<int> collapseIds;
+  std::vector<int> faceCollapseCounts;
 };
 
 using Surface = std::function<Vec3(double u, double v)>;
@@ -81,6 +93,14 @@ Weighting Rigid(int bone);
 // within `blend` of an inner joint a vertex shares itself between the two
 // bones meeting there. Positions are projected onto the nearest segment.
 Weighting Chain(std::vector<Vec3> joints, std::vector<int> bones, double blend);
+
+// Removes the vertices no face uses (the pole rows of a surface leave one
+// each) and answers each old vertex's new index, -1 for a removed one.
+std::vector<int> RemoveUnusedVertices(Submesh& mesh);
+
+// Puts vertices and faces in the order's sequence and takes its
+// level-of-detail data; every vertex keeps its own data, every face its corners.
+void ApplyCollapseOrder(Submesh& mesh, const CollapseOrder& order);
 
 // Moves the mesh into a Cal3D sub-mesh with one texture-coordinate set.
 CalCoreSubmesh* ToCalSubmesh(const Submesh& mesh);
