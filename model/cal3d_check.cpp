@@ -1,5 +1,8 @@
 #include "model/cal3d_check.h"
 
+#include "model/cal3d_xml.h"
+
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <new>
@@ -176,33 +179,12 @@ const char* CheckSubmesh(Reader& in, int boneCount) {
     if (!in.Int(a) || !in.Int(b) || !in.Skip(8)) return "truncated spring";
     if (a < 0 || a >= vertexCount || b < 0 || b >= vertexCount) return "spring vertex out of range";
   }
-  for (int32_t face = 0; face < faceCount; face++) {
-    for (int corner = 0; corner < 3; corner++) {
-      int32_t vertex = 0;
-      if (!in.Int(vertex)) return "truncated face";
-      if (vertex < 0 || vertex >= vertexCount) return "face index out of range";
-    }
+  std::vector<int32_t> faces(3 * static_cast<size_t>(faceCount));
+  for (int32_t& vertex : faces) {
+    if (!in.Int(vertex)) return "truncated face";
+    if (vertex < 0 || vertex >= vertexCount) return "face index out of range";
   }
-
-  // Lowering the level of detail drops the last lodCount vertices and their
-  // faces, and follows collapse ids from each dropped vertex until one that
-  // stays: each must lead to an earlier vertex, and no more faces may go
-  // than there are.
-  const int32_t firstCollapsing = vertexCount - lodCount;
-  int64_t facesDropped = 0;
-  for (int32_t vertex = 0; vertex < vertexCount; vertex++) {
-    const int32_t target = collapseIds[static_cast<size_t>(vertex)];
-    const int32_t faces = faceCollapses[static_cast<size_t>(vertex)];
-    if (faces < 0) return "face collapse count out of range";
-    if (vertex >= firstCollapsing) {
-      if (target < 0 || target >= vertex) return "collapse id out of range";
-      facesDropped += faces;
-    } else if (target < -1 || target >= vertexCount) {
-      return "collapse id out of range";
-    }
-  }
-  if (facesDropped > faceCount) return "face collapse count out of range";
-  return nullptr;
+  return CheckLevelsOfDetail(vertexCount, lodCount, collapseIds, faceCollapses, faces);
 }
 
 bool EndsWithNoCase(std::string_view name, std::string_view end) {
@@ -216,6 +198,90 @@ bool EndsWithNoCase(std::string_view name, std::string_view end) {
 }
 
 }  // namespace
+
+// Cal3D lowers the level of detail of a sub-mesh of N vertices and F faces
+// by keeping its first V vertices, for any V from N - lodCount up to N, and
+// its first F(V) = F - (face collapse counts of vertices V..N-1) faces. Each
+// corner of a kept face at or past V follows collapse ids until it is below
+// V. Exporters end collapse chains at roots: vertices with collapse id -1
+// that no level drops into another, safe because the faces that would need
+// them are the ones dropped at that level. What must not happen at any level
+// is a kept face whose walk meets a root, an id outside the vertices (read
+// out of bounds) or a cycle (a walk without end) before it is below V. That
+// is decided for every level at once, in time linear in vertices and faces.
+const char* CheckLevelsOfDetail(int32_t vertexCount, int32_t lodCount,
+                                const std::vector<int32_t>& collapseIds,
+                                const std::vector<int32_t>& faceCollapses,
+                                const std::vector<int32_t>& faces) {
+  if (lodCount == 0) return nullptr;
+  const int32_t first = vertexCount - lodCount;
+  const auto slot = [first](int32_t vertex) { return static_cast<size_t>(vertex - first); };
+  const auto faceCount = static_cast<int64_t>(faces.size() / 3);
+
+  // mostKept[V - first]: the most faces kept at any level from `first` up to V.
+  std::vector<int64_t> mostKept(static_cast<size_t>(lodCount) + 1);
+  mostKept[static_cast<size_t>(lodCount)] = faceCount;
+  for (int32_t v = vertexCount - 1; v >= first; v--) {
+    const int64_t kept = mostKept[slot(v + 1)] - faceCollapses[static_cast<size_t>(v)];
+    // Cal3D would hand out more faces than it holds, or a negative count.
+    if (kept < 0 || kept > faceCount) return "face collapse count out of range";
+    mostKept[slot(v)] = kept;
+  }
+  for (size_t i = 1; i < mostKept.size(); i++) mostKept[i] = std::max(mostKept[i], mostKept[i - 1]);
+
+  // reach[x - first], for a collapsible vertex x: the lowest vertex of the
+  // walk from x up to where it goes wrong (a root, an id outside the
+  // vertices, or round a cycle); kSafe when the walk ends below `first`.
+  // The walk from x at level V goes wrong exactly when reach >= V.
+  constexpr int32_t kSafe = -1, kUnseen = -2, kOnPath = -3;
+  std::vector<int32_t> reach(static_cast<size_t>(lodCount), kUnseen);
+  std::vector<int32_t> path;
+  for (int32_t start = first; start < vertexCount; start++) {
+    if (reach[slot(start)] != kUnseen) continue;
+    path.clear();
+    int32_t end = kSafe;
+    for (int32_t at = start;;) {
+      if (at < first) break;  // below every level: a safe end
+      const int32_t known = reach[slot(at)];
+      if (known == kOnPath) {
+        // A cycle: every vertex on it goes wrong down to its lowest one.
+        const auto from = std::find(path.begin(), path.end(), at);
+        end = *std::min_element(from, path.end());
+        for (auto v = from; v != path.end(); ++v) reach[slot(*v)] = end;
+        path.erase(from, path.end());
+        break;
+      }
+      if (known != kUnseen) {
+        end = known;
+        break;
+      }
+      const int32_t next = collapseIds[static_cast<size_t>(at)];
+      if (next < 0 || next >= vertexCount) {
+        reach[slot(at)] = at;
+        end = at;
+        break;
+      }
+      reach[slot(at)] = kOnPath;
+      path.push_back(at);
+      at = next;
+    }
+    for (auto v = path.rbegin(); v != path.rend(); ++v) {
+      if (end != kSafe) end = std::min(end, *v);
+      reach[slot(*v)] = end;
+    }
+  }
+
+  for (int64_t face = 0; face < faceCount; face++) {
+    int32_t worst = kSafe;
+    for (int corner = 0; corner < 3; corner++) {
+      const int32_t vertex = faces[static_cast<size_t>(3 * face + corner)];
+      if (vertex >= first) worst = std::max(worst, reach[slot(vertex)]);
+    }
+    if (worst != kSafe && face < mostKept[slot(worst)])
+      return "collapse id out of range at some level of detail";
+  }
+  return nullptr;
+}
 
 bool NamesCal3DXmlFile(std::string_view name, Cal3DKind kind) {
   // Cal3D compares the last three characters only, without the dot.
@@ -322,6 +388,57 @@ Cal3DCheck CheckMaterial(const uint8_t* bytes, size_t size) {
     }
   }
   return {};
+}
+
+Cal3DCheck CheckCal3DFile(Cal3DKind kind, const uint8_t* bytes, size_t size, int boneCount) {
+  switch (kind) {
+    case Cal3DKind::Skeleton:
+      return CheckSkeleton(bytes, size);
+    case Cal3DKind::Animation:
+      return CheckAnimation(bytes, size, boneCount);
+    case Cal3DKind::Mesh:
+      return CheckMesh(bytes, size, boneCount);
+    case Cal3DKind::Material:
+      break;
+  }
+  return CheckMaterial(bytes, size);
+}
+
+Cal3DCheck PrepareCal3DFile(std::string_view name, Cal3DKind kind, std::vector<uint8_t>& bytes,
+                            int boneCount) {
+  if (NamesCal3DXmlFile(name, kind)) {
+    std::vector<uint8_t> binary;
+    if (const char* reason = ConvertXmlToBinary(kind, bytes.data(), bytes.size(), binary))
+      return Refuse(reason);
+    bytes.swap(binary);
+  }
+  return CheckCal3DFile(kind, bytes.data(), bytes.size(), boneCount);
+}
+
+std::vector<std::array<int32_t, 3>> FirstFaces(const uint8_t* bytes, size_t size) {
+  std::vector<std::array<int32_t, 3>> first;
+  Reader in(bytes, size);
+  int32_t submeshCount = 0;
+  if (!in.Skip(8) || !in.Int(submeshCount)) return first;
+  for (int32_t s = 0; s < submeshCount; s++) {
+    int32_t header[6];
+    for (int32_t& field : header)
+      if (!in.Int(field)) return first;
+    const int32_t vertexCount = header[1], faceCount = header[2], springCount = header[4],
+                  texelCount = header[5];
+    for (int32_t v = 0; v < vertexCount; v++) {
+      int32_t influences = 0;
+      if (!in.Skip(8 * 4 + static_cast<size_t>(texelCount) * kTexelSize) || !in.Int(influences) ||
+          !in.Skip(static_cast<size_t>(influences) * kInfluenceSize + (springCount > 0 ? 4 : 0)))
+        return first;
+    }
+    if (!in.Skip(static_cast<size_t>(springCount) * kSpringSize)) return first;
+    std::array<int32_t, 3> face = {-1, -1, -1};
+    if (faceCount > 0 && (!in.Int(face[0]) || !in.Int(face[1]) || !in.Int(face[2]))) return first;
+    first.push_back(face);
+    if (faceCount > 0 && !in.Skip(static_cast<size_t>(faceCount - 1) * kFaceSize)) return first;
+  }
+  return first;
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {

@@ -5,6 +5,7 @@
 // whether Cal3D can be given it safely, before Cal3D sees a byte.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,8 +26,7 @@ struct Cal3DCheck {
 enum class Cal3DKind { Skeleton, Animation, Mesh, Material };
 
 // Cal3D hands a file whose name ends in the kind's XML extension (.xsf,
-// .xaf, .xmf, .xrf, any case) to its XML reader, which these checks do not
-// cover; the module refuses such names.
+// .xaf, .xmf, .xrf, any case) to its XML reader.
 bool NamesCal3DXmlFile(std::string_view name, Cal3DKind kind);
 
 // Bone, track and influence ids must lie below `boneCount`, the bone count
@@ -35,6 +35,28 @@ Cal3DCheck CheckSkeleton(const uint8_t* bytes, size_t size);
 Cal3DCheck CheckAnimation(const uint8_t* bytes, size_t size, int boneCount);
 Cal3DCheck CheckMesh(const uint8_t* bytes, size_t size, int boneCount);
 Cal3DCheck CheckMaterial(const uint8_t* bytes, size_t size);
+// The level-of-detail data of one sub-mesh (faces as 3 vertex ids each,
+// already in range): null when every level Cal3D can be set to hands out
+// valid faces, otherwise why not. Time linear in vertices and faces.
+const char* CheckLevelsOfDetail(int32_t vertexCount, int32_t lodCount,
+                                const std::vector<int32_t>& collapseIds,
+                                const std::vector<int32_t>& faceCollapses,
+                                const std::vector<int32_t>& faces);
+
+Cal3DCheck CheckCal3DFile(Cal3DKind kind, const uint8_t* bytes, size_t size, int boneCount);
+
+// Makes the bytes of the file `name` ready for Cal3D's binary reader: an XML
+// file (as Cal3D tells them by name) is converted to the binary layout in
+// place, then the binary file is checked. On failure `bytes` may hold
+// anything.
+Cal3DCheck PrepareCal3DFile(std::string_view name, Cal3DKind kind, std::vector<uint8_t>& bytes,
+                            int boneCount);
+
+// The first face of each sub-mesh of a checked binary mesh, {-1, -1, -1}
+// for a sub-mesh without faces. Cal3D's binary reader turns every face of a
+// sub-mesh round when the first one winds with its vertex normal; its XML
+// reader does not, and a mesh that came as XML is put back to its own order.
+std::vector<std::array<int32_t, 3>> FirstFaces(const uint8_t* bytes, size_t size);
 
 // Reads a whole file; false when it cannot be opened or read (a directory)
 // or does not fit in memory.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/cal3d_check.h"
+#include "model/cal3d_objects.h"
 #include "model/config.h"
 #include "host/image.h"
 #include "model/meshobject.h"
@@ -57,17 +58,6 @@ int BoneCount(CalCoreSkeleton* skeleton) {
   return static_cast<int>(skeleton->getVectorCoreBone().size());
 }
 
-// Cal3D reports some failures by throwing (std::length_error, bad_alloc);
-// none may reach the engine.
-template <class Load>
-bool WithoutThrowing(Load load) {
-  try {
-    return load();
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 }  // namespace
 
 // Reads a Cal3D file named by the configuration and checks it before Cal3D
@@ -78,24 +68,9 @@ bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3
                                         int bones, std::vector<uint8_t>& bytes) {
   using rigweave::Cal3DKind;
   if (!rigweave::ReadFileBytes(modelPath + value, bytes)) return false;
-  rigweave::Cal3DCheck check;
-  switch (kind) {
-    case Cal3DKind::Skeleton:
-      check = rigweave::CheckSkeleton(bytes.data(), bytes.size());
-      if (check.Ok() && check.boneCount < bones)
-        check.reason = "fewer bones than the skeleton it replaces";
-      break;
-    case Cal3DKind::Animation:
-      check = rigweave::CheckAnimation(bytes.data(), bytes.size(), bones);
-      break;
-    case Cal3DKind::Mesh:
-      check = rigweave::CheckMesh(bytes.data(), bytes.size(), bones);
-      break;
-    case Cal3DKind::Material:
-      check = rigweave::CheckMaterial(bytes.data(), bytes.size());
-      break;
-  }
-  if (rigweave::NamesCal3DXmlFile(value, kind)) check.reason = "XML Cal3D files are not supported";
+  rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(value, kind, bytes, bones);
+  if (kind == Cal3DKind::Skeleton && check.Ok() && check.boneCount < bones)
+    check.reason = "fewer bones than the skeleton it replaces";
   if (check.Ok()) return true;
   Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
   return false;
@@ -130,12 +105,9 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         const int atLeast = previous ? static_cast<int>(previous->getVectorCoreBone().size()) : 0;
         std::vector<uint8_t> bytes;
         if (!ReadCheckedFile(value, rigweave::Cal3DKind::Skeleton, atLeast, bytes)) return false;
-        if (!WithoutThrowing([&] {
-              CalCoreSkeletonPtr skeleton = CalLoader::loadCoreSkeleton(bytes.data());
-              if (skeleton) calCoreModel->setCoreSkeleton(skeleton.get());
-              return bool(skeleton);
-            }))
-          return false;
+        CalCoreSkeletonPtr skeleton = rigweave::ReadCoreSkeleton(bytes);
+        if (!skeleton) return false;
+        calCoreModel->setCoreSkeleton(skeleton.get());
         break;
       }
       case rigweave::ConfigKey::Animation: {
@@ -150,16 +122,13 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
         std::vector<uint8_t> bytes;
         if (skeleton == nullptr ||
-            !ReadCheckedFile(value, rigweave::Cal3DKind::Animation, BoneCount(skeleton), bytes) ||
-            !WithoutThrowing([&] {
-              CalCoreAnimationPtr animation = CalLoader::loadCoreAnimation(bytes.data(), skeleton);
-              if (!animation) return false;
-              animation->setFilename(modelPath + value);
-              // Ids count up from 0 in the order of the lines.
-              calCoreModel->addCoreAnimation(animation.get());
-              return true;
-            }))
+            !ReadCheckedFile(value, rigweave::Cal3DKind::Animation, BoneCount(skeleton), bytes))
           return false;
+        CalCoreAnimationPtr animation = rigweave::ReadCoreAnimation(bytes, skeleton);
+        if (!animation) return false;
+        animation->setFilename(modelPath + value);
+        // Ids count up from 0 in the order of the lines.
+        calCoreModel->addCoreAnimation(animation.get());
         break;
       }
       case rigweave::ConfigKey::Mesh: {
@@ -167,30 +136,25 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
         std::vector<uint8_t> bytes;
         if (skeleton == nullptr ||
-            !ReadCheckedFile(value, rigweave::Cal3DKind::Mesh, BoneCount(skeleton), bytes) ||
-            !WithoutThrowing([&] {
-              CalCoreMeshPtr mesh = CalLoader::loadCoreMesh(bytes.data());
-              if (!mesh) return false;
-              mesh->setFilename(modelPath + value);
-              calCoreModel->addCoreMesh(mesh.get());
-              return true;
-            }))
+            !ReadCheckedFile(value, rigweave::Cal3DKind::Mesh, BoneCount(skeleton), bytes))
           return false;
+        CalCoreMeshPtr mesh = rigweave::ReadCoreMesh(
+            bytes, rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Mesh));
+        if (!mesh) return false;
+        mesh->setFilename(modelPath + value);
+        calCoreModel->addCoreMesh(mesh.get());
         break;
       }
       case rigweave::ConfigKey::Material: {
         Diagnose(": Loading material ", value);
         std::vector<uint8_t> bytes;
         if (calCoreModel->getCoreSkeleton() == nullptr ||
-            !ReadCheckedFile(value, rigweave::Cal3DKind::Material, 0, bytes) ||
-            !WithoutThrowing([&] {
-              CalCoreMaterialPtr material = CalLoader::loadCoreMaterial(bytes.data());
-              if (!material) return false;
-              material->setFilename(modelPath + value);
-              calCoreModel->addCoreMaterial(material.get());
-              return true;
-            }))
+            !ReadCheckedFile(value, rigweave::Cal3DKind::Material, 0, bytes))
           return false;
+        CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
+        if (!material) return false;
+        material->setFilename(modelPath + value);
+        calCoreModel->addCoreMaterial(material.get());
         break;
       }
     }

@@ -1,7 +1,8 @@
 #include "model/meshobject.h"
 
 #include <cal3d/cal3d.h>
-#include <cal3d/coretrack.h>
+
+#include "model/cal3d_objects.h"
 
 namespace {
 
@@ -10,12 +11,7 @@ namespace {
 void ReleaseAnimationTracks(CalCoreModel& core) {
   for (int i = 0; i < core.getCoreAnimationCount(); i++) {
     CalCoreAnimation* animation = core.getCoreAnimation(i);
-    if (animation == nullptr) continue;
-    for (CalCoreTrack* track : animation->getListCoreTrack()) {
-      track->destroy();
-      delete track;
-    }
-    animation->getListCoreTrack().clear();
+    if (animation != nullptr) rigweave::FreeTracks(*animation);
   }
 }
 

@@ -5,6 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config clang-format
   libcal3d12-dev                       # the character library
+  libtinyxml2-dev                      # Cal3D's XML files
   libgtest-dev googletest              # tests
   libpng-dev                           # viewer images
   libstb-dev                           # pictures read by the texture converter and importer

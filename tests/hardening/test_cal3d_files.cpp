@@ -118,7 +118,7 @@ TEST_F(Cal3DFiles, EveryFuzzReproducerIsRefusedWithItsReason) {
       {"mesh-face-index-out-of-range", "hero_body.cmf (face index out of range)"},
       {"mesh-huge-influence-count", "hero_gear.cmf (face index out of range)"},
       {"mesh-huge-vertex-count", "hero_gear.cmf (face index out of range)"},
-      {"mesh-influence-bone-out-of-range", "hero_gear.cmf (collapse id out of range)"},
+      {"mesh-influence-bone-out-of-range", "hero_gear.cmf (influence bone out of range)"},
       {"mesh-negative-vertex-count", "hero_body.cmf (face index out of range)"},
       {"mesh-submesh-fields-swapped", "hero_gear.cmf (level-of-detail count out of range)"},
       {"skeleton-bone-link-out-of-range", "hero.csf (bone child out of range)"},
@@ -187,8 +187,9 @@ TEST_F(Cal3DFiles, RulesAcrossFilesAndNamesHoldThroughALoad) {
        ": Loading mesh hero_body.cmf"},
       // As Cal3D: nothing loads before a skeleton, and nothing more is said.
       {"mesh = hero_body.cmf\n", false, ": Loading mesh hero_body.cmf"},
+      // A header of the older XML files, and no skeleton after it.
       {"skeleton = hero.xsf\n", false,
-       ": Invalid Cal3D file hero.xsf (XML Cal3D files are not supported)"},
+       ": Invalid Cal3D file hero.xsf (not an XML Cal3D file of this kind)"},
   };
   folder.WriteFile("hero.xsf", "<HEADER MAGIC=\"XSF\" VERSION=\"919\" />");
   for (const Case& c : cases) {
@@ -436,26 +437,52 @@ TEST(Cal3DCheck, EachFaultyFieldIsRefusedWithItsReason) {
          m.springs = {{0, 3}};
        }),
        "ok"},
-      {"collapse ids of a real progressive mesh", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
-         m.lodCount = 1;
-         m.collapseIds = {-1, -1, -1, 2};
-         m.faceCollapses = {0, 0, 0, 1};
+      // Quad 0 1 2 3 with faces {0 1 2} {0 2 3}: 3 collapses onto 2 and
+      // takes the second face, 2 onto 0 and takes the first; 1 collapses
+      // with no face left, and 0 is the root of the chain.
+      {"collapse roots as exporters write them", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
+         m.lodCount = 4;
+         m.collapseIds = {-1, 0, 0, 2};
+         m.faceCollapses = {0, 0, 1, 1};
        }),
        "ok"},
-      {"collapse onto a later vertex", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
+      {"two roots, one at the start of the collapsible range", Cal3DKind::Mesh,
+       meshWith([](MeshFields& m) {
+         m.lodCount = 3;
+         m.collapseIds = {-1, -1, 0, 2};
+         m.faceCollapses = {0, 0, 1, 1};
+       }),
+       "ok"},
+      {"a kept face reaches a root", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
+         m.lodCount = 3;
+         m.collapseIds = {-1, -1, 1, 2};
+         m.faceCollapses = {0, 0, 0, 1};
+       }),
+       "collapse id out of range at some level of detail"},
+      {"collapse onto a later vertex and back", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
          m.lodCount = 2;
          m.collapseIds = {-1, -1, 3, 2};
        }),
-       "collapse id out of range"},
-      {"collapse of a dropped vertex to -1", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
+       "collapse id out of range at some level of detail"},
+      {"a cycle only dropped faces reach", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
+         m.lodCount = 2;
+         m.collapseIds = {-1, -1, 3, 2};
+         m.faceCollapses = {0, 0, 1, 1};
+         m.faces = {{0, 1, 0}, {1, 2, 3}};
+       }),
+       "ok"},
+      {"collapse of a kept face's vertex past the vertices", Cal3DKind::Mesh,
+       meshWith([](MeshFields& m) {
          m.lodCount = 1;
-         m.collapseIds = {-1, -1, -1, -1};
+         m.collapseIds = {-1, -1, -1, 7};
        }),
-       "collapse id out of range"},
-      {"collapse id past the vertices", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
-         m.collapseIds = {-1, 7, -1, -1};
+       "collapse id out of range at some level of detail"},
+      // Never followed: only vertices a level drops are collapsed.
+      {"collapse data outside the collapsible range", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
+         m.collapseIds = {-1, 7, -9, -1};
+         m.faceCollapses = {0, -1, 5, 0};
        }),
-       "collapse id out of range"},
+       "ok"},
       {"more faces collapsing than there are", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
          m.lodCount = 2;
          m.collapseIds = {-1, -1, 0, 1};
@@ -463,7 +490,9 @@ TEST(Cal3DCheck, EachFaultyFieldIsRefusedWithItsReason) {
        }),
        "face collapse count out of range"},
       {"negative face collapse count", Cal3DKind::Mesh, meshWith([](MeshFields& m) {
-         m.faceCollapses = {0, -1, 0, 0};
+         m.lodCount = 2;
+         m.collapseIds = {-1, -1, 0, 1};
+         m.faceCollapses = {0, 0, 0, -1};
        }),
        "face collapse count out of range"},
 
@@ -514,8 +543,9 @@ void ExerciseInCal3D(const Bytes& skeletonBytes, const Bytes& meshBytes,
     model.attachMesh(0);
     model.getMixer()->blendCycle(0, 1.0f, 0.0f);
     model.update(0.25f);
-    for (float lod : {1.0f, 0.5f, 0.0f}) {
-      model.setLodLevel(lod);
+    // Every level the small meshes here can reach, and a few in between.
+    for (int step = 64; step >= 0; step--) {
+      model.setLodLevel(static_cast<float>(step) / 64.0f);
       CalRenderer* renderer = model.getRenderer();
       // Refused for a mesh of no sub-meshes, which the module answers as a failed load.
       if (!renderer->beginRendering()) continue;
@@ -549,8 +579,15 @@ TEST(Cal3DCheck, WhatPassesAfterAnyOneWordChangesIsSafeInCal3D) {
   fields.faceCollapses = {0, 0, 1, 1};
   fields.springs = {{0, 3}};
   const Bytes mesh = SavedMesh(folder, fields);
+  // Every vertex collapsible, the chain ending in a root, as exporters write.
+  MeshFields rooted;
+  rooted.lodCount = 4;
+  rooted.collapseIds = {-1, 0, 0, 2};
+  rooted.faceCollapses = {0, 0, 1, 1};
+  const Bytes rootedMesh = SavedMesh(folder, rooted);
   const Bytes animation = SavedAnimation(folder, 1.0f, 2);
   ExerciseInCal3D(skeleton, mesh, animation);
+  ExerciseInCal3D(skeleton, rootedMesh, animation);
 
   // Words that a damaged count or index most likely turns into.
   const int32_t values[] = {-2, -1, 0, 1, 2, 3, 4, 5, 255, 0x10000, 0x7fffffff, INT32_MIN};
@@ -560,7 +597,7 @@ TEST(Cal3DCheck, WhatPassesAfterAnyOneWordChangesIsSafeInCal3D) {
   };
   for (const Target& target :
        {Target{Cal3DKind::Skeleton, &skeleton}, Target{Cal3DKind::Mesh, &mesh},
-        Target{Cal3DKind::Animation, &animation}}) {
+        Target{Cal3DKind::Mesh, &rootedMesh}, Target{Cal3DKind::Animation, &animation}}) {
     for (size_t at = 0; at + 4 <= target.bytes->size(); at++) {
       for (int32_t value : values) {
         const Bytes changed = Patched(*target.bytes, at, value);
