@@ -1,5 +1,7 @@
 #include "tools/model_files.h"
 
+#include "model/cal3d_objects.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,15 +33,6 @@ bool EndsWithIgnoringCase(const std::string& text, std::string_view end) {
 std::string BaseName(const std::string& name) {
   const size_t slash = name.find_last_of('/');
   return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-template <class Load>
-auto WithoutThrowing(Load load) -> decltype(load()) {
-  try {
-    return load();
-  } catch (const std::exception&) {
-    return nullptr;
-  }
 }
 
 }  // namespace
@@ -169,29 +162,11 @@ std::string JoinNames(const std::vector<std::string>& names) {
 
 bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bones,
                       std::vector<uint8_t>& bytes, std::string& error, int* boneCount) {
-  using rigweave::Cal3DKind;
   if (!ReadRegularFile(path, kMaxCal3DFileBytes, bytes, error)) return false;
-  if (rigweave::NamesCal3DXmlFile(path, kind)) {
-    error = "an XML Cal3D file, which the module does not read yet";
-    return false;
-  }
-  rigweave::Cal3DCheck check;
-  switch (kind) {
-    case Cal3DKind::Skeleton:
-      check = rigweave::CheckSkeleton(bytes.data(), bytes.size());
-      break;
-    case Cal3DKind::Animation:
-      check = rigweave::CheckAnimation(bytes.data(), bytes.size(), bones);
-      break;
-    case Cal3DKind::Mesh:
-      check = rigweave::CheckMesh(bytes.data(), bytes.size(), bones);
-      break;
-    case Cal3DKind::Material:
-      check = rigweave::CheckMaterial(bytes.data(), bytes.size());
-      break;
-  }
+  const rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(path, kind, bytes, bones);
   if (!check.Ok()) {
     error = std::string("not a Cal3D file the module can read (") + check.reason + ")";
+    bytes.clear();
     return false;
   }
   if (boneCount != nullptr) *boneCount = check.boneCount;
@@ -199,15 +174,15 @@ bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bon
 }
 
 CalCoreSkeletonPtr LoadSkeleton(std::vector<uint8_t>& bytes) {
-  return WithoutThrowing([&] { return CalLoader::loadCoreSkeleton(bytes.data()); });
+  return rigweave::ReadCoreSkeleton(bytes);
 }
 
-CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes) {
-  return WithoutThrowing([&] { return CalLoader::loadCoreMesh(bytes.data()); });
+CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes, bool xml) {
+  return rigweave::ReadCoreMesh(bytes, xml);
 }
 
 CalCoreMaterialPtr LoadMaterial(std::vector<uint8_t>& bytes) {
-  return WithoutThrowing([&] { return CalLoader::loadCoreMaterial(bytes.data()); });
+  return rigweave::ReadCoreMaterial(bytes);
 }
 
 bool NamesPicture(const std::string& name) {

@@ -69,16 +69,18 @@ AnimationLookup FindAnimation(const std::vector<std::string>& names, const std::
 // "a, b, c", or "none" when empty.
 std::string JoinNames(const std::vector<std::string>& names);
 
-// Reads a Cal3D file and checks it as the module does (bone ids against
-// `bones`, the bone count of the skeleton loaded before it), leaving binary
-// bytes Cal3D's loader can be given in `bytes`. False, with the reason in
+// Reads a Cal3D file, binary or XML (told apart by name, as Cal3D does), and
+// prepares it as the module does (bone ids checked against `bones`, the bone
+// count of the skeleton loaded before it), leaving binary bytes Cal3D's
+// loader can be given in `bytes`. False, with the reason in
 // `error`, when it cannot be read or must not reach Cal3D.
 bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bones,
                       std::vector<uint8_t>& bytes, std::string& error, int* boneCount = nullptr);
 
-// Cal3D objects made from checked bytes; null when Cal3D refuses them.
+// Cal3D objects made from prepared bytes; null when Cal3D refuses them.
+// `xml`: the mesh's file was XML (its faces keep their written winding).
 CalCoreSkeletonPtr LoadSkeleton(std::vector<uint8_t>& bytes);
-CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes);
+CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes, bool xml);
 CalCoreMaterialPtr LoadMaterial(std::vector<uint8_t>& bytes);
 
 // Whether a file name ends in a picture format's extension (.tga, .png,

@@ -720,7 +720,8 @@ class Viewer {
         case rigweave::ConfigKey::Mesh: {
           CalCoreMeshPtr mesh;
           if (rwtools::ReadCheckedCal3D(path, rigweave::Cal3DKind::Mesh, bones, bytes, reason))
-            mesh = rwtools::LoadMesh(bytes);
+            mesh = rwtools::LoadMesh(
+                bytes, rigweave::NamesCal3DXmlFile(entry.value, rigweave::Cal3DKind::Mesh));
           if (!mesh) {
             std::printf("  mesh %s: %s\n", entry.value.c_str(),
                         reason.empty() ? "Cal3D cannot read it" : reason.c_str());
