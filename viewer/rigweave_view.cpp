@@ -687,7 +687,7 @@ class Viewer {
         if (model.loadedMaps.count(map) > 0 || !reported.insert(map).second) continue;
         std::string fix;
         const std::string problem = MapProblem(model, map, fix);
-        std::fprintf(stderr, "%s: %s: map %s %s%s\n", kProgram, model.name.c_str(), map.c_str(),
+        std::fprintf(stderr, "%s: %s: map %s: %s%s\n", kProgram, model.name.c_str(), map.c_str(),
                      problem.c_str(), fix.empty() ? "" : ("; to fix: " + fix).c_str());
       }
     }
