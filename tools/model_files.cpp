@@ -162,7 +162,10 @@ std::string JoinNames(const std::vector<std::string>& names) {
 
 bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bones,
                       std::vector<uint8_t>& bytes, std::string& error, int* boneCount) {
-  if (!ReadRegularFile(path, kMaxCal3DFileBytes, bytes, error)) return false;
+  if (!ReadRegularFile(path, kMaxCal3DFileBytes, bytes, error)) {
+    error = "cannot be read (" + error + ")";
+    return false;
+  }
   const rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(path, kind, bytes, bones);
   if (!check.Ok()) {
     error = std::string("not a Cal3D file the module can read (") + check.reason + ")";
