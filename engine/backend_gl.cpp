@@ -51,6 +51,12 @@ void GlBackend::SetBackground(uint8_t red, uint8_t green, uint8_t blue) {
   background_[2] = blue / 255.0f;
 }
 
+void GlBackend::SetDepthRange(double near, double far) {
+  if (!(near > 0 && far > near)) return;
+  near_ = near;
+  far_ = far;
+}
+
 void GlBackend::BeginFrame(int width, int height) {
   Busy busy(*this);
   gl_.glViewport(0, 0, width, height);
@@ -106,7 +112,7 @@ void GlBackend::ApplyZMode(csZBufMode mode) {
 void GlBackend::LoadMatrices(const DrawGeometry& geometry, bool mirrored) {
   const Projection& p = geometry.projection;
   const double w = p.width > 0 ? p.width : 1, h = p.height > 0 ? p.height : 1;
-  const double n = kNearPlane, f = kFarPlane;
+  const double n = near_, f = far_;
   // GL's eye looks down -z; this lands (x, y, -z) at centre + aspect * (x, y) / z.
   double projection[16] = {};
   projection[0] = 2.0 * p.aspect / w;

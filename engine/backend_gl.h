@@ -107,6 +107,9 @@ class GlBackend : public RenderBackend {
   void OnFog(const G3DTriangleMesh*, int) override {}
 
   void SetBackground(uint8_t red, uint8_t green, uint8_t blue);
+  // Near and far planes for scenes of other sizes than the sample's; taken
+  // as they are when 0 < near < far, else ignored.
+  void SetDepthRange(double near, double far);
   // The last frame's pixels, RGB, the picture's top row first; valid after EndFrame.
   void ReadPixels(int width, int height, std::vector<uint8_t>& rgb);
 
@@ -136,6 +139,7 @@ class GlBackend : public RenderBackend {
 
   GlApi gl_;
   float background_[3] = {0.78f, 0.82f, 0.88f};
+  double near_ = kNearPlane, far_ = kFarPlane;
   std::unordered_map<iTextureHandle*, std::pair<csRef<iTextureHandle>, GLuint>> textures_;
   // Per-vertex fog colours, grown to the largest sub-mesh and then reused.
   std::vector<float> fogColors_;

@@ -8,7 +8,9 @@ PACKAGES=(
   libtinyxml2-dev                      # Cal3D's XML files
   libgtest-dev googletest              # tests
   libpng-dev                           # viewer images
-  libstb-dev                           # pictures read by the texture converter
+  libstb-dev                           # pictures read by the texture converter and importer
+  libcli11-dev                         # command lines of the programs
+  libegl-dev libegl-mesa0              # headless rendering through EGL
   libosmesa6-dev libgl-dev libsdl2-dev # headless and windowed rendering
   xvfb xauth                           # window tests without a display
   clang libclang-rt-14-dev             # fuzzers and sanitizers

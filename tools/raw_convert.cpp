@@ -1,90 +1,72 @@
 // rigweave-raw [--alpha] [--top-first] PICTURE OUT.raw
 //
-// Turns a PNG or TGA picture (uncompressed or run-length encoded, decoded by
-// stb_image) into the module's raw texture format: little-endian int32
-// width, height and depth (3, or 4 with --alpha), then the pixel rows.
+// Turns a TGA, PNG, JPEG or BMP picture (decoded by stb_image) into the
+// module's raw texture format: little-endian int32 width, height and depth
+// (3, or 4 with --alpha), then the pixel rows.
 //
 // The module turns the rows over as it reads them, and the renderer puts the
 // module's first row at texture coordinate v = 0. By default the picture's
 // top row is written last, so v = 0 is the top of the picture, as Cal3D's
 // exporters count texture coordinates. --top-first writes the top row first,
 // for models whose v grows upwards, as the sample character's does.
-#include <stb_image.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <cstring>
-#include <memory>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "model/rawtexture.h"
-#include "tools/raw_texture.h"
+#include "tools/model_files.h"
+#include "tools/picture.h"
 
 namespace {
 
-constexpr const char kUsage[] =
-    "usage: rigweave-raw [--alpha] [--top-first] PICTURE.png|PICTURE.tga OUT.raw\n"
-    "  --alpha      keep the alpha channel (depth 4); otherwise depth 3\n"
-    "  --top-first  write the picture's top row first (texture v growing upwards)\n";
+constexpr const char kProgram[] = "rigweave-raw";
 
-struct StbFree {
-  void operator()(unsigned char* pixels) const { stbi_image_free(pixels); }
-};
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
+  return 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  CLI::App app("Turns a TGA, PNG, JPEG or BMP picture into the module's raw texture format.",
+               kProgram);
   bool alpha = false, topFirst = false;
-  std::vector<std::string> paths;
-  for (int i = 1; i < argc; i++) {
-    if (std::strcmp(argv[i], "--alpha") == 0) {
-      alpha = true;
-    } else if (std::strcmp(argv[i], "--top-first") == 0) {
-      topFirst = true;
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "rigweave-raw: unknown option %s\n%s", argv[i], kUsage);
-      return 2;
-    } else {
-      paths.push_back(argv[i]);
-    }
-  }
-  if (paths.size() != 2) {
-    std::fputs(kUsage, stderr);
+  std::string input, output;
+  app.add_flag("--alpha", alpha, "keep the alpha channel (depth 4); otherwise depth 3");
+  app.add_flag("--top-first", topFirst,
+               "write the picture's top row first (texture v growing upwards)");
+  app.add_option("PICTURE", input, "the picture to convert")->required();
+  app.add_option("OUT", output, "the raw texture file to write")->required();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, error.what());
     return 2;
   }
+  if (output.empty()) return Fail("the output file name is empty");
 
-  const int depth = alpha ? 4 : 3;
-  int width = 0, height = 0, channels = 0;
-  // stb_image hands rows back top row first whatever order the file keeps them in.
-  std::unique_ptr<unsigned char, StbFree> pixels(
-      stbi_load(paths[0].c_str(), &width, &height, &channels, depth));
-  if (!pixels) {
-    std::fprintf(stderr, "rigweave-raw: %s: cannot be read as a picture (%s)\n", paths[0].c_str(),
-                 stbi_failure_reason());
-    return 1;
-  }
-  if (static_cast<int64_t>(width) * height > rigweave::kMaxRawTexturePixels) {
-    std::fprintf(stderr, "rigweave-raw: %s: %dx%d is more than the module loads (%lld pixels)\n",
-                 paths[0].c_str(), width, height,
-                 static_cast<long long>(rigweave::kMaxRawTexturePixels));
-    return 1;
-  }
+  // Written in place, the input would be gone before the output is whole.
+  std::error_code ignored;
+  if (std::filesystem::equivalent(input, output, ignored))
+    return Fail(output + ": is the input picture itself; name another output file");
 
-  const size_t row = static_cast<size_t>(width) * depth;
-  std::vector<uint8_t> rows(row * static_cast<size_t>(height));
-  for (int y = 0; y < height; y++) {
-    const int target = topFirst ? y : height - 1 - y;
-    std::memcpy(rows.data() + row * static_cast<size_t>(target),
-                pixels.get() + row * static_cast<size_t>(y), row);
-  }
-  if (!WriteRawTexture(paths[1], width, height, depth, rows.data())) {
-    std::fprintf(stderr, "rigweave-raw: %s: cannot be written\n", paths[1].c_str());
-    return 1;
-  }
-  std::printf("%s: %dx%d, depth %d, top row %s\n", paths[1].c_str(), width, height, depth,
-              topFirst ? "first" : "last");
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!rwtools::ReadRegularFile(input, rwtools::kMaxPictureFileBytes, bytes, error))
+    return Fail(input + ": cannot be read (" + error + ")");
+  rwtools::DecodedPicture picture;
+  if (!rwtools::DecodePicture(bytes.data(), bytes.size(), alpha ? 4 : 3, picture, error))
+    return Fail(input + ": " + error);
+  bytes.clear();
+  bytes.shrink_to_fit();
+  if (!rwtools::WriteFileWhole(output, rwtools::RawTextureFile(picture, topFirst), error))
+    return Fail(output + ": " + error);
+  std::printf("%s: %dx%d, depth %d, top row %s\n", output.c_str(), picture.width, picture.height,
+              picture.depth, topFirst ? "first" : "last");
   return 0;
 }

@@ -38,6 +38,7 @@ class OffscreenContext : public GlContext {
   int Width() const override { return width_; }
   int Height() const override { return height_; }
   const rwengine::GlApi& Api() const override { return api_; }
+  std::string Description() const override { return "OSMesa, " + RendererName(api_); }
 
  private:
   static void* Lookup(const char* name, void*) {
@@ -52,7 +53,7 @@ class OffscreenContext : public GlContext {
 
 }  // namespace
 
-std::unique_ptr<GlContext> CreateOffscreenContext(int width, int height, std::string& error) {
+std::unique_ptr<GlContext> CreateOsMesaContext(int width, int height, std::string& error) {
   auto context = std::make_unique<OffscreenContext>(width, height);
   if (!context->Open(error)) return nullptr;
   return context;

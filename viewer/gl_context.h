@@ -1,6 +1,6 @@
-// Where the GL backend draws: an off-screen buffer in memory (Mesa, software,
-// no display needed) or a window with its own GL context (SDL2). Both hand
-// the backend the entry points of their own context.
+// Where the GL backend draws: off-screen (Mesa's software rasteriser, no
+// display needed, through EGL or else OSMesa) or a window with its own GL
+// context (SDL2). Each hands the backend the entry points of its own context.
 #pragma once
 
 #include <memory>
@@ -42,10 +42,24 @@ class GlContext {
   // The next pending input, false when there is none.
   virtual bool PollInput(InputEvent&) { return false; }
   virtual void SetTitle(const std::string&) {}
+  // How the pictures are made, e.g. "EGL surfaceless, llvmpipe (LLVM 15.0.6, 256 bits)".
+  virtual std::string Description() const { return ""; }
 };
 
+// Which off-screen context to make: EGL where it works, else OSMesa (Mesa's
+// newest releases no longer ship OSMesa); or exactly one of them.
+enum class Offscreen { Any, Egl, OsMesa };
+// The names the viewer's --offscreen option takes.
+const char* OffscreenName(Offscreen kind);
+
 // Null, with the reason in `error`, when no context can be had.
-std::unique_ptr<GlContext> CreateOffscreenContext(int width, int height, std::string& error);
+std::unique_ptr<GlContext> CreateOffscreenContext(int width, int height, std::string& error,
+                                                  Offscreen kind = Offscreen::Any);
+// Each kind alone; null with the reason when this build or machine lacks it.
+std::unique_ptr<GlContext> CreateEglContext(int width, int height, std::string& error);
+std::unique_ptr<GlContext> CreateOsMesaContext(int width, int height, std::string& error);
+// "llvmpipe (LLVM 15.0.6, 256 bits)": the renderer string of the current context.
+std::string RendererName(const rwengine::GlApi& api);
 std::unique_ptr<GlContext> CreateWindowContext(int width, int height, const std::string& title,
                                                std::string& error);
 

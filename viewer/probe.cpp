@@ -36,9 +36,10 @@ int main(int argc, char** argv) {
       auto factory = csRef<iMeshObjectFactory>::Adopt(type->NewFactory());
       auto mesh = csRef<iMeshObject>::Adopt(factory ? factory->NewInstance() : nullptr);
       if (mesh) {
-        std::printf("created a factory and a mesh object (references: type %d, factory %d, "
-                    "object %d)\n",
-                    type->GetRefCount(), factory->GetRefCount(), mesh->GetRefCount());
+        std::printf(
+            "created a factory and a mesh object (references: type %d, factory %d, "
+            "object %d)\n",
+            type->GetRefCount(), factory->GetRefCount(), mesh->GetRefCount());
         status = 0;
       }
     }

@@ -2,6 +2,7 @@
 // must show the picture it was given, in the row order asked for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -212,6 +213,83 @@ TEST_F(RawConvert, RefusesWhatItCannotRead) {
     EXPECT_FALSE(run.err.empty());
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "out.raw"));
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// An 18-byte TGA header: image type 2 (plain) or 10 (run-length), 24 bits.
+std::vector<uint8_t> TgaHeader(int type, int width, int height) {
+  return {0,
+          0,
+          static_cast<uint8_t>(type),
+          0,
+          0,
+          0,
+          0,
+          0,
+          0,
+          0,
+          0,
+          0,
+          static_cast<uint8_t>(width),
+          static_cast<uint8_t>(width >> 8),
+          static_cast<uint8_t>(height),
+          static_cast<uint8_t>(height >> 8),
+          24,
+          0};
+}
+
+TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
+  // Run-length packets of 128 pixels, 4 bytes each, claiming 26000 x 26000
+  // pixels: decoding it first would take gigabytes.
+  std::vector<uint8_t> bomb = TgaHeader(10, 26000, 26000);
+  for (int i = 0; i < 200000; i++) bomb.insert(bomb.end(), {0xff, 1, 2, 3});
+  WriteBytes(dir / "bomb.tga", bomb);
+  std::vector<uint8_t> shortPlain = TgaHeader(2, 4, 4);
+  shortPlain.resize(shortPlain.size() + 4 * 4 * 3 - 1, 9);
+  WriteBytes(dir / "short.tga", shortPlain);
+  std::vector<uint8_t> fewPackets = TgaHeader(10, 4, 4);
+  fewPackets.insert(fewPackets.end(), {0x83, 1, 2, 3, 0x81, 4, 5, 6});
+  WriteBytes(dir / "packets.tga", fewPackets);
+  // A PNG whose end chunk is missing: stb_image gives no reason of its own.
+  rwview::Picture small = Asymmetric(4, 4);
+  ASSERT_TRUE(rwview::WritePng(dir / "whole.png", small));
+  std::vector<uint8_t> png = ReadBytes(dir / "whole.png");
+  png.resize(png.size() - 12);
+  WriteBytes(dir / "noend.png", png);
+
+  struct Case {
+    std::string file, says;
+  };
+  for (const Case& c :
+       {Case{"bomb.tga", "more than the module loads"}, Case{"short.tga", "cut short"},
+        Case{"packets.tga", "run-length"}, Case{"noend.png", "cut short"}}) {
+    SCOPED_TRACE(c.file);
+    // A gigabyte of address space is far more than any picture the module
+    // loads needs, and far less than decoding the bomb would take.
+    const rwtest::RunResult run = rwtest::Run("ulimit -v 1000000; " + std::string(RIGWEAVE_RAW) +
+                                              " " + dir / c.file + " " + dir / "out.raw");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("()"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.raw"));
+  }
+}
+
+TEST_F(RawConvert, NeverWritesOverItsInputOrToNoName) {
+  ASSERT_TRUE(rwview::WritePng(dir / "in.png", Asymmetric(3, 3)));
+  const std::vector<uint8_t> before = ReadBytes(dir / "in.png");
+  for (const std::string& out : {dir / "in.png", dir.Path() + "/./in.png", std::string("''")}) {
+    SCOPED_TRACE(out);
+    const rwtest::RunResult run = Convert(dir / "in.png " + out);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(ReadBytes(dir / "in.png"), before);
+  }
 }
 
 }  // namespace

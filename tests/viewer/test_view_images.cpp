@@ -189,7 +189,7 @@ TEST_F(ViewImages, FailuresSayWhyOnOneLine) {
       {"--bogus", 2, "--bogus"},
       {"--action wave", 2, "--action"},
       {"--lod 2", 2, "--lod"},
-      {"--frames", 2, "needs a value"},
+      {"--frames", 2, "--frames"},
       {"--root " + noModels.Path(), 1, "no models/ folder"},
       {"nope.cfg", 1, "unknown model nope.cfg"},
       {"--root " + broken.Path() + " broken.cfg", 1, "cannot load model broken.cfg"},

@@ -1,0 +1,197 @@
+#include "tools/model_files.h"
+
+#include "model/cal3d_objects.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string_view>
+
+namespace rwtools {
+namespace {
+
+std::string MiB(uint64_t bytes) {
+  return std::to_string(bytes >> 20) + " MiB";
+}
+
+bool EndsWithIgnoringCase(const std::string& text, std::string_view end) {
+  if (text.size() < end.size()) return false;
+  for (size_t i = 0; i < end.size(); i++) {
+    char c = text[text.size() - end.size() + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != end[i]) return false;
+  }
+  return true;
+}
+
+std::string BaseName(const std::string& name) {
+  const size_t slash = name.find_last_of('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+}  // namespace
+
+bool ReadRegularFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
+                     std::string& error) {
+  bytes.clear();
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = S_ISDIR(info.st_mode) ? "a folder, not a file" : "not a regular file";
+    return false;
+  }
+  if (static_cast<uint64_t>(info.st_size) > limit) {
+    error = "larger than " + MiB(limit);
+    return false;
+  }
+  // Non-blocking, in case the name was swapped for a FIFO since the stat.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+      static_cast<uint64_t>(opened.st_size) > limit) {
+    close(fd);
+    error = "changed while it was read";
+    return false;
+  }
+  try {
+    bytes.resize(static_cast<size_t>(opened.st_size));
+  } catch (const std::bad_alloc&) {
+    close(fd);
+    error = "out of memory";
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  close(fd);
+  if (done != bytes.size()) {
+    bytes.clear();
+    error = "cannot be read whole";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> ConfigFile::Values(rigweave::ConfigKey key) const {
+  std::vector<std::string> values;
+  for (const ConfigEntry& entry : entries)
+    if (entry.key == key) values.push_back(entry.value);
+  return values;
+}
+
+std::vector<std::string> ConfigFile::AnimationNames() const {
+  std::vector<std::string> names;
+  for (const std::string& file : Values(rigweave::ConfigKey::Animation))
+    names.emplace_back(rigweave::AnimationNameFromFile(file));
+  return names;
+}
+
+ConfigFile ParseConfig(const std::vector<uint8_t>& bytes) {
+  ConfigFile config;
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  size_t start = 0;
+  // A last line without its LF is a line like the others, as the module reads it.
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    config.lines.emplace_back(line);
+    const int number = static_cast<int>(config.lines.size());
+    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
+    if (parsed.kind == rigweave::ConfigLine::SyntaxError && config.syntaxErrorLine == 0)
+      config.syntaxErrorLine = number;
+    if (parsed.kind == rigweave::ConfigLine::Entry)
+      config.entries.push_back(
+          {number, parsed.key, std::string(parsed.keyText), std::string(parsed.value)});
+    start = end + 1;
+  }
+  return config;
+}
+
+bool ReadConfig(const std::string& path, ConfigFile& config, std::string& error) {
+  std::vector<uint8_t> bytes;
+  if (!ReadRegularFile(path, kMaxConfigBytes, bytes, error)) return false;
+  config = ParseConfig(bytes);
+  return true;
+}
+
+AnimationLookup FindAnimation(const std::vector<std::string>& names, const std::string& asked) {
+  AnimationLookup lookup;
+  if (std::find(names.begin(), names.end(), asked) != names.end()) {
+    lookup.result = AnimationLookup::Found;
+    lookup.name = asked;
+    return lookup;
+  }
+  for (const std::string& name : names)
+    if (BaseName(name) == asked &&
+        std::find(lookup.others.begin(), lookup.others.end(), name) == lookup.others.end())
+      lookup.others.push_back(name);
+  if (lookup.others.size() == 1) {
+    lookup.result = AnimationLookup::Found;
+    lookup.name = lookup.others.front();
+    lookup.others.clear();
+  } else if (lookup.others.size() > 1) {
+    lookup.result = AnimationLookup::Ambiguous;
+  }
+  return lookup;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  if (names.empty()) return "none";
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : ", ") + name;
+  return joined;
+}
+
+bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bones,
+                      std::vector<uint8_t>& bytes, std::string& error, int* boneCount) {
+  if (!ReadRegularFile(path, kMaxCal3DFileBytes, bytes, error)) {
+    error = "cannot be read (" + error + ")";
+    return false;
+  }
+  const rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(path, kind, bytes, bones);
+  if (!check.Ok()) {
+    error = std::string("not a Cal3D file the module can read (") + check.reason + ")";
+    bytes.clear();
+    return false;
+  }
+  if (boneCount != nullptr) *boneCount = check.boneCount;
+  return true;
+}
+
+CalCoreSkeletonPtr LoadSkeleton(std::vector<uint8_t>& bytes) {
+  return rigweave::ReadCoreSkeleton(bytes);
+}
+
+CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes, bool xml) {
+  return rigweave::ReadCoreMesh(bytes, xml);
+}
+
+CalCoreMaterialPtr LoadMaterial(std::vector<uint8_t>& bytes) {
+  return rigweave::ReadCoreMaterial(bytes);
+}
+
+bool NamesPicture(const std::string& name) {
+  for (std::string_view extension : {".tga", ".png", ".jpg", ".jpeg", ".bmp"})
+    if (EndsWithIgnoringCase(name, extension)) return true;
+  return false;
+}
+
+}  // namespace rwtools

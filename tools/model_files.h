@@ -1,0 +1,90 @@
+// What the programs (viewer, importer) read of a character's files besides
+// what the module loads: the configuration's lines through the module's own
+// line parser, animation names, and Cal3D files checked by the module's
+// checks before Cal3D's loader sees them. Every read is of a regular file of
+// bounded size, so that a FIFO, a device or a huge file is refused before a
+// byte is read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <cal3d/cal3d.h>
+
+#include "model/cal3d_check.h"
+#include "model/config.h"
+
+namespace rwtools {
+
+// A configuration is text of a few lines a file; 16 MiB holds several
+// hundred thousand of them and is read whole.
+constexpr uint64_t kMaxConfigBytes = 16u << 20;
+// Cal3D files are read whole and Cal3D allocates some tens of times a file's
+// size for it; the largest model the module draws (100 sub-meshes of 30000
+// vertices) is about 150 MB as a binary mesh.
+constexpr uint64_t kMaxCal3DFileBytes = 256u << 20;
+
+// Reads a whole regular file of at most `limit` bytes. False, with the reason
+// in `error`, for anything else (missing, a folder, a FIFO or device, larger
+// than the limit, unreadable); a FIFO is refused before it is opened.
+bool ReadRegularFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
+                     std::string& error);
+
+struct ConfigEntry {
+  int line = 0;  // from 1
+  rigweave::ConfigKey key = rigweave::ConfigKey::Other;
+  std::string keyText;
+  std::string value;
+};
+
+struct ConfigFile {
+  // The file's lines without their LF (a CR of CR LF stays), in order.
+  std::vector<std::string> lines;
+  // Every "key = value" line, in order.
+  std::vector<ConfigEntry> entries;
+  // The first line that has a key without '=' (the module refuses the file), or 0.
+  int syntaxErrorLine = 0;
+
+  // The values of every line of that key, in order.
+  std::vector<std::string> Values(rigweave::ConfigKey key) const;
+  // The names the module gives the configuration's animations, in order.
+  std::vector<std::string> AnimationNames() const;
+};
+
+// Splits the bytes into lines and parses each as the module does.
+ConfigFile ParseConfig(const std::vector<uint8_t>& bytes);
+bool ReadConfig(const std::string& path, ConfigFile& config, std::string& error);
+
+// An animation asked for by name: its module name (`paladin/paladin_walk`)
+// or, when only one animation has it, the name without its folders
+// (`paladin_walk`).
+struct AnimationLookup {
+  enum Result { Found, Unknown, Ambiguous };
+  Result result = Unknown;
+  std::string name;                 // the module's name when found
+  std::vector<std::string> others;  // the names that share the base name when ambiguous
+};
+AnimationLookup FindAnimation(const std::vector<std::string>& names, const std::string& asked);
+// "a, b, c", or "none" when empty.
+std::string JoinNames(const std::vector<std::string>& names);
+
+// Reads a Cal3D file, binary or XML (told apart by name, as Cal3D does), and
+// prepares it as the module does (bone ids checked against `bones`, the bone
+// count of the skeleton loaded before it), leaving binary bytes Cal3D's
+// loader can be given in `bytes`. False, with the reason in
+// `error`, when it cannot be read or must not reach Cal3D.
+bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bones,
+                      std::vector<uint8_t>& bytes, std::string& error, int* boneCount = nullptr);
+
+// Cal3D objects made from prepared bytes; null when Cal3D refuses them.
+// `xml`: the mesh's file was XML (its faces keep their written winding).
+CalCoreSkeletonPtr LoadSkeleton(std::vector<uint8_t>& bytes);
+CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes, bool xml);
+CalCoreMaterialPtr LoadMaterial(std::vector<uint8_t>& bytes);
+
+// Whether a file name ends in a picture format's extension (.tga, .png,
+// .jpg, .jpeg, .bmp, any case): a map the module cannot read as it is.
+bool NamesPicture(const std::string& name);
+
+}  // namespace rwtools

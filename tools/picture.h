@@ -1,0 +1,41 @@
+// Pictures (TGA, PNG, JPEG, BMP) decoded by stb_image into the module's raw
+// texture format, for rigweave-raw and rigweave-import. Decoding is pure so
+// that tests call it on bytes; the size is checked from the file's header
+// before a pixel is decoded, and a TGA file must hold every pixel it
+// announces (stb_image leaves the rest of its buffer unwritten).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rwtools {
+
+// Picture files are read whole: an uncompressed 4096 x 4096 RGBA TGA or BMP,
+// the largest the module loads, is 64 MiB.
+constexpr uint64_t kMaxPictureFileBytes = 256u << 20;
+
+struct DecodedPicture {
+  int width = 0;
+  int height = 0;
+  int depth = 0;                // bytes a pixel in `pixels`: 3 or 4
+  bool fileHasAlpha = false;    // the file keeps an alpha channel
+  std::vector<uint8_t> pixels;  // top row first
+};
+
+// `depth` 3 or 4 asks for that many channels; 0 takes 4 when the file has
+// alpha, else 3. False, with the reason in `error`, for anything that is not
+// a whole picture of at most rigweave::kMaxRawTexturePixels pixels.
+bool DecodePicture(const uint8_t* data, size_t size, int depth, DecodedPicture& picture,
+                   std::string& error);
+
+// The bytes of a raw texture file: header, then rows, the picture's top row
+// last (v = 0 at the top, as Cal3D's exporters count) or first.
+std::vector<uint8_t> RawTextureFile(const DecodedPicture& picture, bool topFirst);
+
+// Writes `bytes` to a new file beside `path` and renames it over `path`, so
+// that a failure leaves no half-written file. False, with the reason.
+bool WriteFileWhole(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+
+}  // namespace rwtools
