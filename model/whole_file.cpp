@@ -15,6 +15,12 @@ const char* FileErrorText(FileError error) {
       return "read";
     case FileError::Missing:
       return "not found";
+    case FileError::NameTooLong:
+      return "name too long";
+    case FileError::LinkLoop:
+      return "a loop of links";
+    case FileError::Folder:
+      return "a folder, not a file";
     case FileError::Unreadable:
       return "cannot be read";
     case FileError::NotRegular:
@@ -29,16 +35,26 @@ FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8
   bytes.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    // A link loop or a name past the system's limits is a name that leads
-    // nowhere, like a missing file.
-    return errno == ENOENT || errno == ENOTDIR || errno == ELOOP || errno == ENAMETOOLONG
-               ? FileError::Missing
-               : FileError::Unreadable;
+    switch (errno) {
+      case ENOENT:
+      case ENOTDIR:
+        return FileError::Missing;
+      case ENAMETOOLONG:
+        return FileError::NameTooLong;
+      case ELOOP:
+        return FileError::LinkLoop;
+      case EISDIR:
+        return FileError::Folder;
+      default:
+        return FileError::Unreadable;
+    }
   }
   struct stat status {};
   FileError error = FileError::None;
   if (::fstat(fd, &status) != 0) {
     error = FileError::Unreadable;
+  } else if (S_ISDIR(status.st_mode)) {
+    error = FileError::Folder;
   } else if (!S_ISREG(status.st_mode)) {
     error = FileError::NotRegular;
   } else if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > limit) {

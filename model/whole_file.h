@@ -13,13 +13,16 @@ namespace rigweave {
 
 enum class FileError {
   None,
-  Missing,     // no such file, or a path that does not resolve
-  Unreadable,  // exists but cannot be opened or read
-  NotRegular,  // a directory, FIFO, socket or device
-  TooLarge,    // more bytes than the caller's limit
+  Missing,      // no such file
+  NameTooLong,  // a name or path longer than the file system takes
+  LinkLoop,     // symbolic links that lead round in a circle
+  Unreadable,   // exists but cannot be opened or read
+  Folder,       // a directory
+  NotRegular,   // a FIFO, socket or device
+  TooLarge,     // more bytes than the caller's limit
 };
 
-// A few words for a diagnostic line: "not found", "not a regular file"...
+// A few words for a diagnostic line: "not found", "a folder, not a file"...
 const char* FileErrorText(FileError error);
 
 // Reads the regular file at `path` whole into `bytes` when it holds at most

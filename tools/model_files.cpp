@@ -39,54 +39,11 @@ std::string BaseName(const std::string& name) {
 
 bool ReadRegularFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
                      std::string& error) {
-  bytes.clear();
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    error = S_ISDIR(info.st_mode) ? "a folder, not a file" : "not a regular file";
-    return false;
-  }
-  if (static_cast<uint64_t>(info.st_size) > limit) {
-    error = "larger than " + MiB(limit);
-    return false;
-  }
-  // Non-blocking, in case the name was swapped for a FIFO since the stat.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  struct stat opened {};
-  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
-      static_cast<uint64_t>(opened.st_size) > limit) {
-    close(fd);
-    error = "changed while it was read";
-    return false;
-  }
-  try {
-    bytes.resize(static_cast<size_t>(opened.st_size));
-  } catch (const std::bad_alloc&) {
-    close(fd);
-    error = "out of memory";
-    return false;
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  close(fd);
-  if (done != bytes.size()) {
-    bytes.clear();
-    error = "cannot be read whole";
-    return false;
-  }
-  return true;
+  const rigweave::FileError read = rigweave::ReadWholeFile(path, static_cast<size_t>(limit), bytes);
+  if (read == rigweave::FileError::None) return true;
+  error = read == rigweave::FileError::TooLarge ? "larger than " + MiB(limit)
+                                                : rigweave::FileErrorText(read);
+  return false;
 }
 
 std::vector<std::string> ConfigFile::Values(rigweave::ConfigKey key) const {

@@ -14,20 +14,16 @@
 
 #include "model/cal3d_check.h"
 #include "model/config.h"
+#include "model/whole_file.h"
 
 namespace rwtools {
 
-// A configuration is text of a few lines a file; 16 MiB holds several
-// hundred thousand of them and is read whole.
-constexpr uint64_t kMaxConfigBytes = 16u << 20;
-// Cal3D files are read whole and Cal3D allocates some tens of times a file's
-// size for it; the largest model the module draws (100 sub-meshes of 30000
-// vertices) is about 150 MB as a binary mesh.
-constexpr uint64_t kMaxCal3DFileBytes = 256u << 20;
+// The module's own limits, so that the programs refuse what it refuses.
+constexpr uint64_t kMaxConfigBytes = rigweave::kMaxConfigBytes;
+constexpr uint64_t kMaxCal3DFileBytes = rigweave::kMaxCal3DFileBytes;
 
-// Reads a whole regular file of at most `limit` bytes. False, with the reason
-// in `error`, for anything else (missing, a folder, a FIFO or device, larger
-// than the limit, unreadable); a FIFO is refused before it is opened.
+// rigweave::ReadWholeFile with the reason as a phrase in `error`: a whole
+// regular file of at most `limit` bytes, opened without blocking.
 bool ReadRegularFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
                      std::string& error);
 

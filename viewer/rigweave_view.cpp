@@ -476,7 +476,7 @@ class Viewer {
       const std::string path = "models/" + name;
       std::string reason;
       if (!rwtools::ReadConfig(path, model.config, reason)) {
-        if (reason == std::strerror(ENOENT))
+        if (reason == rigweave::FileErrorText(rigweave::FileError::Missing))
           throw Failure{"unknown model " + name + ": there is no file models/" + name};
         throw Failure{"model " + name + ": models/" + name + " cannot be read (" + reason + ")"};
       }

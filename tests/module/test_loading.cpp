@@ -243,7 +243,7 @@ TEST_F(Loading, AnEqualsFollowedByBlanksIsAnEmptyValue) {
   // The empty value names the models folder itself, which is not a file.
   EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded),
             Line(": Loading skeleton hero.csf") + Line(": Loading mesh ") +
-                Line(": Can't read  (not a regular file)"));
+                Line(": Can't read  (a folder, not a file)"));
   EXPECT_FALSE(loaded);
 }
 

@@ -198,7 +198,7 @@ TEST_F(Import, EveryFailureIsOneLineAndLeavesNothingBehind) {
     int status;
   };
   const Case cases[] = {
-      {other / "none.cfg " + root.Path(), "none.cfg: cannot be read (No such file", 1},
+      {other / "none.cfg " + root.Path(), "none.cfg: cannot be read (not found", 1},
       {source / "maps " + root.Path(), "cannot be read (a folder", 1},
       {other / "broken.cfg " + root.Path(), "missing.csf: cannot be read", 1},
       {other / "damaged.cfg " + root.Path(), "damaged.csf: not a Cal3D file", 1},

@@ -199,7 +199,7 @@ TEST_F(CharacterMaps, SaysWhichMapsDidNotLoadAndHowToFixThem) {
                           folder.Path("maps.cfg")),
             std::string::npos)
       << lines[1];
-  EXPECT_NE(lines[2].find("gone.raw | cannot be read (No such file or directory); to fix: "
+  EXPECT_NE(lines[2].find("gone.raw | cannot be read (not found); to fix: "
                           "rigweave-raw " +
                           folder.Path("gone.png") + " " + folder.Path("gone.raw")),
             std::string::npos)
@@ -242,7 +242,7 @@ TEST_F(Characters, FileSystemTroubleIsOneLineNotAnAbort) {
     std::string arguments, says;
   };
   for (const Case& c : {Case{"loop.cfg", "loop.cfg cannot be read"},
-                        Case{longName + ".cfg", "cannot be read (File name too long)"},
+                        Case{longName + ".cfg", "cannot be read (name too long)"},
                         Case{"--root " + loopingRoot.Path() + " good.cfg", "no models/ folder"},
                         Case{"--root " + loopingRoot.Path() + " --empty", "no models/ folder"}}) {
     SCOPED_TRACE(c.arguments.substr(0, 60));
