@@ -1,7 +1,8 @@
 // A whole LoadModel of the sample character, or of its twin made of XML
-// files, with one of its files mutated,
-// through the module's own code linked in, then one drawn frame, then every
-// object released. See fuzz/model_input.h for how an input reads.
+// files, with one of its files mutated, through the module's own code
+// linked in; then one drawn frame, then frames steered as an application
+// would (see Steer), then every object released. See fuzz/model_input.h for
+// how an input reads.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -125,6 +128,88 @@ std::string Mutate(const std::string& original, Mutation mutation, Arguments arg
   return bytes;
 }
 
+// The application's side between draws, with values from the input: every
+// animation call and the level of detail given NaNs, infinities, huge and
+// negative numbers, names that exist and one that does not, the visibility
+// callback set, vetoing and removed, and the clock jumping (across its wrap
+// too). The last bytes of the input are read as 8-byte steps.
+class Callback : public scfImplementation<Callback, iMeshObjectDrawCallback> {
+ public:
+  bool BeforeDrawing(iMeshObject*, iRenderView*) override { return !veto; }
+  bool veto = false;
+};
+
+float Value(uint8_t select, const uint8_t* bits) {
+  static const float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(),
+                                   -std::numeric_limits<float>::quiet_NaN(),
+                                   std::numeric_limits<float>::infinity(),
+                                   -std::numeric_limits<float>::infinity(),
+                                   0.0f,
+                                   -0.0f,
+                                   1e30f,
+                                   -1e30f,
+                                   std::numeric_limits<float>::denorm_min(),
+                                   1.0f,
+                                   -1.0f,
+                                   0.5f};
+  if (select & 0x80) return kSpecial[(select & 0x7f) % (sizeof kSpecial / sizeof kSpecial[0])];
+  float value;
+  std::memcpy(&value, bits, 4);
+  return value;
+}
+
+constexpr size_t kStepSize = 8;
+constexpr size_t kMostSteps = 16;
+
+void Steer(rwengine::Stage& stage, iMeshObject* mesh, iMovable* movable,
+           const std::vector<std::string>& animations, const uint8_t* data, size_t size) {
+  auto state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh));
+  auto callback = csRef<Callback>::Adopt(new Callback);
+  const size_t steps = std::min(size / kStepSize, kMostSteps);
+  const uint8_t* step = data + size - steps * kStepSize;
+  for (size_t i = 0; i < steps; i++, step += kStepSize) {
+    const size_t pick = step[1] % (animations.size() + 1);
+    const char* name = pick < animations.size() ? animations[pick].c_str() : "nosuch";
+    const float a = Value(step[2], step + 4), b = Value(step[3], step + 4);
+    switch (step[0] % 10) {
+      case 0:
+        state->SetLodLevel(a);
+        break;
+      case 1:
+        state->SetCycle(name, a, b, a);
+        break;
+      case 2:
+        state->ExecuteAction(name, a, b);
+        break;
+      case 3:
+        state->BlendCycle(name, a, b);
+        break;
+      case 4:
+        state->ClearCycle(name, a);
+        break;
+      case 5:
+        state->ClearAllCycles();
+        break;
+      case 6:
+        mesh->SetVisibleCallback(step[1] & 1 ? callback.get() : nullptr);
+        callback->veto = step[1] & 2;
+        break;
+      case 7:
+        mesh->UpdateLighting(nullptr, 0, movable);
+        break;
+      case 8:
+        // Hours at once, or round the clock's wrap.
+        ticks += step[2] & 1 ? 0xfffff000u : 3600000u;
+        break;
+      default:
+        break;
+    }
+    ticks += 1 + step[3] % 100;
+    stage.DrawFrame({{mesh, movable}});
+  }
+  mesh->SetVisibleCallback(nullptr);
+}
+
 struct Outcome {
   bool loaded = false;
   long draws = 0;    // triangle meshes the renderer passed on
@@ -133,7 +218,7 @@ struct Outcome {
 
 // Loads the character as the engine would, with the module's class made
 // through its own class table, then draws one frame if the load worked.
-Outcome LoadAndDraw(const std::string& config) {
+Outcome LoadAndDraw(const std::string& config, const uint8_t* data, size_t size) {
   Outcome outcome;
   rwengine::NullBackend backend;
   // Draws nothing, but has the renderer check every index as if it read them.
@@ -164,6 +249,10 @@ Outcome LoadAndDraw(const std::string& config) {
       movable->SetPosition(csVector3(0, -1, 4));
       ticks = 700;
       stage.DrawFrame({{mesh.get(), movable.get()}});
+      std::vector<std::string> animations;
+      for (int i = 0; i < object->GetAnimationCount(); i++)
+        animations.push_back(object->GetAnimationName(i));
+      Steer(stage, mesh.get(), movable.get(), animations, data, size);
     }
   }
   outcome.draws = backend.draws;
@@ -248,7 +337,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const int back = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (back < 0 || chdir(copy->root.c_str()) != 0) Fail("cannot enter the private folder");
-  const Outcome outcome = LoadAndDraw(character.config);
+  const Outcome outcome = LoadAndDraw(character.config, data, size);
   // As when the engine unloads the module: after its last object is gone.
   rigweave::ModuleFinalize();
   if (fchdir(back) != 0) Fail("cannot leave the private folder");
