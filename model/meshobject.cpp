@@ -3,6 +3,8 @@
 #include <cal3d/cal3d.h>
 #include <cal3d/coretrack.h>
 
+#include "render/skinning_cal3d.h"
+
 namespace {
 
 // Cal3D 0.11 frees an animation without its tracks and keyframes; without
@@ -54,6 +56,7 @@ void csCal3DMeshObject::Unload() {
   delete[] boxPolygons;
   boxPolygons = nullptr;
 
+  skinning.reset();
   // The core model goes first, as the model instance was made from it.
   if (calCoreModel) ReleaseAnimationTracks(*calCoreModel);
   calCoreModel.reset();
