@@ -8,6 +8,7 @@ namespace rigweave {
 
 bool Cal3DSkinning::Prepare(CalModel& model) {
   layouts_.clear();
+  cores_.clear();
   palette_.clear();
   std::vector<CalCoreSubmesh*> released;
   try {
@@ -20,6 +21,7 @@ bool Cal3DSkinning::Prepare(CalModel& model) {
         if (submesh == nullptr) continue;  // the renderer skips it too
         layouts_.emplace_back();
         CalCoreSubmesh* core = submesh->getCoreSubmesh();
+        cores_.push_back(core);
         if (core->getSpringCount() > 0 || submesh->hasInternalData()) continue;
         const std::vector<CalCoreSubmesh::Vertex>& source = core->getVectorVertex();
         size_t influenceTotal = 0;
@@ -46,6 +48,7 @@ bool Cal3DSkinning::Prepare(CalModel& model) {
     palette_.resize(static_cast<size_t>(boneCount));
   } catch (const std::bad_alloc&) {
     layouts_.clear();
+    cores_.clear();
     palette_.clear();
     return false;
   }
@@ -55,9 +58,9 @@ bool Cal3DSkinning::Prepare(CalModel& model) {
   return true;
 }
 
-bool Cal3DSkinning::Owns(int slot) const {
-  return slot >= 0 && static_cast<size_t>(slot) < layouts_.size() &&
-         layouts_[static_cast<size_t>(slot)].VertexCount() > 0;
+bool Cal3DSkinning::Owns(int index) const {
+  return index >= 0 && static_cast<size_t>(index) < layouts_.size() &&
+         layouts_[static_cast<size_t>(index)].VertexCount() > 0;
 }
 
 size_t Cal3DSkinning::Bytes() const {
@@ -84,13 +87,15 @@ void Cal3DSkinning::BeginFrame(CalModel& model) {
   }
 }
 
-int Cal3DSkinning::Skin(int slot, CalSubmesh& submesh, float* output, size_t capacity, float scale,
+int Cal3DSkinning::Skin(int index, CalSubmesh& submesh, float* output, size_t capacity, float scale,
                         float sine, float cosine) const {
-  if (!Owns(slot) || submesh.hasInternalData()) return -1;
+  if (!Owns(index) || cores_[static_cast<size_t>(index)] != submesh.getCoreSubmesh() ||
+      submesh.hasInternalData())
+    return -1;
   // Cal3D blends morph targets in unless their weights leave the base at 1.
   if (submesh.getMorphTargetWeightCount() > 0 && submesh.getBaseWeight() != 1.0f) return -1;
   SkinningJob job;
-  job.layout = &layouts_[static_cast<size_t>(slot)];
+  job.layout = &layouts_[static_cast<size_t>(index)];
   job.bones = {palette_.data(), palette_.size()};
   job.vertexCount = submesh.getVertexCount();
   // The module never changes Cal3D's axis factors, which a physique starts

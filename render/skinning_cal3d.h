@@ -10,6 +10,7 @@
 #include "render/skinning_job.h"
 
 class CalModel;
+class CalCoreSubmesh;
 class CalSubmesh;
 
 namespace rigweave {
@@ -24,8 +25,8 @@ class Cal3DSkinning {
   // False, with nothing changed in Cal3D, when memory runs out.
   bool Prepare(CalModel& model);
 
-  // Whether slot `slot` has a layout.
-  bool Owns(int slot) const;
+  // Whether sub-mesh `index` (counted as the renderer visits them) has a layout.
+  bool Owns(int index) const;
   // Heap bytes of the layouts and the palette.
   size_t Bytes() const;
 
@@ -33,12 +34,13 @@ class Cal3DSkinning {
   // after the model's update and before the first Skin().
   void BeginFrame(CalModel& model);
 
-  // Writes the engine-space positions of sub-mesh `slot` (`submesh`, as
-  // Cal3D's renderer would select it) into `output` (room for `capacity`
-  // vertices): Cal3D's vertices scaled by `scale` and turned about x. Returns
-  // the vertices written, or -1 when Cal3D has to compute them this frame
-  // (springs, morph targets in use, no layout).
-  int Skin(int slot, CalSubmesh& submesh, float* output, size_t capacity, float scale, float sine,
+  // Writes the engine-space positions of sub-mesh `index` (`submesh`, the
+  // index-th sub-mesh Cal3D's renderer can select) into `output` (room for
+  // `capacity` vertices): Cal3D's vertices scaled by `scale` and turned
+  // about x. Returns the vertices written, or -1 when Cal3D has to compute
+  // them this frame (springs, morph targets in use, no layout, or a
+  // sub-mesh other than the one laid out under that index).
+  int Skin(int index, CalSubmesh& submesh, float* output, size_t capacity, float scale, float sine,
            float cosine) const;
 
   // The instruction set the jobs run on: the best the processor has unless
@@ -48,6 +50,7 @@ class Cal3DSkinning {
 
  private:
   std::vector<SkinningLayout> layouts_;
+  std::vector<const CalCoreSubmesh*> cores_;  // what each layout was made from
   std::vector<SkinningBone> palette_;
   SkinningIsa isa_ = BestSkinningIsa();
 };
