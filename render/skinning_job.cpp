@@ -58,11 +58,13 @@ void SkinningLayout::Clear() {
   std::vector<uint8_t>().swap(slots_);
   std::vector<Lanes>().swap(weights_);
   std::vector<BoneLanes>().swap(bones_);
+  std::vector<uint8_t>().swap(oneBone_);
 }
 
 size_t SkinningLayout::Bytes() const {
   return positions_.capacity() * sizeof(Lanes) + counts_.capacity() + slots_.capacity() +
-         weights_.capacity() * sizeof(Lanes) + bones_.capacity() * sizeof(BoneLanes);
+         weights_.capacity() * sizeof(Lanes) + bones_.capacity() * sizeof(BoneLanes) +
+         oneBone_.capacity();
 }
 
 bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
@@ -92,6 +94,7 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
     slots_.resize(groups);
     weights_.resize(slotTotal);
     bones_.resize(slotTotal);
+    oneBone_.resize(slotTotal);
   } catch (const std::bad_alloc&) {
     Clear();
     return false;
@@ -110,6 +113,20 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
         weights_[slot + k].v[lane] = vertex.influences[k].weight;
         bones_[slot + k].v[lane] = static_cast<uint16_t>(vertex.influences[k].bone);
       }
+    }
+    // Unused lanes take the bone of the first vertex that uses the slot, so
+    // that they never break up a slot of one bone.
+    for (size_t k = 0; k < most; k++) {
+      uint16_t* ids = bones_[slot + k].v;
+      size_t user = 0;
+      while (counts_[g * kGroup + user] <= k) user++;
+      const uint16_t bone = ids[user];
+      bool one = true;
+      for (size_t lane = 0; lane < kGroup; lane++) {
+        if (counts_[g * kGroup + lane] <= k) ids[lane] = bone;
+        one = one && ids[lane] == bone;
+      }
+      oneBone_[slot + k] = one ? 1 : 0;
     }
     slots_[g] = static_cast<uint8_t>(most);
     slot += most;
@@ -140,6 +157,7 @@ bool SkinningJob::Run() const {
   args.slotCounts = layout->SlotCounts();
   args.weights = layout->Weights() != nullptr ? layout->Weights()->v : nullptr;
   args.bones = layout->Bones() != nullptr ? layout->Bones()->v : nullptr;
+  args.oneBone = layout->OneBone();
   args.palette = bones.data != nullptr ? bones.data->rows[0] : nullptr;
   args.vertexCount = vertexCount;
   for (int c = 0; c < 3; c++) args.axisFactors[c] = axisFactors[c];

@@ -65,8 +65,11 @@ SkinningIsa BestSkinningIsa();
 // positions as x[8], y[8], z[8], then as many influence slots as its vertex
 // with the most influences, each slot a weight and a bone id per vertex. A
 // vertex with fewer influences leaves its lanes of the later slots unused
-// (weight 0, bone 0), and the kernels do not add them: they select, never
-// add a zero, so that signed zeros and infinities come out as in Cal3D.
+// (weight 0, and the bone of the slot's first vertex that uses it), and the
+// kernels do not add them: they select, never add a zero, so that signed
+// zeros and infinities come out as in Cal3D. A slot whose eight lanes name
+// one bone, as along a limb's rigid stretch, is marked so that the kernels
+// read that bone once instead of once a lane.
 class SkinningLayout {
  public:
   static constexpr int kGroup = 8;
@@ -94,6 +97,7 @@ class SkinningLayout {
   const uint8_t* SlotCounts() const { return slots_.data(); }        // per group
   const Lanes* Weights() const { return weights_.data(); }           // per slot
   const BoneLanes* Bones() const { return bones_.data(); }           // per slot
+  const uint8_t* OneBone() const { return oneBone_.data(); }         // per slot: 1 or 0
 
  private:
   int vertexCount_ = 0;
@@ -103,6 +107,7 @@ class SkinningLayout {
   std::vector<uint8_t> slots_;
   std::vector<Lanes> weights_;
   std::vector<BoneLanes> bones_;
+  std::vector<uint8_t> oneBone_;
 };
 
 // One sub-mesh's vertices for one frame. Fill in the inputs and the output,

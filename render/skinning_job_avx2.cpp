@@ -67,6 +67,7 @@ void RunAvx2(const KernelArgs& a) {
   const __m256i zero = _mm256_setzero_si256();
   const float* weights = a.weights;
   const uint16_t* bones = a.bones;
+  const uint8_t* oneBone = a.oneBone;
   for (int g = 0; g < groups; g++) {
     const int slots = a.slotCounts[g];
     const float* position = a.positions + 3 * kGroup * g;
@@ -80,12 +81,29 @@ void RunAvx2(const KernelArgs& a) {
     __m256 x = _mm256_and_ps(none, px), y = _mm256_and_ps(none, py), z = _mm256_and_ps(none, pz);
     for (int k = 0; k < slots; k++) {
       const uint16_t* id = bones + kGroup * k;
-      const float* b[kGroup];
-      for (int lane = 0; lane < kGroup; lane++)
-        b[lane] = a.palette + 12 * static_cast<size_t>(id[lane]);
       const __m256 weight = _mm256_load_ps(weights + kGroup * k);
       const __m256 active = _mm256_castsi256_ps(_mm256_cmpgt_epi32(counts, _mm256_set1_epi32(k)));
       __m256 out[3];
+      if (oneBone[k] != 0) {
+        // One bone for all lanes: each column value in every lane.
+        const float* bone = a.palette + 12 * static_cast<size_t>(id[0]);
+        for (int r = 0; r < 3; r++) {
+          const float* row = bone + 4 * r;
+          const __m256 v = _mm256_add_ps(
+              _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_broadcast_ss(row), px),
+                                          _mm256_mul_ps(_mm256_broadcast_ss(row + 1), py)),
+                            _mm256_mul_ps(_mm256_broadcast_ss(row + 2), pz)),
+              _mm256_broadcast_ss(row + 3));
+          out[r] = _mm256_mul_ps(weight, v);
+        }
+        x = Select(active, _mm256_add_ps(x, out[0]), x);
+        y = Select(active, _mm256_add_ps(y, out[1]), y);
+        z = Select(active, _mm256_add_ps(z, out[2]), z);
+        continue;
+      }
+      const float* b[kGroup];
+      for (int lane = 0; lane < kGroup; lane++)
+        b[lane] = a.palette + 12 * static_cast<size_t>(id[lane]);
       for (int r = 0; r < 3; r++) {
         // Row r of the eight bones, turned into one register per column,
         // vertex i in lane i.
@@ -116,6 +134,7 @@ void RunAvx2(const KernelArgs& a) {
     StorePacked(sx, ty, tz, a.output + 3 * static_cast<size_t>(first), count);
     weights += kGroup * slots;
     bones += kGroup * slots;
+    oneBone += slots;
   }
 }
 

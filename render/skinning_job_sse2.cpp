@@ -52,6 +52,7 @@ void RunSse2(const KernelArgs& a) {
   const __m128i zero = _mm_setzero_si128();
   const float* weights = a.weights;
   const uint16_t* bones = a.bones;
+  const uint8_t* oneBone = a.oneBone;
   for (int g = 0; g < groups; g++) {
     const int slots = a.slotCounts[g];
     const float* position = a.positions + 3 * kGroup * g;
@@ -75,12 +76,25 @@ void RunSse2(const KernelArgs& a) {
         const float* b3 = a.palette + 12 * static_cast<size_t>(id[3]);
         const __m128 weight = _mm_load_ps(weights + kGroup * k + half);
         const __m128 active = _mm_castsi128_ps(_mm_cmpgt_epi32(counts, _mm_set1_epi32(k)));
+        const bool one = oneBone[k] != 0;
         __m128 out[3];
         for (int r = 0; r < 3; r++) {
-          // Row r of the four bones, turned into four registers of one column each.
-          __m128 m0 = _mm_load_ps(b0 + 4 * r), m1 = _mm_load_ps(b1 + 4 * r),
-                 m2 = _mm_load_ps(b2 + 4 * r), t = _mm_load_ps(b3 + 4 * r);
-          _MM_TRANSPOSE4_PS(m0, m1, m2, t);
+          __m128 m0, m1, m2, t;
+          if (one) {
+            // One bone for all lanes: each column value in every lane.
+            const __m128 row = _mm_load_ps(b0 + 4 * r);
+            m0 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(0, 0, 0, 0));
+            m1 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(1, 1, 1, 1));
+            m2 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(2, 2, 2, 2));
+            t = _mm_shuffle_ps(row, row, _MM_SHUFFLE(3, 3, 3, 3));
+          } else {
+            // Row r of the four bones, turned into four registers of one column each.
+            m0 = _mm_load_ps(b0 + 4 * r);
+            m1 = _mm_load_ps(b1 + 4 * r);
+            m2 = _mm_load_ps(b2 + 4 * r);
+            t = _mm_load_ps(b3 + 4 * r);
+            _MM_TRANSPOSE4_PS(m0, m1, m2, t);
+          }
           const __m128 v = _mm_add_ps(
               _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, px), _mm_mul_ps(m1, py)), _mm_mul_ps(m2, pz)),
               t);
@@ -100,6 +114,7 @@ void RunSse2(const KernelArgs& a) {
     }
     weights += kGroup * slots;
     bones += kGroup * slots;
+    oneBone += slots;
   }
 }
 

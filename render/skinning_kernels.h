@@ -15,6 +15,7 @@ struct KernelArgs {
   const uint8_t* slotCounts;       // one a group
   const float* weights;            // 8 a slot
   const uint16_t* bones;           // 8 a slot
+  const uint8_t* oneBone;          // a slot: 1 when its 8 lanes name one bone
   const float* palette;            // 12 floats a bone: three rows of m0 m1 m2 t
   int vertexCount;
   float axisFactors[3];
