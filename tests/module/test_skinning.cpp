@@ -26,6 +26,7 @@
 #include "render/scratch.h"
 #include "render/skinning_cal3d.h"
 #include "render/skinning_job.h"
+#include "support/model_folder.h"
 
 namespace {
 
@@ -284,15 +285,24 @@ std::vector<std::string> GeneratedConfigurations(const std::string& folder) {
   return names;
 }
 
+struct Comparison {
+  long mismatches = 0;  // -1: the two could not be compared frame by frame
+  int owned = 0;        // sub-meshes the skinning unit has a layout for
+  std::string note;
+};
+
 // Coordinates that differ from Cal3D's in any bit, over `frames` walking
-// frames with an action started every 300, at level of detail `lod`.
-long Mismatches(const std::string& config, SkinningIsa isa, float lod, int frames,
-                std::string& note) {
-  const std::string folder = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
+// frames with an action started every 300, at level of detail `lod`; both
+// sides read the models/ folder below the working folder.
+Comparison Compare(const std::string& config, SkinningIsa isa, float lod, int frames) {
+  Comparison result;
+  long& mismatches = result.mismatches;
+  std::string& note = result.note;
+  const std::string folder = "models/";
   Cal3DCharacter reference;
   if (!reference.Load(folder, config)) {
     note = "Cal3D does not load it";
-    return 0;
+    return result;
   }
   const int cycle = std::max(reference.Id("walk"), 0);
   const int action = reference.Id("wave") >= 0 ? reference.Id("wave")
@@ -301,7 +311,6 @@ long Mismatches(const std::string& config, SkinningIsa isa, float lod, int frame
   VertexCapture capture;
   csSetTickSource(&ReadClock, nullptr);
   auto stage = std::make_unique<rwengine::Stage>(&capture);
-  long mismatches = 0;
   {
     auto mesh = csRef<csCal3DMeshObject>::Adopt(new csCal3DMeshObject(nullptr));
     auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
@@ -315,6 +324,8 @@ long Mismatches(const std::string& config, SkinningIsa isa, float lod, int frame
       note = "no skinning";
       mismatches = -1;
     } else {
+      for (int i = 0; i < rigweave::kMaxSubmeshes; i++)
+        result.owned += mesh->GetSkinning()->Owns(i);
       const std::string& cycleName = reference.animations[static_cast<size_t>(cycle)];
       const std::string& actionName = reference.animations[static_cast<size_t>(action)];
       state->SetCycle(cycleName.c_str(), 0.3f, 0.3f, 1.0f);
@@ -357,7 +368,7 @@ long Mismatches(const std::string& config, SkinningIsa isa, float lod, int frame
   }
   stage.reset();
   csSetTickSource(nullptr, nullptr);
-  return mismatches;
+  return result;
 }
 
 TEST(SkinningAgainstCal3D, EveryGeneratedCharacterDrawsCal3DsVerticesOnEveryInstructionSet) {
@@ -369,12 +380,11 @@ TEST(SkinningAgainstCal3D, EveryGeneratedCharacterDrawsCal3DsVerticesOnEveryInst
     bool loads = true;
     for (SkinningIsa isa : SupportedIsas()) {
       for (float lod : {1.0f, 0.5f}) {
-        std::string note;
-        const long mismatches = Mismatches(config, isa, lod, 1000, note);
-        EXPECT_EQ(mismatches, 0) << config << " on " << SkinningIsaName(isa) << " at level " << lod
-                                 << ": " << note;
+        const Comparison got = Compare(config, isa, lod, 1000);
+        EXPECT_EQ(got.mismatches, 0)
+            << config << " on " << SkinningIsaName(isa) << " at level " << lod << ": " << got.note;
         // Loading is the loading tests' concern; here only what loads is compared.
-        loads = note.find("load") == std::string::npos;
+        loads = got.note.find("load") == std::string::npos;
         if (!loads) break;
         compared++;
       }
@@ -386,6 +396,44 @@ TEST(SkinningAgainstCal3D, EveryGeneratedCharacterDrawsCal3DsVerticesOnEveryInst
   }
   // The sample and the large character at least, at both levels, on every set.
   EXPECT_GE(compared, 2 * 2 * static_cast<int>(SupportedIsas().size()));
+}
+
+// A sub-mesh with springs keeps its vertices inside Cal3D, which moves them
+// itself: it is drawn through Cal3D's renderer, the one beside it by the unit.
+TEST(SkinningAgainstCal3D, SubmeshesWithSpringsAreDrawnByCal3D) {
+  rwtest::ModelFolder folder;
+  ASSERT_TRUE(folder.WriteSkeleton("one.csf"));
+  ASSERT_TRUE(folder.WriteAnimation("walk.caf", 2.0f, csVector3(0, 30, 10)));
+  CalCoreMeshPtr mesh = new CalCoreMesh();
+  for (int springs : {0, 1}) {
+    auto* sub = new CalCoreSubmesh();
+    sub->reserve(4, 1, 2, springs);
+    for (int i = 0; i < 4; i++) {
+      CalCoreSubmesh::Vertex vertex;
+      vertex.position = CalVector(static_cast<float>(i % 2) * 10, static_cast<float>(i / 2) * 10,
+                                  static_cast<float>(springs) * 5);
+      vertex.normal = CalVector(0, 0, 1);
+      vertex.collapseId = -1;
+      vertex.faceCollapseCount = 0;
+      vertex.vectorInfluence.push_back({0, 1.0f});
+      sub->setVertex(i, vertex);
+      sub->setTextureCoordinate(i, 0, {0, 0});
+      // Vertex 3 hangs on the spring; the others follow the bone.
+      if (springs > 0) sub->setPhysicalProperty(i, {i == 3 ? 1.0f : 0.0f});
+    }
+    sub->setFace(0, {{0, 1, 2}});
+    sub->setFace(1, {{1, 3, 2}});
+    if (springs > 0) sub->setSpring(0, {{2, 3}, 50.0f, 10.0f});
+    mesh->addCoreSubmesh(sub);
+  }
+  ASSERT_TRUE(CalSaver::saveCoreMesh(folder.Path("hanging.cmf"), mesh.get()));
+  folder.WriteFile("hanging.cfg", "skeleton = one.csf\nanimation = walk.caf\nmesh = hanging.cmf\n");
+
+  for (SkinningIsa isa : SupportedIsas()) {
+    const Comparison got = Compare("hanging.cfg", isa, 1.0f, 400);
+    EXPECT_EQ(got.mismatches, 0) << SkinningIsaName(isa) << ": " << got.note;
+    EXPECT_EQ(got.owned, 1) << SkinningIsaName(isa);
+  }
 }
 
 }  // namespace
