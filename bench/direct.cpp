@@ -3,34 +3,23 @@
 #include <cal3d/coretrack.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
+#include "model/config.h"
+
 namespace rwbench {
-namespace {
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return {};
-  const size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
-
-}  // namespace
-
 int CharacterFiles::AnimationId(const std::string& name) const {
-  for (size_t i = 0; i < animations.size(); i++) {
-    const std::string& file = animations[i];
-    const size_t slash = file.find_last_of('/');
-    const std::string base = file.substr(slash == std::string::npos ? 0 : slash + 1);
-    if (base.substr(0, base.find_last_of('.')) == name) return static_cast<int>(i);
-  }
+  // The module's own naming, so that both sides mean the same animation.
+  for (size_t i = 0; i < animations.size(); i++)
+    if (rigweave::AnimationNameFromFile(animations[i]) == name) return static_cast<int>(i);
   return -1;
 }
 
 bool ReadCharacterFiles(const std::string& folder, const std::string& config,
                         CharacterFiles& files) {
-  std::ifstream file(folder + config);
+  std::ifstream file(folder + config, std::ios::in | std::ios::binary);
   if (!file) {
     std::cerr << "cannot read " << folder << config << "\n";
     return false;
@@ -38,17 +27,30 @@ bool ReadCharacterFiles(const std::string& folder, const std::string& config,
   files = CharacterFiles();
   std::string line;
   while (std::getline(file, line)) {
-    line = Trimmed(line);
-    if (line.empty() || line[0] == '#') continue;
-    const size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    const std::string key = Trimmed(line.substr(0, equals));
-    const std::string value = Trimmed(line.substr(equals + 1));
-    if (key == "skeleton") files.skeleton = value;
-    if (key == "animation") files.animations.push_back(value);
-    if (key == "mesh") files.meshes.push_back(value);
-    if (key == "material") files.materials.push_back(value);
+    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
+    if (parsed.kind != rigweave::ConfigLine::Entry) continue;
+    const std::string value(parsed.value);
+    switch (parsed.key) {
+      case rigweave::ConfigKey::Scale:
+        files.scale = static_cast<float>(std::atof(value.c_str()));
+        break;
+      case rigweave::ConfigKey::Skeleton:
+        files.skeleton = value;
+        break;
+      case rigweave::ConfigKey::Animation:
+        files.animations.push_back(value);
+        break;
+      case rigweave::ConfigKey::Mesh:
+        files.meshes.push_back(value);
+        break;
+      case rigweave::ConfigKey::Material:
+        files.materials.push_back(value);
+        break;
+      case rigweave::ConfigKey::Other:
+        break;
+    }
   }
+  if (files.skeleton.empty()) std::cerr << folder << config << " names no skeleton\n";
   return !files.skeleton.empty();
 }
 
@@ -133,6 +135,20 @@ bool DirectCharacter::Walk(int animationId, float clearDelay, float blendDelay, 
   CalMixer* mixer = model_->getMixer();
   mixer->clearCycle(0, clearDelay);
   return mixer->blendCycle(animationId, weight, blendDelay);
+}
+
+int DirectCharacter::FetchFaces(FrameBuffers& buffers) {
+  CalRenderer* renderer = model_->getRenderer();
+  if (!renderer->beginRendering()) return 0;
+  int faces = 0;
+  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
+    for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
+      if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
+      faces += renderer->getFaces(buffers.faces.data());
+    }
+  }
+  renderer->endRendering();
+  return faces;
 }
 
 int DirectCharacter::Frame(float seconds, FrameBuffers& buffers) {

@@ -13,6 +13,7 @@ namespace rwbench {
 // What a model configuration names, in file order, as paths from the
 // folder the module loads from.
 struct CharacterFiles {
+  float scale = 1.0f;  // read as the module reads it
   std::string skeleton;
   std::vector<std::string> animations;
   std::vector<std::string> meshes;
@@ -21,7 +22,9 @@ struct CharacterFiles {
   int AnimationId(const std::string& name) const;
 };
 
-// False (with a message on stderr) when the file cannot be read.
+// Read with the module's own line parser, so that a value means here what
+// it means to the module. False (with a message on stderr) when the file
+// cannot be read or names no skeleton.
 bool ReadCharacterFiles(const std::string& folder, const std::string& config,
                         CharacterFiles& files);
 
@@ -52,6 +55,10 @@ class DirectCharacter {
   // One frame of Cal3D work: update, then every sub-mesh's vertices,
   // texture coordinates of map 0 and faces. Returns the faces fetched.
   int Frame(float seconds, FrameBuffers& buffers);
+  // The parts of a frame the module still leaves to Cal3D: the update, and
+  // every sub-mesh's faces (returns how many).
+  void Update(float seconds) { model_->update(seconds); }
+  int FetchFaces(FrameBuffers& buffers);
 
   CalModel* Model() const { return model_.get(); }
 

@@ -2,10 +2,13 @@
 // time, load time, memory, crowd size at 60 Hz and heap allocations per
 // frame. Prints one "figure NAME VALUE" line per figure, then a table.
 //
-//   rigweave-bench [--quick] [--dir BUILD_DIR] [--module PATH]
-//                  [--only draw|load|memory|crowd|alloc] [--frames N]
+//   rigweave-bench [--quick] [--root DIR] [--module PATH]
+//                  [--only draw|load|memory|crowd|alloc|skin] [--frames N] [MODEL.cfg...]
 //
-// Runs from BUILD_DIR, whose models/ folder holds the sample characters.
+// Runs from DIR, whose models/ folder holds the characters (by default the
+// build folder and its generated sample and large characters). The frame
+// figures and vertex_mismatches are given for every character named; load,
+// memory, crowd and allocations for the first.
 // Exits non-zero when a measurement could not be made (a load failed, the
 // renderer rejected a record, a child process died), never for a missed
 // target.
@@ -35,13 +38,17 @@
 #include "host/clock.h"
 #include "host/engine.h"
 #include "ical3dstate.h"
+#include "model/config.h"
+#include "model/meshobject.h"
+#include "render/scratch.h"
+#include "render/skinning_cal3d.h"
 
 namespace rwbench {
 namespace {
 
 constexpr const char kModelFolder[] = "models/";
-constexpr const char kSample[] = "hero.cfg";
-constexpr const char kLarge[] = "large.cfg";
+// The first character named; the sample unless the command names others.
+const char* kSample = "hero.cfg";
 constexpr const char kWalk[] = "walk";
 // One frame at 60 Hz, and the whole milliseconds the engine's clock moves
 // between frames.
@@ -55,6 +62,30 @@ struct Options {
   std::string module = RIGWEAVE_MODULE_PATH;
   std::string only;
   int frames = 0;
+  std::vector<std::string> models;
+};
+
+// The cycle a character walks: "walk", or its first animation.
+std::string CycleName(const CharacterFiles& files) {
+  if (files.AnimationId(kWalk) >= 0 || files.animations.empty()) return kWalk;
+  return std::string(rigweave::AnimationNameFromFile(files.animations[0]));
+}
+
+// The figures' name for a character: its configuration's name up to the last '.'.
+std::string TagOf(const std::string& config) {
+  return std::string(rigweave::AnimationNameFromFile(config));
+}
+
+// The null backend, which can also hand each draw's vertices to a probe; the
+// renderer gives them only to backends that read geometry (`checked`).
+class BenchBackend : public rwengine::NullBackend {
+ public:
+  void DrawTriangleMesh(const G3DTriangleMesh& record,
+                        const rwengine::DrawGeometry& geometry) override {
+    NullBackend::DrawTriangleMesh(record, geometry);
+    if (probe) probe(geometry);
+  }
+  std::function<void(const rwengine::DrawGeometry&)> probe;
 };
 
 // The clock the module reads: moved by hand, one frame at a time.
@@ -65,7 +96,7 @@ csTicks ReadTicks(void*) {
 
 // The order figures are listed in: the frame, the load, memory, the crowd,
 // allocations.
-enum Group { kDraw, kLoad, kMemory, kCrowd, kAllocations };
+enum Group { kDraw, kSkinning, kLoad, kMemory, kCrowd, kAllocations };
 
 struct Figure {
   Group group = kDraw;
@@ -108,6 +139,8 @@ csRef<iCal3DState> StateOf(iBase* mesh) {
 // A mesh object of the loaded module with `config` loaded and walking, or
 // null. What the module prints goes to /dev/null.
 csRef<iMeshObject> NewWalker(rwengine::Stage& stage, const char* config) {
+  CharacterFiles files;
+  if (!ReadCharacterFiles(kModelFolder, config, files)) return nullptr;
   csRef<iMeshObject> mesh = stage.NewMeshObject();
   if (!mesh) return nullptr;
   csRef<iCal3DState> state = StateOf(mesh.get());
@@ -117,7 +150,7 @@ csRef<iMeshObject> NewWalker(rwengine::Stage& stage, const char* config) {
     SilencedStdout quiet;
     loaded = state->LoadModel(config, stage.GetLoader(), stage.GetEngine());
   }
-  if (!loaded || !state->SetCycle(kWalk, 0.3f, 0.3f, 1.0f)) return nullptr;
+  if (!loaded || !state->SetCycle(CycleName(files).c_str(), 0.3f, 0.3f, 1.0f)) return nullptr;
   return mesh;
 }
 
@@ -144,7 +177,7 @@ struct Walker {
     if (!ReadCharacterFiles(kModelFolder, config, files) || !direct.Load(kModelFolder, files))
       return false;
     buffers.FitTo(*direct.Model());
-    return direct.Walk(files.AnimationId(kWalk), 0.3f, 0.3f, 1.0f);
+    return direct.Walk(files.AnimationId(CycleName(files)), 0.3f, 0.3f, 1.0f);
   }
 };
 
@@ -233,6 +266,10 @@ class HostReplay {
 struct DrawTimes {
   // Medians of thread CPU time, and of wall time for reference.
   double drawUs = 0, drawTestUs = 0, directUs = 0, hostUs = 0, clockReadUs = 0;
+  // The Cal3D calls a Draw still makes, timed alone on a Cal3D character of
+  // its own: the update, and the faces of every sub-mesh.
+  double updateUs = 0, facesUs = 0;
+  int vertices = 0;  // drawn a frame
   double drawWallUs = 0, directWallUs = 0;
 };
 
@@ -240,9 +277,9 @@ DrawTimes MeasureDraw(rwengine::Stage& stage, rwengine::NullBackend& backend, co
                       int frames) {
   DrawTimes result;
   csRef<iMeshObject> mesh = NewWalker(stage, config);
-  Walker walker;
+  Walker walker, parts;
   const int records = RecordsPerFrame(config);
-  if (!mesh || !walker.Load(config) || records <= 0) {
+  if (!mesh || !walker.Load(config) || !parts.Load(config) || records <= 0) {
     Fail(std::string("cannot load ") + config);
     return result;
   }
@@ -257,6 +294,7 @@ DrawTimes MeasureDraw(rwengine::Stage& stage, rwengine::NullBackend& backend, co
 
   const int warmup = std::max(5, frames / 20);
   std::vector<double> draw, drawTest, direct, hostTimes, drawWall, directWall, clockReads;
+  std::vector<double> updates, facesTimes;
   const long drawsBefore = backend.draws;
   const int rejectedBefore = graphics->DrawsRejected();
   int faces = 0;
@@ -291,8 +329,16 @@ DrawTimes MeasureDraw(rwengine::Stage& stage, rwengine::NullBackend& backend, co
       Fail(std::string("the renderer refused the replayed records of ") + config);
       return result;
     }
+    const Stopwatch updateWatch;
+    parts.direct.Update(kFrameSeconds);
+    const double updateUs = updateWatch.CpuUs();
+    const Stopwatch facesWatch;
+    parts.direct.FetchFaces(parts.buffers);
+    const double facesUs = facesWatch.CpuUs();
     const double emptyUs = Stopwatch().CpuUs();
     if (frame < warmup) continue;
+    updates.push_back(updateUs);
+    facesTimes.push_back(facesUs);
     clockReads.push_back(emptyUs);
     hostTimes.push_back(hostUs);
     draw.push_back(drawUs);
@@ -314,7 +360,172 @@ DrawTimes MeasureDraw(rwengine::Stage& stage, rwengine::NullBackend& backend, co
   result.hostUs = Median(hostTimes) - reading;
   result.drawWallUs = Median(drawWall);
   result.directWallUs = Median(directWall);
+  result.updateUs = Median(updates) - reading;
+  result.facesUs = Median(facesTimes) - reading;
+  CalRenderer* renderer = walker.direct.Model()->getRenderer();
+  if (renderer->beginRendering()) {
+    for (int m = 0; m < renderer->getMeshCount(); m++)
+      for (int sub = 0; sub < renderer->getSubmeshCount(m); sub++)
+        if (renderer->selectMeshSubmesh(m, sub)) result.vertices += renderer->getVertexCount();
+    renderer->endRendering();
+  }
   return result;
+}
+
+// ---------------------------------------------------------- vertex mismatches
+
+// Coordinates the module drew that differ in any bit from Cal3D's renderer
+// followed by the module's turn, on a Cal3D character of the same files
+// driven by the same calls: `frames` walking frames with an action started
+// every 300, at each level of detail. Adds to `compared` the coordinates
+// compared; -1 when the two could not be driven alike.
+long CountMismatches(rwengine::Stage& stage, BenchBackend& backend, const char* config, int frames,
+                     long& compared) {
+  long mismatches = 0;
+  for (float lod : {1.0f, 0.5f}) {
+    CharacterFiles files;
+    DirectCharacter direct;
+    csRef<iMeshObject> mesh = NewWalker(stage, config);
+    if (!mesh || !ReadCharacterFiles(kModelFolder, config, files) ||
+        !direct.Load(kModelFolder, files))
+      return -1;
+    const std::string cycle = CycleName(files);
+    const int cycleId = files.AnimationId(cycle);
+    const int actionId = files.AnimationId("wave") >= 0
+                             ? files.AnimationId("wave")
+                             : static_cast<int>(files.animations.size()) - 1;
+    const std::string action(rigweave::AnimationNameFromFile(files.animations[actionId]));
+    direct.Model()->getSkeleton()->calculateState();  // as the module's load does
+    if (!direct.Walk(cycleId, 0.3f, 0.3f, 1.0f)) return -1;
+    csRef<iCal3DState> state = StateOf(mesh.get());
+    state->SetLodLevel(lod);
+    direct.Model()->setLodLevel(lod);
+    auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
+    const float factor = static_cast<float>(files.scale * 0.02);
+    const float seconds = static_cast<float>(static_cast<double>(kTicksPerFrame) / 1000.0);
+
+    std::vector<std::vector<csVector3>> drawn;
+    backend.checked = true;  // the renderer hands geometry only to backends that read it
+    backend.probe = [&](const rwengine::DrawGeometry& geometry) {
+      drawn.emplace_back(geometry.vertices, geometry.vertices + geometry.count);
+    };
+    std::vector<csVector3> expected(rigweave::kMaxSubmeshVertices);
+    for (int frame = 0; frame < frames && mismatches >= 0; frame++) {
+      if (frame % 300 == 100) {
+        state->ExecuteAction(action.c_str(), 0.3f, 0.3f);
+        direct.Model()->getMixer()->executeAction(actionId, 0.3f, 0.3f);
+      }
+      drawn.clear();
+      ticks += kTicksPerFrame;
+      stage.DrawFrame({{mesh.get(), movable.get()}});
+      direct.Update(seconds);
+      CalRenderer* renderer = direct.Model()->getRenderer();
+      if (!renderer->beginRendering()) return -1;
+      size_t draw = 0;
+      for (int m = 0; m < renderer->getMeshCount(); m++) {
+        for (int sub = 0; sub < renderer->getSubmeshCount(m); sub++) {
+          if (!renderer->selectMeshSubmesh(m, sub)) continue;
+          const int count = renderer->getVertices(&expected[0].x);
+          rigweave::ToEngineSpace(expected.data(), count, factor);
+          // Each sub-mesh is drawn twice, from the same vertices.
+          for (int twice = 0; twice < 2; twice++, draw++) {
+            if (draw >= drawn.size() || drawn[draw].size() != static_cast<size_t>(count)) {
+              mismatches = -1;
+              break;
+            }
+            compared += 3L * count;
+            for (int v = 0; v < count; v++)
+              for (int c = 0; c < 3; c++)
+                mismatches +=
+                    std::memcmp(&drawn[draw][v].x + c, &expected[v].x + c, sizeof(float)) != 0;
+          }
+        }
+      }
+      renderer->endRendering();
+      if (draw != drawn.size()) mismatches = -1;
+    }
+    backend.probe = nullptr;
+    backend.checked = false;
+    if (mismatches < 0) return -1;
+  }
+  return mismatches;
+}
+
+// ------------------------------------------------------------ skinning alone
+
+// Vertices a second one core skins for `config` in a walking pose: through
+// the unit on each instruction set this processor has, and through Cal3D's
+// renderer followed by the module's turn (the path for what the unit does
+// not reproduce). Medians of batches of `frames` frames.
+void MeasureSkinning(const char* config, int frames) {
+  Walker cal3d, unit;
+  if (!cal3d.Load(config) || !unit.Load(config)) return Fail(std::string("cannot load ") + config);
+  for (int i = 0; i < 20; i++) {
+    cal3d.direct.Update(kFrameSeconds);
+    unit.direct.Update(kFrameSeconds);
+  }
+  rigweave::Cal3DSkinning skinning;
+  CalModel& model = *unit.direct.Model();
+  if (!skinning.Prepare(model)) return Fail("cannot lay out " + std::string(config));
+  std::vector<float> output(3 * static_cast<size_t>(rigweave::kMaxSubmeshVertices));
+  const float factor = static_cast<float>(unit.files.scale * 0.02);
+  const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
+  const std::string tag = TagOf(config);
+  auto rate = [&](const std::function<long()>& frame) {
+    std::vector<double> rates;
+    for (int batch = 0; batch < 7; batch++) {
+      long vertices = 0;
+      const Stopwatch watch;
+      for (int f = 0; f < frames; f++) vertices += frame();
+      rates.push_back(static_cast<double>(vertices) / watch.CpuUs());
+    }
+    return Median(rates);  // vertices per microsecond: millions per second
+  };
+  for (rigweave::SkinningIsa isa :
+       {rigweave::SkinningIsa::Scalar, rigweave::SkinningIsa::Sse2, rigweave::SkinningIsa::Avx2}) {
+    const std::string name = "skin_mvps_" + tag + "_" + rigweave::SkinningIsaName(isa);
+    if (!skinning.SetIsa(isa)) {
+      Add(name, 0, 1, "", true, "not measured: this processor lacks it");
+      continue;
+    }
+    bool drawnByCal3D = false;
+    const double mvps = rate([&] {
+      long vertices = 0;
+      skinning.BeginFrame(model);
+      int index = 0;
+      for (CalMesh* mesh : model.getVectorMesh())
+        for (int sub = 0; sub < mesh->getSubmeshCount(); sub++, index++) {
+          const int n =
+              skinning.Skin(index, *mesh->getSubmesh(sub), output.data(),
+                            rigweave::kMaxSubmeshVertices, factor, turn.sine, turn.cosine);
+          drawnByCal3D = drawnByCal3D || n < 0;
+          vertices += n > 0 ? n : 0;
+        }
+      return vertices;
+    });
+    Add(name, mvps, 1, "", true,
+        std::string("million vertices a second on one core, the unit on ") +
+            rigweave::SkinningIsaName(isa) + " (bone palette included)" +
+            (drawnByCal3D ? "; some sub-meshes left to Cal3D, not counted" : ""));
+  }
+  CalRenderer* renderer = cal3d.direct.Model()->getRenderer();
+  auto* vertices = reinterpret_cast<csVector3*>(output.data());
+  const double cal3dRate = rate([&] {
+    long count = 0;
+    if (!renderer->beginRendering()) return count;
+    for (int m = 0; m < renderer->getMeshCount(); m++)
+      for (int sub = 0; sub < renderer->getSubmeshCount(m); sub++) {
+        if (!renderer->selectMeshSubmesh(m, sub)) continue;
+        const int n = renderer->getVertices(output.data());
+        rigweave::ToEngineSpace(vertices, n, factor);
+        count += n;
+      }
+    renderer->endRendering();
+    return count;
+  });
+  Add("skin_mvps_" + tag + "_cal3d", cal3dRate, 1, "", true,
+      "the same through Cal3D's renderer and the module's turn, the path for sub-meshes the unit "
+      "does not reproduce");
 }
 
 // ------------------------------------------------------------------ load ratio
@@ -459,7 +670,7 @@ void MeasureMemory(const Options& options, int count) {
       characters.push_back(std::make_unique<DirectCharacter>());
       DirectCharacter& character = *characters.back();
       return character.Load(kModelFolder, files) &&
-             character.Walk(files.AnimationId(kWalk), 0.3f, 0.3f, 1.0f);
+             character.Walk(files.AnimationId(CycleName(files)), 0.3f, 0.3f, 1.0f);
     };
     if (!next()) return std::vector<double>{};
     FrameBuffers buffers;
@@ -595,7 +806,7 @@ void MeasureCrowd(rwengine::Stage& stage, rwengine::NullBackend& backend, double
       characters.push_back(std::make_unique<DirectCharacter>());
       DirectCharacter& character = *characters.back();
       broken = !character.Load(kModelFolder, files) ||
-               !character.Walk(files.AnimationId(kWalk), 0.3f, 0.3f, 1.0f);
+               !character.Walk(files.AnimationId(CycleName(files)), 0.3f, 0.3f, 1.0f);
       if (!broken) shared.FitTo(*character.Model());
     }
   };
@@ -637,10 +848,10 @@ void MeasureCrowd(rwengine::Stage& stage, rwengine::NullBackend& backend, double
             std::to_string(direct.Result()) + ", ratio " + Fixed(ratio, 3));
     return;
   }
-  Add("crowd_60hz", module.Result(), 0, ">= 0.9 x direct", ratio >= 0.9,
+  Add("crowd_60hz", module.Result(), 0, ">= 2 x direct", ratio >= 2.0,
       how + ", DrawTest + Draw of each through the module (Stage::DrawFrame)");
   Add("crowd_60hz_direct", direct.Result(), 0, "", true, how + ", the direct Cal3D loop");
-  Add("crowd_60hz_ratio", ratio, 3, ">= 0.90", ratio >= 0.9, "crowd_60hz / crowd_60hz_direct");
+  Add("crowd_60hz_ratio", ratio, 3, ">= 2.0", ratio >= 2.0, "crowd_60hz / crowd_60hz_direct");
 }
 
 // ----------------------------------------------------------------- allocations
@@ -727,7 +938,7 @@ int Run(const Options& options) {
   currentGroup = kMemory;
   if (Wants(options, "memory")) MeasureMemory(options, quick ? 10 : 100);
 
-  rwengine::NullBackend backend;
+  BenchBackend backend;
   {
     rwengine::Stage stage(&backend);
     if (!stage.LoadModule(options.module)) {
@@ -741,14 +952,16 @@ int Run(const Options& options) {
     const int frames = options.frames > 0 ? options.frames : quick ? 60 : 3000;
     DrawTimes hero;
     if (Wants(options, "draw") || Wants(options, "crowd")) {
-      for (const char* config : {kSample, kLarge}) {
-        if (!Wants(options, "draw") && config == kLarge) continue;
+      for (const std::string& model : options.models) {
+        const char* config = model.c_str();
+        const bool first = model == options.models.front();
+        if (!Wants(options, "draw") && !first) continue;
         const DrawTimes t = MeasureDraw(stage, backend, config, frames);
-        if (config == kSample) hero = t;
-        const std::string tag = config == kSample ? "hero" : "large";
+        if (first) hero = t;
+        const std::string tag = TagOf(model);
         const double ratio = t.drawUs / t.directUs;
         if (!Wants(options, "draw")) continue;
-        Add("draw_ratio_" + tag, ratio, 3, "<= 1.10", ratio <= 1.10,
+        Add("draw_ratio_" + tag, ratio, 3, "<= 0.50", ratio <= 0.50,
             "median Draw " + Fixed(t.drawUs, 1) + " us (DrawTest not included) vs direct Cal3D " +
                 Fixed(t.directUs, 1) + " us, " + std::to_string(frames) +
                 " walking frames interleaved, thread CPU time less " + Fixed(t.clockReadUs, 2) +
@@ -776,8 +989,37 @@ int Run(const Options& options) {
             "median DrawTest, timed apart, wall clock");
         Add("direct_us_" + tag, t.directUs, 1, "", true,
             "median update + vertices, texels, faces of every sub-mesh");
+        Add("cal3d_share_" + tag, (t.updateUs + t.facesUs) / t.drawUs, 3, "", true,
+            "the Cal3D calls left in Draw, timed alone on a Cal3D character of their own "
+            "(update " +
+                Fixed(t.updateUs, 1) + " us, faces of every sub-mesh " + Fixed(t.facesUs, 1) +
+                " us), over the median Draw");
+        Add("draw_mvps_" + tag, t.vertices / t.drawUs, 1, "", true,
+            "million vertices a second through the whole Draw (" + std::to_string(t.vertices) +
+                " a frame), one core; direct Cal3D: " + Fixed(t.vertices / t.directUs, 1));
       }
     }
+    if (Wants(options, "draw")) {
+      long compared = 0, mismatches = 0;
+      const int mismatchFrames = quick ? 60 : 1000;
+      std::string names;
+      for (const std::string& model : options.models) {
+        const long count = CountMismatches(stage, backend, model.c_str(), mismatchFrames, compared);
+        if (count < 0) Fail("the module and Cal3D could not be compared on " + model);
+        mismatches += count < 0 ? 0 : count;
+        names += (names.empty() ? "" : ", ") + model;
+      }
+      Add("vertex_mismatches", static_cast<double>(mismatches), 0, "= 0", mismatches == 0,
+          "drawn coordinates differing in any bit from Cal3D's renderer + the module's turn, "
+          "over " +
+              std::to_string(mismatchFrames) +
+              " walking frames with an action every 300, at levels of detail 1 and 0.5, on " +
+              names + ": " + std::to_string(compared) + " compared");
+    }
+    currentGroup = kSkinning;
+    if (Wants(options, "skin") || Wants(options, "draw"))
+      for (const std::string& model : options.models)
+        MeasureSkinning(model.c_str(), quick ? 5 : 200);
     currentGroup = kCrowd;
     if (Wants(options, "crowd") && hero.directUs > 0) {
       MeasureCrowd(stage, backend, hero.drawUs + hero.drawTestUs, hero.directUs, quick ? 3 : 15,
@@ -792,12 +1034,15 @@ int Run(const Options& options) {
   }
   csSetTickSource(nullptr, nullptr);
   if (options.only.empty()) {
-    for (const char* name : {"draw_ratio_hero", "draw_ratio_large", "load_ratio",
-                             "empty_object_kib", "loaded_object_ratio", "crowd_60hz",
-                             "crowd_60hz_direct", "crowd_60hz_ratio", "frame_allocations"}) {
+    std::vector<std::string> required = {
+        "vertex_mismatches", "load_ratio",        "empty_object_kib", "loaded_object_ratio",
+        "crowd_60hz",        "crowd_60hz_direct", "crowd_60hz_ratio", "frame_allocations"};
+    for (const std::string& model : options.models)
+      required.push_back("draw_ratio_" + TagOf(model));
+    for (const std::string& name : required) {
       const bool present = std::any_of(figures.begin(), figures.end(),
                                        [&](const Figure& f) { return f.name == name; });
-      if (!present) Fail(std::string("no figure ") + name);
+      if (!present) Fail("no figure " + name);
     }
   }
   Print(options);
@@ -814,7 +1059,7 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (arg == "--quick") {
       options.quick = true;
-    } else if (arg == "--dir" && hasValue) {
+    } else if ((arg == "--root" || arg == "--dir") && hasValue) {
       options.dir = argv[++i];
     } else if (arg == "--module" && hasValue) {
       options.module = argv[++i];
@@ -822,11 +1067,15 @@ int main(int argc, char** argv) {
       options.only = argv[++i];
     } else if (arg == "--frames" && hasValue) {
       options.frames = std::atoi(argv[++i]);
+    } else if (!arg.empty() && arg[0] != '-') {
+      options.models.push_back(arg);
     } else {
-      std::cerr << "usage: rigweave-bench [--quick] [--dir BUILD_DIR] [--module PATH]"
-                   " [--only draw|load|memory|crowd|alloc] [--frames N]\n";
+      std::cerr << "usage: rigweave-bench [--quick] [--root DIR] [--module PATH]"
+                   " [--only draw|load|memory|crowd|alloc|skin] [--frames N] [MODEL.cfg...]\n";
       return 2;
     }
   }
+  if (options.models.empty()) options.models = {"hero.cfg", "large.cfg"};
+  rwbench::kSample = options.models.front().c_str();
   return rwbench::Run(options);
 }

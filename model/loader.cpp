@@ -16,6 +16,7 @@
 #include "plugin/module.h"
 #include "model/rawtexture.h"
 #include "model/whole_file.h"
+#include "render/skinning_cal3d.h"
 
 using rigweave::Diagnose;
 
@@ -302,5 +303,9 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
   }
 
   ComputeBoxMesh();
+  // Last: the box is measured through Cal3D's renderer, and preparing may
+  // release Cal3D's influence lists. Without it Cal3D draws everything.
+  skinning.reset(new (std::nothrow) rigweave::Cal3DSkinning);
+  if (skinning && !skinning->Prepare(*calModel)) skinning.reset();
   return true;
 }

@@ -4,6 +4,8 @@
 
 #include "model/cal3d_objects.h"
 
+#include "render/skinning_cal3d.h"
+
 namespace {
 
 // Cal3D 0.11 frees an animation without its tracks and keyframes; without
@@ -50,6 +52,7 @@ void csCal3DMeshObject::Unload() {
   delete[] boxPolygons;
   boxPolygons = nullptr;
 
+  skinning.reset();
   // The core model goes first, as the model instance was made from it.
   if (calCoreModel) ReleaseAnimationTracks(*calCoreModel);
   calCoreModel.reset();

@@ -19,6 +19,7 @@ class CalRenderer;
 
 namespace rigweave {
 enum class Cal3DKind;
+class Cal3DSkinning;
 // Capacities fixed by the design of the drawing path; a model beyond them is
 // refused at load so that no buffer can be overrun later.
 constexpr int kMaxAnimations = 20;
@@ -91,6 +92,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   iMaterialWrapper* GetDefaultMaterial() const { return defaultMaterial; }
   iImage* GetLastTextureImage() const { return lastTextureImage; }
   iVertexBuffer* GetVertexBuffer() const { return vertexBuffer; }
+  // The skinning unit's share of the character; null before a load.
+  rigweave::Cal3DSkinning* GetSkinning() const { return skinning.get(); }
 
  private:
   // Releases everything a load made, so that the object is as if new.
@@ -199,6 +202,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // Entries allocated in each record's fog array, which is reused from frame
   // to frame and grown only when a sub-mesh needs more.
   std::vector<int32_t> fogCapacities;
+  // Sub-meshes the skinning unit draws instead of Cal3D's renderer.
+  std::unique_ptr<rigweave::Cal3DSkinning> skinning;
   // The sprite view's level-of-detail setting; the design keeps it at 0.
   static constexpr int32_t lodLevelConfig = 0;
 };

@@ -7,11 +7,14 @@
 #include "model/meshobject.h"
 #include "plugin/module.h"
 #include "render/scratch.h"
+#include "render/skinning_cal3d.h"
 
 static_assert(sizeof(csTriangle) == 3 * sizeof(CalIndex),
               "faces are fetched straight into triangles");
 static_assert(sizeof(csVector3) == 3 * sizeof(float), "vertices are fetched straight into vectors");
 static_assert(sizeof(csVector2) == 2 * sizeof(float), "texels are fetched straight into vectors");
+static_assert(sizeof(CalCoreSubmesh::TextureCoordinate) == sizeof(csVector2),
+              "Cal3D's texture coordinates are read as vectors");
 
 using rigweave::Diagnose;
 
@@ -40,13 +43,13 @@ void csCal3DMeshObject::UpdateLighting(iLight**, int, iMovable*) {
   if (!calModel) return;
   CalRenderer* renderer = calModel->getRenderer();
   if (!renderer->beginRendering()) return;
-  csVector3* vertices = rigweave::GetLightingScratch();
   int slot = 0;
   for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
     for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
       if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
       if (slot >= meshRecordCount) break;  // one colour array per record, no more
-      const int count = renderer->getVertices(&vertices[0].x);
+      // Only the count is needed: no vertex is computed for it.
+      const int count = renderer->getVertexCount();
       csColor* colors = vertexColors[slot++];
       for (int i = 0; i < count; i++) colors[i] = {1.0f, 1.0f, 1.0f};
     }
@@ -107,17 +110,39 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
 
   rigweave::DrawScratch& scratch = rigweave::GetDrawScratch();
   const float factor = static_cast<float>(scale * 0.02);
+  const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
+  if (skinning) skinning->BeginFrame(*calModel);
   int32_t slot = 0;
+  // Counts every sub-mesh, drawn or skipped, as the skinning unit numbers them.
+  int visited = -1;
   for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
     for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
       if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
+      visited++;
       // The load refused models with more sub-meshes than records; this only
       // guards against a model changed behind our back.
       if (slot >= meshRecordCount) break;
-      const int vertexCount = renderer->getVertices(&scratch.vertices[0].x);
-      // Turned while Cal3D's output is still in the nearest cache.
-      rigweave::ToEngineSpace(scratch.vertices, vertexCount, factor);
-      renderer->getTextureCoordinates(0, &scratch.texels[0].x);
+      // The renderer's selection, which Cal3D does not hand out.
+      CalSubmesh* submesh = calModel->getVectorMesh()[static_cast<size_t>(mesh)]->getSubmesh(sub);
+      int vertexCount =
+          skinning ? skinning->Skin(visited, *submesh, &scratch.vertices[0].x,
+                                    rigweave::kMaxSubmeshVertices, factor, turn.sine, turn.cosine)
+                   : -1;
+      if (vertexCount < 0) {
+        vertexCount = renderer->getVertices(&scratch.vertices[0].x);
+        // Turned while Cal3D's output is still in the nearest cache.
+        rigweave::ToEngineSpace(scratch.vertices, vertexCount, factor);
+      }
+      // Texture coordinates never change: rather than copy them every frame
+      // (all that getTextureCoordinates does), the renderer reads the ones
+      // Cal3D keeps for map 0. Without that map, as before.
+      std::vector<std::vector<CalCoreSubmesh::TextureCoordinate>>& maps =
+          submesh->getCoreSubmesh()->getVectorVectorTextureCoordinate();
+      csVector2* texels = scratch.texels;
+      if (!maps.empty() && maps[0].size() >= static_cast<size_t>(vertexCount) && vertexCount > 0)
+        texels = reinterpret_cast<csVector2*>(maps[0].data());
+      else
+        renderer->getTextureCoordinates(0, &scratch.texels[0].x);
       const int faceCount = renderer->getFaces(reinterpret_cast<CalIndex*>(scratch.faces));
 
       G3DTriangleMesh& record = meshRecords[slot];
@@ -143,8 +168,8 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       record.triangles = scratch.faces;
       record.mixmode = CS_FX_KEYCOLOR;
 
-      vertexBufferManager->LockBuffer(vertexBuffer, scratch.vertices, scratch.texels,
-                                      vertexColors[slot], vertexCount, 0);
+      vertexBufferManager->LockBuffer(vertexBuffer, scratch.vertices, texels, vertexColors[slot],
+                                      vertexCount, 0);
       view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
       g3d->DrawTriangleMesh(record);
       // Drawn again with every triangle turned round, so both faces show.

@@ -13,11 +13,6 @@ DrawScratch& GetDrawScratch() {
   return scratch;
 }
 
-csVector3* GetLightingScratch() {
-  static csVector3 vertices[kMaxSubmeshVertices];
-  return vertices;
-}
-
 csVector3* GetBoundsScratch() {
   static csVector3 vertices[kMaxSubmeshVertices];
   return vertices;

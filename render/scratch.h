@@ -16,9 +16,6 @@ struct DrawScratch {
 };
 DrawScratch& GetDrawScratch();
 
-// Positions fetched only for their count, while lighting.
-csVector3* GetLightingScratch();
-
 // Positions measured for the box mesh.
 csVector3* GetBoundsScratch();
 

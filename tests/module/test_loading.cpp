@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "engine/materials.h"
+#include "render/scratch.h"
+#include "render/skinning_cal3d.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
@@ -502,12 +504,23 @@ TEST_F(SampleCharacter, LoadsWithEveryMapTexturedAndABoxAroundItsRestPose) {
   ASSERT_TRUE(renderer->beginRendering());
   std::vector<csVector3> vertices(30000);
   int checked = 0;
+  // The sub-meshes the skinning unit draws no longer have Cal3D's influence
+  // lists: their rest pose comes from the unit.
+  rigweave::Cal3DSkinning* skinning = mesh->GetSkinning();
+  ASSERT_NE(skinning, nullptr);
+  skinning->BeginFrame(*mesh->GetCalModel());
+  const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
+  int index = 0;
   for (int m = 0; m < renderer->getMeshCount(); m++)
     for (int s = 0; s < renderer->getSubmeshCount(m); s++) {
       ASSERT_TRUE(renderer->selectMeshSubmesh(m, s));
-      const int n = renderer->getVertices(&vertices[0].x);
+      CalSubmesh* submesh = mesh->GetCalModel()->getVectorMesh()[m]->getSubmesh(s);
+      int n = skinning->Skin(index++, *submesh, &vertices[0].x, vertices.size(),
+                             static_cast<float>(mesh->GetScale() * 0.01), turn.sine, turn.cosine);
+      const bool turned = n >= 0;
+      if (!turned) n = renderer->getVertices(&vertices[0].x);
       for (int i = 0; i < n; i++, checked++) {
-        const csVector3 v = Turned(vertices[i], mesh->GetScale() * 0.01);
+        const csVector3 v = turned ? vertices[i] : Turned(vertices[i], mesh->GetScale() * 0.01);
         ASSERT_TRUE(box.In(v) || Norm(v - box.Min()) < 1e-4f || Norm(v - box.Max()) < 1e-4f)
             << v.x << " " << v.y << " " << v.z;
       }

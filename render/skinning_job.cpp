@@ -1,0 +1,233 @@
+#include "render/skinning_job.h"
+
+#include <algorithm>
+#include <new>
+
+#include "render/skinning_kernels.h"
+
+namespace rigweave {
+
+const char* SkinningIsaName(SkinningIsa isa) {
+  switch (isa) {
+    case SkinningIsa::Scalar:
+      return "scalar";
+    case SkinningIsa::Sse2:
+      return "sse2";
+    case SkinningIsa::Avx2:
+      return "avx2";
+  }
+  return "?";
+}
+
+bool SkinningIsaSupported(SkinningIsa isa) {
+  switch (isa) {
+    case SkinningIsa::Scalar:
+      return true;
+#if defined(RIGWEAVE_SKINNING_X86)
+    case SkinningIsa::Sse2:
+      return true;  // part of x86-64 itself
+    case SkinningIsa::Avx2: {
+      // Also false when the system does not save the wide registers.
+      static const bool avx2 = __builtin_cpu_supports("avx2");
+      return avx2;
+    }
+#else
+    case SkinningIsa::Sse2:
+    case SkinningIsa::Avx2:
+      return false;
+#endif
+  }
+  return false;
+}
+
+SkinningIsa BestSkinningIsa() {
+  static const SkinningIsa best = [] {
+    for (SkinningIsa isa : {SkinningIsa::Avx2, SkinningIsa::Sse2})
+      if (SkinningIsaSupported(isa)) return isa;
+    return SkinningIsa::Scalar;
+  }();
+  return best;
+}
+
+void SkinningLayout::Clear() {
+  vertexCount_ = 0;
+  bonesNeeded_ = 0;
+  // Released, not only emptied: a cleared layout holds no memory.
+  std::vector<Lanes>().swap(positions_);
+  std::vector<uint8_t>().swap(counts_);
+  std::vector<uint8_t>().swap(slots_);
+  std::vector<Lanes>().swap(weights_);
+  std::vector<BoneLanes>().swap(bones_);
+  std::vector<uint8_t>().swap(oneBone_);
+}
+
+size_t SkinningLayout::Bytes() const {
+  return positions_.capacity() * sizeof(Lanes) + counts_.capacity() + slots_.capacity() +
+         weights_.capacity() * sizeof(Lanes) + bones_.capacity() * sizeof(BoneLanes) +
+         oneBone_.capacity();
+}
+
+bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
+  Clear();
+  constexpr size_t kMaxInfluences = 255, kMaxBoneId = 65535;
+  if (vertices.size > static_cast<size_t>(INT32_MAX - kGroup)) return false;
+  const size_t groups = (vertices.size + kGroup - 1) / kGroup;
+  size_t slotTotal = 0;
+  int needed = 0;
+  for (size_t g = 0; g < groups; g++) {
+    size_t most = 0;
+    for (size_t i = g * kGroup; i < std::min(vertices.size, (g + 1) * kGroup); i++) {
+      const Span<const SkinningInfluence>& influences = vertices[i].influences;
+      if (influences.size > kMaxInfluences) return false;
+      most = std::max(most, influences.size);
+      for (size_t k = 0; k < influences.size; k++) {
+        const int32_t bone = influences[k].bone;
+        if (bone < 0 || bone >= boneCount || static_cast<size_t>(bone) > kMaxBoneId) return false;
+        needed = std::max(needed, bone + 1);
+      }
+    }
+    slotTotal += most;
+  }
+  try {
+    positions_.resize(groups * 3);
+    counts_.resize(groups * kGroup);
+    slots_.resize(groups);
+    weights_.resize(slotTotal);
+    bones_.resize(slotTotal);
+    oneBone_.resize(slotTotal);
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return false;
+  }
+  size_t slot = 0;
+  for (size_t g = 0; g < groups; g++) {
+    size_t most = 0;
+    for (size_t lane = 0; lane < kGroup; lane++) {
+      const size_t i = g * kGroup + lane;
+      if (i >= vertices.size) break;
+      const SkinningVertex& vertex = vertices[i];
+      for (int c = 0; c < 3; c++) positions_[g * 3 + c].v[lane] = vertex.position[c];
+      counts_[i] = static_cast<uint8_t>(vertex.influences.size);
+      most = std::max(most, vertex.influences.size);
+      for (size_t k = 0; k < vertex.influences.size; k++) {
+        weights_[slot + k].v[lane] = vertex.influences[k].weight;
+        bones_[slot + k].v[lane] = static_cast<uint16_t>(vertex.influences[k].bone);
+      }
+    }
+    // Unused lanes take the bone of the first vertex that uses the slot, so
+    // that they never break up a slot of one bone.
+    for (size_t k = 0; k < most; k++) {
+      uint16_t* ids = bones_[slot + k].v;
+      size_t user = 0;
+      while (counts_[g * kGroup + user] <= k) user++;
+      const uint16_t bone = ids[user];
+      bool one = true;
+      for (size_t lane = 0; lane < kGroup; lane++) {
+        if (counts_[g * kGroup + lane] <= k) ids[lane] = bone;
+        one = one && ids[lane] == bone;
+      }
+      oneBone_[slot + k] = one ? 1 : 0;
+    }
+    slots_[g] = static_cast<uint8_t>(most);
+    slot += most;
+  }
+  vertexCount_ = static_cast<int>(vertices.size);
+  bonesNeeded_ = needed;
+  return true;
+}
+
+bool SkinningJob::Validate() const {
+  if (layout == nullptr || vertexCount < 0 || vertexCount > layout->VertexCount()) return false;
+  if (bones.size < static_cast<size_t>(layout->BonesNeeded())) return false;
+  if (layout->BonesNeeded() > 0 && bones.data == nullptr) return false;
+  if (output.size < 3 * static_cast<size_t>(vertexCount)) return false;
+  if (vertexCount > 0 && output.data == nullptr) return false;
+  return SkinningIsaSupported(isa);
+}
+
+bool SkinningJob::Run() const {
+  if (!Validate()) return false;
+  if (vertexCount == 0) return true;
+  static_assert(sizeof(SkinningBone) == 12 * sizeof(float), "the palette is 12 floats a bone");
+  static_assert(sizeof(SkinningLayout::Lanes) == SkinningLayout::kGroup * sizeof(float),
+                "a slot's weights are eight floats");
+  skinning::KernelArgs args;
+  args.positions = layout->Positions()->v;
+  args.influenceCounts = layout->InfluenceCounts();
+  args.slotCounts = layout->SlotCounts();
+  args.weights = layout->Weights() != nullptr ? layout->Weights()->v : nullptr;
+  args.bones = layout->Bones() != nullptr ? layout->Bones()->v : nullptr;
+  args.oneBone = layout->OneBone();
+  args.palette = bones.data != nullptr ? bones.data->rows[0] : nullptr;
+  args.vertexCount = vertexCount;
+  for (int c = 0; c < 3; c++) args.axisFactors[c] = axisFactors[c];
+  args.scale = scale;
+  args.turnSine = turnSine;
+  args.turnCosine = turnCosine;
+  args.output = output.data;
+  switch (isa) {
+    case SkinningIsa::Scalar:
+      skinning::RunScalar(args);
+      break;
+#if defined(RIGWEAVE_SKINNING_X86)
+    case SkinningIsa::Sse2:
+      skinning::RunSse2(args);
+      break;
+    case SkinningIsa::Avx2:
+      skinning::RunAvx2(args);
+      break;
+#else
+    default:
+      return false;
+#endif
+  }
+  return true;
+}
+
+namespace skinning {
+
+// Cal3D's loop, one vertex at a time; what each lane of the wider kernels does.
+void RunScalar(const KernelArgs& a) {
+  constexpr int kGroup = SkinningLayout::kGroup;
+  const int groups = (a.vertexCount + kGroup - 1) / kGroup;
+  size_t slot = 0;
+  for (int g = 0; g < groups; g++) {
+    const float* position = a.positions + 3 * kGroup * g;
+    for (int lane = 0; lane < kGroup; lane++) {
+      const int i = g * kGroup + lane;
+      if (i >= a.vertexCount) break;
+      const float px = position[lane], py = position[kGroup + lane],
+                  pz = position[2 * kGroup + lane];
+      float x = 0.0f, y = 0.0f, z = 0.0f;
+      const int count = a.influenceCounts[i];
+      if (count == 0) {
+        x = px;
+        y = py;
+        z = pz;
+      }
+      for (int k = 0; k < count; k++) {
+        const size_t at = (slot + static_cast<size_t>(k)) * kGroup + static_cast<size_t>(lane);
+        const float* bone = a.palette + 12 * static_cast<size_t>(a.bones[at]);
+        const float weight = a.weights[at];
+        const float vx = bone[0] * px + bone[1] * py + bone[2] * pz + bone[3];
+        const float vy = bone[4] * px + bone[5] * py + bone[6] * pz + bone[7];
+        const float vz = bone[8] * px + bone[9] * py + bone[10] * pz + bone[11];
+        x += weight * vx;
+        y += weight * vy;
+        z += weight * vz;
+      }
+      x = x * a.axisFactors[0];
+      y = y * a.axisFactors[1];
+      z = z * a.axisFactors[2];
+      const float sx = x * a.scale, sy = y * a.scale, sz = z * a.scale;
+      float* out = a.output + 3 * static_cast<size_t>(i);
+      out[0] = sx;
+      out[1] = a.turnCosine * sy - a.turnSine * sz;
+      out[2] = a.turnSine * sy + a.turnCosine * sz;
+    }
+    slot += a.slotCounts[g];
+  }
+}
+
+}  // namespace skinning
+}  // namespace rigweave

@@ -1,0 +1,122 @@
+// The SSE2 kernel: four vertices a register, two registers a group. Every
+// lane does the scalar kernel's operations in the scalar kernel's order.
+#include <emmintrin.h>
+
+#include <cstring>
+
+#include "render/skinning_kernels.h"
+
+namespace rigweave {
+namespace skinning {
+namespace {
+
+constexpr int kGroup = 8;
+
+inline __m128 Select(__m128 mask, __m128 yes, __m128 no) {
+  return _mm_or_ps(_mm_and_ps(mask, yes), _mm_andnot_ps(mask, no));
+}
+
+// x, y, z of four vertices into x0 y0 z0 x1 | y1 z1 x2 y2 | z2 x3 y3 z3.
+inline void StorePacked(__m128 x, __m128 y, __m128 z, float* out, int count) {
+  const __m128 xyLow = _mm_unpacklo_ps(x, y);                        // x0 y0 x1 y1
+  const __m128 xyHigh = _mm_unpackhi_ps(x, y);                       // x2 y2 x3 y3
+  const __m128 zx0 = _mm_shuffle_ps(z, x, _MM_SHUFFLE(1, 1, 0, 0));  // z0 z0 x1 x1
+  const __m128 yz1 = _mm_shuffle_ps(y, z, _MM_SHUFFLE(1, 1, 1, 1));  // y1 y1 z1 z1
+  const __m128 zx2 = _mm_shuffle_ps(z, x, _MM_SHUFFLE(3, 3, 2, 2));  // z2 z2 x3 x3
+  const __m128 yz3 = _mm_shuffle_ps(y, z, _MM_SHUFFLE(3, 3, 3, 3));  // y3 y3 z3 z3
+  const __m128 r0 = _mm_shuffle_ps(xyLow, zx0, _MM_SHUFFLE(2, 0, 1, 0));
+  const __m128 r1 = _mm_shuffle_ps(yz1, xyHigh, _MM_SHUFFLE(1, 0, 2, 0));
+  const __m128 r2 = _mm_shuffle_ps(zx2, yz3, _MM_SHUFFLE(2, 0, 2, 0));
+  if (count == 4) {
+    _mm_storeu_ps(out, r0);
+    _mm_storeu_ps(out + 4, r1);
+    _mm_storeu_ps(out + 8, r2);
+    return;
+  }
+  // The sub-mesh's last vertices: nothing past them is written.
+  float packed[12];
+  _mm_storeu_ps(packed, r0);
+  _mm_storeu_ps(packed + 4, r1);
+  _mm_storeu_ps(packed + 8, r2);
+  std::memcpy(out, packed, sizeof(float) * 3 * static_cast<size_t>(count));
+}
+
+}  // namespace
+
+void RunSse2(const KernelArgs& a) {
+  const int groups = (a.vertexCount + kGroup - 1) / kGroup;
+  const __m128 factorX = _mm_set1_ps(a.axisFactors[0]), factorY = _mm_set1_ps(a.axisFactors[1]),
+               factorZ = _mm_set1_ps(a.axisFactors[2]);
+  const __m128 scale = _mm_set1_ps(a.scale), sine = _mm_set1_ps(a.turnSine),
+               cosine = _mm_set1_ps(a.turnCosine);
+  const __m128i zero = _mm_setzero_si128();
+  const float* weights = a.weights;
+  const uint16_t* bones = a.bones;
+  const uint8_t* oneBone = a.oneBone;
+  for (int g = 0; g < groups; g++) {
+    const int slots = a.slotCounts[g];
+    const float* position = a.positions + 3 * kGroup * g;
+    for (int half = 0; half < kGroup; half += 4) {
+      const int first = g * kGroup + half;
+      if (first >= a.vertexCount) break;
+      const __m128 px = _mm_load_ps(position + half), py = _mm_load_ps(position + kGroup + half),
+                   pz = _mm_load_ps(position + 2 * kGroup + half);
+      int32_t packedCounts;
+      std::memcpy(&packedCounts, a.influenceCounts + first, sizeof packedCounts);
+      const __m128i counts =
+          _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(packedCounts), zero), zero);
+      // A vertex without influences keeps its rest position; the others start at 0.
+      const __m128 none = _mm_castsi128_ps(_mm_cmpeq_epi32(counts, zero));
+      __m128 x = _mm_and_ps(none, px), y = _mm_and_ps(none, py), z = _mm_and_ps(none, pz);
+      for (int k = 0; k < slots; k++) {
+        const uint16_t* id = bones + kGroup * k + half;
+        const float* b0 = a.palette + 12 * static_cast<size_t>(id[0]);
+        const float* b1 = a.palette + 12 * static_cast<size_t>(id[1]);
+        const float* b2 = a.palette + 12 * static_cast<size_t>(id[2]);
+        const float* b3 = a.palette + 12 * static_cast<size_t>(id[3]);
+        const __m128 weight = _mm_load_ps(weights + kGroup * k + half);
+        const __m128 active = _mm_castsi128_ps(_mm_cmpgt_epi32(counts, _mm_set1_epi32(k)));
+        const bool one = oneBone[k] != 0;
+        __m128 out[3];
+        for (int r = 0; r < 3; r++) {
+          __m128 m0, m1, m2, t;
+          if (one) {
+            // One bone for all lanes: each column value in every lane.
+            const __m128 row = _mm_load_ps(b0 + 4 * r);
+            m0 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(0, 0, 0, 0));
+            m1 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(1, 1, 1, 1));
+            m2 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(2, 2, 2, 2));
+            t = _mm_shuffle_ps(row, row, _MM_SHUFFLE(3, 3, 3, 3));
+          } else {
+            // Row r of the four bones, turned into four registers of one column each.
+            m0 = _mm_load_ps(b0 + 4 * r);
+            m1 = _mm_load_ps(b1 + 4 * r);
+            m2 = _mm_load_ps(b2 + 4 * r);
+            t = _mm_load_ps(b3 + 4 * r);
+            _MM_TRANSPOSE4_PS(m0, m1, m2, t);
+          }
+          const __m128 v = _mm_add_ps(
+              _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, px), _mm_mul_ps(m1, py)), _mm_mul_ps(m2, pz)),
+              t);
+          out[r] = _mm_mul_ps(weight, v);
+        }
+        x = Select(active, _mm_add_ps(x, out[0]), x);
+        y = Select(active, _mm_add_ps(y, out[1]), y);
+        z = Select(active, _mm_add_ps(z, out[2]), z);
+      }
+      const __m128 sx = _mm_mul_ps(_mm_mul_ps(x, factorX), scale);
+      const __m128 sy = _mm_mul_ps(_mm_mul_ps(y, factorY), scale);
+      const __m128 sz = _mm_mul_ps(_mm_mul_ps(z, factorZ), scale);
+      const __m128 ty = _mm_sub_ps(_mm_mul_ps(cosine, sy), _mm_mul_ps(sine, sz));
+      const __m128 tz = _mm_add_ps(_mm_mul_ps(sine, sy), _mm_mul_ps(cosine, sz));
+      const int count = a.vertexCount - first < 4 ? a.vertexCount - first : 4;
+      StorePacked(sx, ty, tz, a.output + 3 * static_cast<size_t>(first), count);
+    }
+    weights += kGroup * slots;
+    bones += kGroup * slots;
+    oneBone += slots;
+  }
+}
+
+}  // namespace skinning
+}  // namespace rigweave
