@@ -243,25 +243,30 @@ iImage* csCal3DMeshObject::ReadTextureImage(const std::string& name) {
   std::ifstream file(modelPath + name, std::ios::in | std::ios::binary);
   if (!file.is_open()) return nullptr;
 
+  // The header says how many bytes to read; its check bounds that before
+  // anything is allocated, so neither a lying header nor an endless file (a
+  // device, say) can make us read or hold more.
   uint8_t headerBytes[rigweave::kRawHeaderSize];
   file.read(reinterpret_cast<char*>(headerBytes), sizeof headerBytes);
   rigweave::RawTextureHeader header;
   if (rigweave::ParseRawTextureHeader(headerBytes, static_cast<size_t>(file.gcount()), header) !=
       rigweave::RawTextureError::None)
     return nullptr;
-
-  // One pass into one buffer; a file shorter than its header says gives no image.
-  const size_t dataSize = header.DataSize();
-  std::unique_ptr<uint8_t[]> rows(new (std::nothrow) uint8_t[dataSize]);
-  if (!rows) return nullptr;
-  file.read(reinterpret_cast<char*>(rows.get()), static_cast<std::streamsize>(dataSize));
-  if (static_cast<size_t>(file.gcount()) != dataSize) return nullptr;
+  const size_t fileSize = rigweave::kRawHeaderSize + header.DataSize();
+  std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[fileSize]);
+  if (!bytes) return nullptr;
+  file.seekg(0);
+  file.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(fileSize));
+  const size_t read = static_cast<size_t>(file.gcount());
   file.close();
 
-  csRGBpixel* pixels =
-      new (std::nothrow) csRGBpixel[static_cast<size_t>(header.width) * header.height];
-  if (pixels == nullptr) return nullptr;
-  rigweave::ConvertRawTexturePixels(header, rows.get(), pixels);
+  // The same decoder the tests and the fuzzer run: a file shorter than its
+  // header says gives no image.
+  csRGBpixel* pixels = nullptr;
+  if (rigweave::DecodeRawTexture(bytes.get(), read, header, pixels) !=
+      rigweave::RawTextureError::None)
+    return nullptr;
+  bytes.reset();
 
   lastTextureImage = new (std::nothrow) csImageMemory(header.width, header.height, pixels, true);
   if (lastTextureImage == nullptr) delete[] pixels;
