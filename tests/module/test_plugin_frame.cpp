@@ -251,8 +251,19 @@ TEST_F(PluginFrame, EmptyMeshObjectAnswersTheSmallOperations) {
   EXPECT_FALSE(mesh->WantToDie());
   EXPECT_FALSE(mesh->SupportsHardTransform());
   EXPECT_EQ(mesh->GetObjectModel(), nullptr);
+  // Neither the frame nor a transform changes an empty object: it still
+  // serves the empty box. (Drawing tests them on a loaded one.)
   mesh->NextFrame(12345);
   mesh->HardTransform(csReversibleTransform(csYRotMatrix3(0.5f), csVector3(4, 5, 6)));
+  auto polygons = csRef<iPolygonMesh>::Adopt(Ask<iPolygonMesh>(mesh.get()));
+  ASSERT_TRUE(polygons);
+  for (int i = 0; i < 8; i++) {
+    const csVector3& corner = polygons->GetVertices()[i];
+    EXPECT_EQ(corner.x, 0.0f);
+    EXPECT_EQ(corner.y, 0.0f);
+    EXPECT_EQ(corner.z, 0.0f);
+  }
+  polygons.reset();
 
   registry->IncRef();
   csRef<iBase> logical = csRef<iBase>::Adopt(registry.get());
