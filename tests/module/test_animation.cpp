@@ -226,6 +226,7 @@ TEST_F(Animation, OfTwoEqualNamesTheLowerIdIsUsed) {
   EXPECT_EQ(Cycles(mesh.get()), std::set<int>{0});
   ASSERT_TRUE(state->ExecuteAction("walk", 0, 0));
   EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
+  ASSERT_EQ(Actions(mesh.get()), 1u);
   EXPECT_EQ(mesh->GetCalModel()->getMixer()->getAnimationActionList().front()->getCoreAnimation(),
             mesh->GetCalCoreModel()->getCoreAnimation(0));
   ASSERT_TRUE(state->ClearCycle("walk", 0));
