@@ -43,6 +43,8 @@ void RecordingBackend::DrawTriangleMesh(const G3DTriangleMesh& record,
   if (geometry.vertices != nullptr) call.vertices.assign(geometry.vertices, geometry.vertices + n);
   if (geometry.texels != nullptr) call.texels.assign(geometry.texels, geometry.texels + n);
   if (geometry.colors != nullptr) call.colors.assign(geometry.colors, geometry.colors + n);
+  if (record.do_fog && record.vertex_fog != nullptr)
+    call.fog.assign(record.vertex_fog, record.vertex_fog + n);
 }
 
 void RecordingBackend::OnLock(iVertexBuffer* buffer, const csVector3* vertices,
@@ -66,6 +68,8 @@ void RecordingBackend::OnFog(const G3DTriangleMesh* record, int count) {
   call.fog_record = record;
   call.count = count;
   call.do_fog = record != nullptr && record->do_fog;
+  if (call.do_fog && record->vertex_fog != nullptr && count > 0)
+    call.fog.assign(record->vertex_fog, record->vertex_fog + count);
 }
 
 std::vector<const RecordedCall*> RecordingBackend::Of(RecordedCall::Kind kind) const {

@@ -37,6 +37,8 @@ struct RecordedCall {
   // Fog: the record the view filled, as it was passed (not a copy).
   const G3DTriangleMesh* fog_record = nullptr;
   bool do_fog = false;
+  // Fog and Draw: copies of the record's fog values when do_fog is set.
+  std::vector<G3DFogInfo> fog;
 
   // Lock and Unlock: the buffer; for Lock the caller's arrays (not copies).
   iVertexBuffer* buffer = nullptr;

@@ -43,9 +43,9 @@ void RenderView::CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriang
 bool RenderView::ClipBBox(const csBox2&, const csBox3&, int& clip_portal, int& clip_plane,
                           int& clip_z_plane) {
   clipBBoxCalls++;
-  clip_portal = 0;
-  clip_plane = 0;
-  clip_z_plane = 0;
+  clip_portal = clipPortal_;
+  clip_plane = clipPlane_;
+  clip_z_plane = clipZPlane_;
   return true;
 }
 

@@ -25,14 +25,46 @@ class RenderView : public scfImplementation<RenderView, iRenderView>,
   // buffers[0]: the fog colour at intensity 1 - exp(-density * depth), depth
   // being the vertex's camera-space z (nothing behind the eye).
   void CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) override;
-  // One sector and no portals: nothing ever needs clipping.
+  // Writes the clip values set with SetClipping: by default 0 for all three,
+  // as one sector without portals never needs clipping.
   bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clip_portal, int& clip_plane,
                 int& clip_z_plane) override;
+  // Reserved slots: nothing calls them.
+  void ReservedSlot4() override {}
+  void ReservedSlot5() override {}
+  void ReservedSlot6() override {}
+  void ReservedSlot7() override {}
+  void ReservedSlot8() override {}
+  void ReservedSlot9() override {}
+  void ReservedSlot11() override {}
+  void ReservedSlot12() override {}
+  void ReservedSlot13() override {}
+  void ReservedSlot14() override {}
+  void ReservedSlot15() override {}
+  void ReservedSlot16() override {}
+  void ReservedSlot17() override {}
+  void ReservedSlot18() override {}
+  void ReservedSlot19() override {}
+  void ReservedSlot20() override {}
+  void ReservedSlot21() override {}
+  void ReservedSlot22() override {}
+  void ReservedSlot23() override {}
+  void ReservedSlot24() override {}
+  void ReservedSlot25() override {}
+  void ReservedSlot27() override {}
+  void ReservedSlot28() override {}
+  void ReservedSlot29() override {}
+  void ReservedSlot31() override {}
+  void ReservedSlot32() override {}
 
   // Negative densities are taken as no fog.
   void SetFog(const csColor& color, float density);
   void ClearFog() { fogOn_ = false; }
   bool HasFog() const { return fogOn_; }
+  // What ClipBBox answers from now on, for views that stand in for a clipping one.
+  void SetClipping(int portal, int plane, int zPlane) {
+    clipPortal_ = portal, clipPlane_ = plane, clipZPlane_ = zPlane;
+  }
 
   Graphics3D* GetRenderer() const { return graphics_.get(); }
   int clipBBoxCalls = 0;
@@ -44,6 +76,7 @@ class RenderView : public scfImplementation<RenderView, iRenderView>,
   bool fogOn_ = false;
   csColor fogColor_{0, 0, 0};
   float fogDensity_ = 0;
+  int clipPortal_ = 0, clipPlane_ = 0, clipZPlane_ = 0;
 };
 
 }  // namespace rwengine

@@ -40,7 +40,7 @@ struct iComponent : iBase {
 
 struct iMeshObjectDrawCallback : iBase {
   SCF_INTERFACE(iMeshObjectDrawCallback, 0, 0, 1)
-  // False: the object is not drawn in this view.
+  // 4. False: the object is not drawn in this view.
   virtual bool BeforeDrawing(iMeshObject* mesh, iRenderView* view) = 0;
 
  protected:

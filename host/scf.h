@@ -29,6 +29,12 @@ constexpr bool scfCompatibleVersion(scfInterfaceVersion asked, scfInterfaceVersi
     return scfMakeVersion(Major, Minor, Micro);       \
   }
 
+// An interface's operations sit at fixed positions of its table, counting
+// IncRef, DecRef, GetRefCount and QueryInterface as 0 to 3: a module built
+// against these declarations calls the right operations of any engine built to
+// the same table. The positions the module calls are noted beside them, and a
+// test holds them there. A slot named ReservedSlotN (N its position) is one the
+// module never calls; an engine implements it as it likes.
 struct iBase {
   virtual void IncRef() = 0;
   virtual void DecRef() = 0;
@@ -49,7 +55,12 @@ struct iSCF : iBase {
   virtual iBase* CreateInstance(const char* classId) = 0;
   virtual const char* GetClassDescription(const char* classId) = 0;
   virtual void UnloadUnusedModules() = 0;
-  // One id per name for the life of the component system.
+  virtual void ReservedSlot9() = 0;
+  virtual void ReservedSlot10() = 0;
+  virtual void ReservedSlot11() = 0;
+  virtual void ReservedSlot12() = 0;
+  virtual void ReservedSlot13() = 0;
+  // 14. One id per name for the life of the component system.
   virtual scfInterfaceID GetInterfaceID(const char* name) = 0;
 
   // The component system of this binary: each binary that links the host

@@ -24,7 +24,8 @@ struct iCal3DState : iBase {
   virtual bool BlendCycle(const char* name, float delay, float weight) = 0;
   // Fades the named cycle out over `delay` seconds.
   virtual bool ClearCycle(const char* name, float delay) = 0;
-  // Stops every animation of the model at once.
+  // Stops every cycle of the model at once. An action that is running plays
+  // on to its end.
   virtual void ClearAllCycles() = 0;
   // Level of detail handed to Cal3D, 1.0 being full detail.
   virtual void SetLodLevel(float level) = 0;

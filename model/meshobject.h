@@ -20,8 +20,11 @@ class CalRenderer;
 namespace rigweave {
 enum class Cal3DKind;
 class Cal3DSkinning;
-// Capacities fixed by the design of the drawing path; a model beyond them is
-// refused at load so that no buffer can be overrun later.
+// Fixed capacities of a character: the animation name table, the object's
+// colour arrays (one per sub-mesh, one colour per vertex) and the drawing
+// scratch buffers shared by every object are sized by these and never grown.
+// A model beyond them is refused at load, so that no buffer can be overrun
+// later.
 constexpr int kMaxAnimations = 20;
 constexpr int kMaxSubmeshes = 100;
 constexpr int kMaxSubmeshVertices = 30000;
@@ -171,7 +174,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
     void* derived = nullptr;
   };
 
-  // Members in the order the design gives them.
+  // Members in one fixed order, which construction follows; nothing outside
+  // the object depends on their layout.
   Cal3DState scfiCal3DState;
   VertexBufferManagerClient scfiVertexBufferManagerClient;
   iBase* logicalParent;
@@ -204,6 +208,7 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   std::vector<int32_t> fogCapacities;
   // Sub-meshes the skinning unit draws instead of Cal3D's renderer.
   std::unique_ptr<rigweave::Cal3DSkinning> skinning;
-  // The sprite view's level-of-detail setting; the design keeps it at 0.
+  // The sprite view's level-of-detail setting. Characters never change it:
+  // their level of detail is Cal3D's, set through iCal3DState.
   static constexpr int32_t lodLevelConfig = 0;
 };

@@ -84,6 +84,10 @@ TEST(RawTexture, BadFilesAreRefusedWithoutAnImage) {
       {RawFile(0x7FFFFFFF, 0x7FFFFFFF, 3, {}), RawTextureError::BadSize},
       {RawFile(65536, 65536, 3, {}), RawTextureError::BadSize},
       {RawFile(4097, 4096, 3, {}), RawTextureError::BadSize},
+      // The bound is on pixels in all: any shape within it is read.
+      {RawFile(16385, 1024, 3, {}), RawTextureError::BadSize},
+      {RawFile(16384, 1024, 3, {}), RawTextureError::Truncated},
+      {RawFile(1, 16777216, 3, {}), RawTextureError::Truncated},
       {RawFile(1, 1, 0, {0}), RawTextureError::BadDepth},
       {RawFile(1, 1, 1, {0, 0, 0}), RawTextureError::BadDepth},
       {RawFile(1, 1, 2, {0, 0, 0}), RawTextureError::BadDepth},

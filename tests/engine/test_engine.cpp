@@ -435,15 +435,21 @@ TEST_F(EngineTest, FogFillsExactlyTheLockedVertices) {
   EXPECT_EQ(fogs[0]->count, 2);
   EXPECT_EQ(fogs[0]->fog_record, &tri.record);
   EXPECT_TRUE(fogs[1]->do_fog);
+  EXPECT_EQ(fogs[1]->fog.size(), 2u);
   EXPECT_EQ(fogs[2]->count, 0);
 }
 
-TEST_F(EngineTest, ClipBBoxClipsNothing) {
+TEST_F(EngineTest, ClipBBoxClipsNothingUnlessToldOtherwise) {
   auto view = Make(new RenderView(Make(new Graphics3D).get(), Make(new Camera).get()));
   int portal = 5, plane = 5, zplane = 5;
   EXPECT_TRUE(view->ClipBBox(csBox2(), csBox3(), portal, plane, zplane));
   EXPECT_EQ(portal + plane + zplane, 0);
   EXPECT_EQ(view->clipBBoxCalls, 1);
+  view->SetClipping(1, 2, 3);
+  EXPECT_TRUE(view->ClipBBox(csBox2(), csBox3(), portal, plane, zplane));
+  EXPECT_EQ(portal, 1);
+  EXPECT_EQ(plane, 2);
+  EXPECT_EQ(zplane, 3);
 }
 
 // ---------------------------------------------------------------------------

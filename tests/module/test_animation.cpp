@@ -161,32 +161,137 @@ TEST_F(Animation, AnActionRunsOnceAndEnds) {
   EXPECT_LT(Distance(rest, LastDrawnVertices()), 1e-3f);
 }
 
-TEST_F(Animation, ClearAllCyclesStopsEveryLoadedAnimation) {
+TEST_F(Animation, ClearAllCyclesStopsEveryCycleAndLetsARunningActionEnd) {
   csRef<csCal3DMeshObject> mesh = LoadHero();
   csRef<iCal3DState> state = StateOf(mesh.get());
   ASSERT_TRUE(state->BlendCycle("idle", 0.1f, 1.0f));
   ASSERT_TRUE(state->BlendCycle("walk", 0.1f, 1.0f));
   ASSERT_TRUE(state->BlendCycle("jump", 0.1f, 1.0f));
+  ASSERT_TRUE(state->ExecuteAction("wave", 0.1f, 0.1f));
   Play(mesh.get(), 0.3f);
   ASSERT_EQ(Cycles(mesh.get()).size(), 3u);
+  ASSERT_EQ(Actions(mesh.get()), 1u);
   state->ClearAllCycles();
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 3);
+  EXPECT_EQ(mesh->GetCurrentAnimation(), 2);
   Play(mesh.get(), 0.1f);
   EXPECT_TRUE(Cycles(mesh.get()).empty());
+  // The wave (1.5 s) plays on, and ends by itself.
+  EXPECT_EQ(Actions(mesh.get()), 1u);
+  Play(mesh.get(), 1.2f);
+  EXPECT_EQ(Actions(mesh.get()), 0u);
 
-  // Empty table: nothing to clear, no mixer call can go wrong.
+  // Never loaded: nothing to clear, no mixer to reach.
   csRef<csCal3DMeshObject> empty = NewCoreMesh();
   empty->ClearAllCycles();
   EXPECT_FALSE(StateOf(empty.get())->SetCycle("idle", 0, 0, 1));
+
+  // Loaded without animations: an empty table, and the model draws on.
+  rwtest::ModelFolder folder;
+  ASSERT_TRUE(folder.WriteSkeleton("still.csf"));
+  ASSERT_TRUE(folder.WriteMesh("still.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  folder.WriteFile("still.cfg", "skeleton = still.csf\nmesh = still.cmf\n");
+  csRef<csCal3DMeshObject> still = NewCoreMesh();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Load(still.get(), "still.cfg"));
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(still->GetAnimationCount(), 0);
+  StateOf(still.get())->ClearAllCycles();
+  EXPECT_EQ(still->GetCurrentAnimation(), 0);
+  EXPECT_TRUE(Cycles(still.get()).empty());
+  EXPECT_EQ(Actions(still.get()), 0u);
+  recorder.Clear();
+  EXPECT_TRUE(DrawOnce(still.get()));
+  EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 2u);
+}
+
+TEST_F(Animation, OfTwoEqualNamesTheLowerIdIsUsed) {
+  rwtest::ModelFolder folder;
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(folder.WriteAnimation("walk.caf", 1.0f, csVector3(0, 0, 10)));
+  ASSERT_TRUE(folder.WriteAnimation("walk.old", 1.0f, csVector3(10, 0, 0)));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  folder.WriteFile("hero.cfg",
+                   "skeleton = hero.csf\nanimation = walk.caf\nanimation = walk.old\n"
+                   "mesh = hero.cmf\n");
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(mesh->GetAnimationCount(), 2);
+  ASSERT_EQ(mesh->GetAnimationName(1), "walk");
+  csRef<iCal3DState> state = StateOf(mesh.get());
+
+  ASSERT_TRUE(state->BlendCycle("walk", 0, 1));
+  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
+  EXPECT_EQ(Cycles(mesh.get()), std::set<int>{0});
+  ASSERT_TRUE(state->ExecuteAction("walk", 0, 0));
+  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
+  ASSERT_EQ(Actions(mesh.get()), 1u);
+  EXPECT_EQ(mesh->GetCalModel()->getMixer()->getAnimationActionList().front()->getCoreAnimation(),
+            mesh->GetCalCoreModel()->getCoreAnimation(0));
+  ASSERT_TRUE(state->ClearCycle("walk", 0));
+  Play(mesh.get(), 0.05f);
+  EXPECT_TRUE(Cycles(mesh.get()).empty());
 }
 
 TEST_F(Animation, LevelOfDetailReachesCal3DUnchanged) {
-  csRef<csCal3DMeshObject> mesh = LoadHero();
-  csRef<iCal3DState> state = StateOf(mesh.get());
-  for (float lod : {1.5f, -1.0f, 0.5f, 1.0f}) {
-    state->SetLodLevel(lod);
-    EXPECT_TRUE(DrawOnce(mesh.get())) << lod;
+  // A strip of four squares whose last six vertices collapse in pairs, the
+  // higher-numbered first: each odd one takes the last two faces that are
+  // left with it, each even one none. A second sub-mesh has no such data.
+  rwtest::TestSubmesh strip = rwtest::Strip(4);
+  strip.lodCount = 6;
+  strip.collapseIds = {-1, -1, -1, -1, 2, 2, 4, 4, 6, 6};
+  strip.faceCollapses = {0, 0, 0, 0, 0, 2, 0, 2, 0, 2};
+  rwtest::ModelFolder folder;
+  ASSERT_TRUE(folder.WriteSkeleton("lod.csf"));
+  ASSERT_TRUE(folder.WriteMesh("lod.cmf", {strip, rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  folder.WriteFile("lod.cfg", "skeleton = lod.csf\nmesh = lod.cmf\n");
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(Load(mesh.get(), "lod.cfg"));
+  testing::internal::GetCapturedStdout();
+
+  // Cal3D's own answer: a model made straight from the same files.
+  CalCoreModel core("reference");
+  ASSERT_TRUE(core.loadCoreSkeleton(folder.Path("lod.csf")));
+  ASSERT_EQ(core.loadCoreMesh(folder.Path("lod.cmf")), 0);
+  CalModel reference(&core);
+  ASSERT_TRUE(reference.attachMesh(0));
+  CalRenderer* renderer = reference.getRenderer();
+
+  std::set<int> faceCounts;
+  for (float lod : {1.0f, 0.9f, 0.8f, 0.5f, 0.3f, 0.0f, 1.5f, -1.0f, 0.65f}) {
+    SCOPED_TRACE(lod);
+    StateOf(mesh.get())->SetLodLevel(lod);
+    recorder.Clear();
+    ASSERT_TRUE(DrawOnce(mesh.get()));
+    const auto draws = recorder.Of(RecordedCall::Draw);
+    ASSERT_EQ(draws.size(), 4u);
+
+    reference.setLodLevel(lod);
+    reference.update(0);
+    ASSERT_TRUE(renderer->beginRendering());
+    for (int sub = 0; sub < 2; sub++) {
+      ASSERT_TRUE(renderer->selectMeshSubmesh(0, sub));
+      std::vector<CalIndex> faces(3 * static_cast<size_t>(renderer->getFaceCount()));
+      const int faceCount = faces.empty() ? 0 : renderer->getFaces(faces.data());
+      const RecordedCall& drawn = *draws[2 * sub];
+      EXPECT_EQ(drawn.record.num_triangles, faceCount) << "sub-mesh " << sub;
+      EXPECT_EQ(drawn.count, renderer->getVertexCount()) << "sub-mesh " << sub;
+      ASSERT_EQ(drawn.triangles.size(), static_cast<size_t>(faceCount));
+      for (int f = 0; f < faceCount; f++) {
+        EXPECT_EQ(drawn.triangles[f].a, faces[3 * f]);
+        EXPECT_EQ(drawn.triangles[f].b, faces[3 * f + 1]);
+        EXPECT_EQ(drawn.triangles[f].c, faces[3 * f + 2]);
+      }
+      if (sub == 0) faceCounts.insert(faceCount);
+    }
+    renderer->endRendering();
   }
+  // The levels tried reach several steps of the data, down to its last.
+  EXPECT_GE(faceCounts.size(), 4u);
+  EXPECT_EQ(*faceCounts.begin(), 2);
+
   // Before any load the call does nothing at all.
   NewCoreMesh()->SetLodLevel(0.5f);
 }

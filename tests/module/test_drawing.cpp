@@ -3,6 +3,9 @@
 #include <cal3d/cal3d.h>
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,61 @@ class HandlelessEngine : public scfImplementation<HandlelessEngine, iEngine> {
   csRef<iEngine> engine_;
 };
 
+// A material wrapper that logs the calls the drawing makes on it, in front
+// of one of the engine's.
+class LoggingMaterial : public scfImplementation<LoggingMaterial, iMaterialWrapper> {
+ public:
+  LoggingMaterial(iMaterialWrapper* real, std::vector<std::string>* log) : real_(real), log_(log) {}
+  const char* GetName() override { return real_->GetName(); }
+  iMaterialHandle* GetMaterialHandle() override {
+    log_->push_back(std::string(GetName()) + ".handle");
+    return real_->GetMaterialHandle();
+  }
+  void Visit() override { log_->push_back(std::string(GetName()) + ".12"); }
+  void ReservedSlot5() override { log_->push_back("5"); }
+  void ReservedSlot6() override { log_->push_back("6"); }
+  void ReservedSlot7() override { log_->push_back("7"); }
+  void ReservedSlot9() override { log_->push_back("9"); }
+  void ReservedSlot10() override { log_->push_back("10"); }
+  void ReservedSlot11() override { log_->push_back("11"); }
+
+ private:
+  csRef<iMaterialWrapper> real_;
+  std::vector<std::string>* log_;
+};
+
+// The engine, except that the materials it creates log what is done to them.
+class LoggingEngine : public scfImplementation<LoggingEngine, iEngine> {
+ public:
+  LoggingEngine(iEngine* engine, std::vector<std::string>* log) : engine_(engine), log_(log) {}
+  iMaterialWrapper* FindMaterial(const char* name, iRegion* region) override {
+    return engine_->FindMaterial(name, region);
+  }
+  iTextureList* GetTextureList() override { return engine_->GetTextureList(); }
+  iMaterialWrapper* CreateMaterial(const char* name, iTextureWrapper* texture) override {
+    made_.push_back(csRef<LoggingMaterial>::Adopt(
+        new LoggingMaterial(engine_->CreateMaterial(name, texture), log_)));
+    return made_.back().get();
+  }
+
+ private:
+  csRef<iEngine> engine_;
+  std::vector<std::string>* log_;
+  std::vector<csRef<LoggingMaterial>> made_;
+};
+
+// A visibility callback that notes, when it is released, how many vertex
+// buffers still live.
+class BufferCountingCallback : public rwtest::DrawCallback {
+ public:
+  using DrawCallback::DrawCallback;
+  void DecRef() override {
+    buffersAtRelease.push_back(rwengine::LiveObjects::Count("VertexBuffer"));
+    DrawCallback::DecRef();
+  }
+  std::vector<int> buffersAtRelease;
+};
+
 class Drawing : public rwtest::StageTest {
  protected:
   // Skeleton, one mesh with the given sub-meshes, materials m<i>.crf with
@@ -72,6 +130,10 @@ class Drawing : public rwtest::StageTest {
     std::vector<RecordedCall::Kind> kinds;
     for (const RecordedCall& call : recorder.Calls()) kinds.push_back(call.kind);
     return kinds;
+  }
+
+  static csRef<iPolygonMesh> PolygonsOf(iBase* mesh) {
+    return csRef<iPolygonMesh>::Adopt(scfQueryInterface<iPolygonMesh>(mesh));
   }
 
   // The mixer's clock, once a cycle runs.
@@ -126,7 +188,14 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
   WriteModel({Quad(csVector3(0, 0, 0), 1, 0), strip}, {"t0.raw", "t1.raw"});
   csRef<csCal3DMeshObject> mesh = NewCoreMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  iRenderView* view = stage->GetView();
+  rwengine::RenderView* view = stage->GetView();
+  // A foggy view with every vertex in front of the camera, so that each fog
+  // value the view writes tells its vertex's depth.
+  const csColor fogColor{0.25f, 0.5f, 0.75f};
+  const float density = 0.3f;
+  view->SetFog(fogColor, density);
+  const csOrthoTransform camera(csMatrix3(), csVector3(0, 0, -5));
+  stage->GetCamera()->SetTransform(camera);
   recorder.Clear();
   ASSERT_TRUE(mesh->DrawTest(view, movable.get()));
   ASSERT_TRUE(mesh->Draw(view, movable.get(), CS_ZBUF_TEST));
@@ -160,13 +229,36 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
     EXPECT_FALSE(record.do_mirror);
     EXPECT_EQ(record.morph_factor, 0.0f);
     EXPECT_EQ(record.buffers[0], mesh->GetVertexBuffer());
-    EXPECT_EQ(record.clip_portal, 0);
-    EXPECT_EQ(record.vertex_fog, mesh->GetMeshRecords()[slot].vertex_fog);
     EXPECT_EQ(draws[d]->count, slot == 0 ? 4 : 8);
     EXPECT_EQ(locks[slot]->count, draws[d]->count);
     EXPECT_EQ(locks[slot]->lock_colors, mesh->GetVertexColors(slot));
     EXPECT_EQ(locks[slot]->buf_number, 0);
   }
+  // Before each draw the view fogged exactly the locked vertices, seen
+  // through the object-to-camera transform, into an array that holds them.
+  const auto fogs = recorder.Of(K::Fog);
+  ASSERT_EQ(fogs.size(), 4u);
+  for (int d = 0; d < 4; d++) {
+    SCOPED_TRACE(d);
+    const int slot = d / 2;
+    EXPECT_EQ(fogs[d]->count, locks[slot]->count);
+    EXPECT_TRUE(draws[d]->record.do_fog);
+    const std::vector<G3DFogInfo>& fog = draws[d]->fog;
+    ASSERT_EQ(fog.size(), static_cast<size_t>(draws[d]->count));
+    for (size_t i = 0; i < fog.size(); i++) {
+      const csVector3 seen = camera.Other2This(draws[d]->vertices[i]);
+      ASSERT_GT(seen.z, 0.0f);
+      EXPECT_EQ(fog[i].r, fogColor.red);
+      EXPECT_EQ(fog[i].g, fogColor.green);
+      EXPECT_EQ(fog[i].b, fogColor.blue);
+      EXPECT_NEAR(fog[i].intensity, 1.0f - std::exp(-density * seen.z), 1e-5f) << i;
+    }
+    const G3DFogInfo* array = mesh->GetMeshRecords()[slot].vertex_fog;
+    ASSERT_NE(array, nullptr);
+    EXPECT_GE(malloc_usable_size(const_cast<G3DFogInfo*>(array)),
+              static_cast<size_t>(draws[d]->count) * sizeof(G3DFogInfo));
+  }
+
   // The second draw of a sub-mesh has every triangle turned round.
   for (int slot = 0; slot < 2; slot++) {
     const auto& first = draws[2 * slot]->triangles;
@@ -224,15 +316,43 @@ TEST_F(Drawing, DrawTestSetsTheObjectToCameraTransformAndTheViewFields) {
   EXPECT_NEAR(got.y, expected.y, 1e-5);
   EXPECT_NEAR(got.z, expected.z, 1e-5);
 
-  // Loaded: every record takes the mirror flag.
+  // Loaded: every record takes the view's three clip values, each in its
+  // own field, and the mirror flag.
   WriteModel({Quad(csVector3(0, 0, 0), 1), Quad(csVector3(0, 0, 0), 1)});
   csRef<csCal3DMeshObject> core = NewCoreMesh();
   ASSERT_TRUE(Load(core.get(), "hero.cfg"));
   stage->GetCamera()->SetMirrored(true);
+  stage->GetView()->SetClipping(3, 5, 7);
+  const int clipCalls = stage->GetView()->clipBBoxCalls;
   EXPECT_TRUE(core->DrawTest(stage->GetView(), movable.get()));
-  for (int k = 0; k < 2; k++) EXPECT_TRUE(core->GetMeshRecords()[k].do_mirror);
+  EXPECT_EQ(stage->GetView()->clipBBoxCalls, clipCalls + 1);
+  for (int k = 0; k < 2; k++) {
+    const G3DTriangleMesh& record = core->GetMeshRecords()[k];
+    EXPECT_TRUE(record.do_mirror);
+    EXPECT_EQ(record.clip_portal, 3);
+    EXPECT_EQ(record.clip_plane, 5);
+    EXPECT_EQ(record.clip_z_plane, 7);
+  }
+  recorder.Clear();
   ASSERT_TRUE(core->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
-  EXPECT_TRUE(recorder.Of(RecordedCall::Draw).back()->record.do_mirror);
+  const auto draws = recorder.Of(RecordedCall::Draw);
+  ASSERT_EQ(draws.size(), 4u);
+  for (const RecordedCall* draw : draws) {
+    EXPECT_TRUE(draw->record.do_mirror);
+    EXPECT_EQ(draw->record.clip_portal, 3);
+    EXPECT_EQ(draw->record.clip_plane, 5);
+    EXPECT_EQ(draw->record.clip_z_plane, 7);
+  }
+
+  // The next view's answers replace these.
+  stage->GetCamera()->SetMirrored(false);
+  stage->GetView()->SetClipping(0, 0, 0);
+  EXPECT_TRUE(core->DrawTest(stage->GetView(), movable.get()));
+  for (int k = 0; k < 2; k++) {
+    const G3DTriangleMesh& record = core->GetMeshRecords()[k];
+    EXPECT_FALSE(record.do_mirror);
+    EXPECT_EQ(record.clip_portal + record.clip_plane + record.clip_z_plane, 0);
+  }
 }
 
 TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
@@ -346,20 +466,134 @@ TEST_F(Drawing, TheCallbackIsHeldOnceAndReleasedOnce) {
 TEST_F(Drawing, LightingPaintsExactlyTheVerticesOfEachSelectedSlot) {
   WriteModel({Quad(csVector3(0, 0, 0), 1), rwtest::Strip(5)});
   csRef<csCal3DMeshObject> mesh = NewCoreMesh();
-  mesh->UpdateLighting(nullptr, 0, movable.get());  // nothing loaded: nothing to do
-  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  mesh->UpdateLighting(nullptr, 0, movable.get());
-  const int counts[] = {4, 12};
-  for (int slot = 0; slot < 2; slot++) {
-    const csColor* colors = mesh->GetVertexColors(slot);
-    for (int i = 0; i < counts[slot]; i++) {
-      EXPECT_EQ(colors[i].red, 1.0f);
-      EXPECT_EQ(colors[i].green, 1.0f);
-      EXPECT_EQ(colors[i].blue, 1.0f);
-    }
-    EXPECT_NE(colors[counts[slot]].red, 1.0f) << "slot " << slot << " painted too far";
+  // The colour arrays start uninitialised: a known pattern in the first
+  // three shows exactly which colours get painted.
+  const csColor pattern{0.25f, 0.5f, 0.75f};
+  const int counts[] = {4, 12, 0};
+  for (int slot = 0; slot < 3; slot++) {
+    auto* colors = const_cast<csColor*>(mesh->GetVertexColors(slot));
+    for (int i = 0; i < 20; i++) colors[i] = pattern;
   }
-  EXPECT_NE(mesh->GetVertexColors(2)[0].red, 1.0f);
+  auto expectPainted = [&](const int* painted) {
+    for (int slot = 0; slot < 3; slot++) {
+      const csColor* colors = mesh->GetVertexColors(slot);
+      for (int i = 0; i < 20; i++) {
+        const csColor want = i < painted[slot] ? csColor{1, 1, 1} : pattern;
+        ASSERT_EQ(colors[i].red, want.red) << "slot " << slot << " colour " << i;
+        ASSERT_EQ(colors[i].green, want.green) << "slot " << slot << " colour " << i;
+        ASSERT_EQ(colors[i].blue, want.blue) << "slot " << slot << " colour " << i;
+      }
+    }
+  };
+  const int none[] = {0, 0, 0};
+  mesh->UpdateLighting(nullptr, 0, movable.get());  // nothing loaded: nothing to do
+  expectPainted(none);
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  expectPainted(none);
+  mesh->UpdateLighting(nullptr, 0, movable.get());
+  expectPainted(counts);
+}
+
+TEST_F(Drawing, EachResolvedWrapperIsVisitedOnceAfterItsHandleIsFetched) {
+  // Two sub-meshes of material 0, one of material 1.
+  WriteModel({Quad(csVector3(0, 0, 0), 1, 0), Quad(csVector3(0, 0, 0), 1, 1),
+              Quad(csVector3(0, 0, 0), 1, 0)},
+             {"t0.raw", "t1.raw"});
+  std::vector<std::string> log;
+  auto engine = csRef<LoggingEngine>::Adopt(new LoggingEngine(stage->GetEngine(), &log));
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(StateOf(mesh.get())->LoadModel("hero.cfg", stage->GetLoader(), engine.get()));
+  log.clear();
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  const std::vector<std::string> once = {"t0.raw.handle", "t0.raw.12",     "t1.raw.handle",
+                                         "t1.raw.12",     "t0.raw.handle", "t0.raw.12"};
+  EXPECT_EQ(log, once);
+  EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 6u);
+  // The same again in the next frame, and nothing in between.
+  log.clear();
+  now += 10;
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_EQ(log, once);
+}
+
+TEST_F(Drawing, ADrawnObjectReleasesItsCallbackBeforeItsVertexBuffer) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1)});
+  const int buffersBefore = rwengine::LiveObjects::Count("VertexBuffer");
+  auto callback = csRef<BufferCountingCallback>::Adopt(new BufferCountingCallback);
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  mesh->SetVisibleCallback(callback.get());
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  ASSERT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore + 1);
+  callback->buffersAtRelease.clear();
+  mesh.reset();
+  EXPECT_EQ(callback->buffersAtRelease, std::vector<int>{buffersBefore + 1});
+  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore);
+  EXPECT_EQ(callback->GetRefCount(), 1);
+}
+
+TEST_F(Drawing, OnceTheCallbackIsClearedNobodyIsAsked) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1)});
+  auto veto = csRef<rwtest::DrawCallback>::Adopt(new rwtest::DrawCallback(nullptr, false));
+  csRef<iMeshObject> mesh = NewMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  mesh->SetVisibleCallback(veto.get());
+  EXPECT_FALSE(DrawOnce(mesh.get()));
+  EXPECT_EQ(veto->calls, 1);
+  EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 0u);
+
+  mesh->SetVisibleCallback(nullptr);
+  EXPECT_EQ(veto->GetRefCount(), 1);
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_EQ(veto->calls, 1);
+  EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 2u);
+}
+
+TEST_F(Drawing, NextFrameAndHardTransformMoveNeitherTimeNorGeometry) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1), rwtest::Strip(2)});
+  // Two objects in step, of which only one is told the frame and a transform.
+  csRef<csCal3DMeshObject> told = NewCoreMesh(), untold = NewCoreMesh();
+  for (csCal3DMeshObject* mesh : {told.get(), untold.get()}) {
+    ASSERT_TRUE(Load(mesh, "hero.cfg"));
+    ASSERT_TRUE(mesh->BlendCycle("slide", 0, 1));
+    ASSERT_TRUE(DrawOnce(mesh));
+  }
+  const csVector3* box = PolygonsOf(told.get())->GetVertices();
+  const std::vector<csVector3> boxBefore(box, box + 8);
+
+  iMeshObject* object = told.get();
+  object->NextFrame(now + 5000);
+  object->HardTransform(csReversibleTransform(csYRotMatrix3(0.5f), csVector3(4, 5, 6)));
+  EXPECT_FALSE(object->SupportsHardTransform());
+
+  now += 250;
+  recorder.Clear();
+  ASSERT_TRUE(DrawOnce(told.get()));
+  const auto toldDraws = recorder.Of(RecordedCall::Draw);
+  ASSERT_EQ(toldDraws.size(), 4u);
+  std::vector<std::vector<csVector3>> toldVertices;
+  for (const RecordedCall* draw : toldDraws) toldVertices.push_back(draw->vertices);
+  recorder.Clear();
+  ASSERT_TRUE(DrawOnce(untold.get()));
+  const auto untoldDraws = recorder.Of(RecordedCall::Draw);
+  ASSERT_EQ(untoldDraws.size(), 4u);
+
+  EXPECT_EQ(AnimationTime(told.get()), AnimationTime(untold.get()));
+  for (size_t d = 0; d < 4; d++) {
+    ASSERT_EQ(toldVertices[d].size(), untoldDraws[d]->vertices.size());
+    for (size_t i = 0; i < toldVertices[d].size(); i++) {
+      EXPECT_EQ(toldVertices[d][i].x, untoldDraws[d]->vertices[i].x);
+      EXPECT_EQ(toldVertices[d][i].y, untoldDraws[d]->vertices[i].y);
+      EXPECT_EQ(toldVertices[d][i].z, untoldDraws[d]->vertices[i].z);
+    }
+  }
+  EXPECT_NEAR(AnimationTime(told.get()), 0.25f, 1e-6f);
+  box = PolygonsOf(told.get())->GetVertices();
+  for (int i = 0; i < 8; i++) {
+    EXPECT_EQ(box[i].x, boxBefore[i].x);
+    EXPECT_EQ(box[i].y, boxBefore[i].y);
+    EXPECT_EQ(box[i].z, boxBefore[i].z);
+  }
 }
 
 }  // namespace

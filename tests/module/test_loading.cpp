@@ -417,16 +417,18 @@ TEST_F(Loading, BoxMeshIsTheTurnedBoxOfTheRestPose) {
   csRef<iPolygonMesh> polygons = PolygonsOf(mesh.get());
   const csVector3* corners = polygons->GetVertices();
 
-  // With scale 100 the factor is exactly 1.
-  ExpectNear(Turned(csVector3(1, 2, 3), 0.01 * 100), csVector3(1, 3.0015917f, -1.9976106f));
-  csBox3 expected;
-  for (const csVector3& v : points.vertices) expected.AddBoundingVertex(Turned(v, 1.0));
-  for (const csVector3& v : Quad(csVector3(0, 0, 0), 0.5f).vertices)
-    expected.AddBoundingVertex(Turned(v, 1.0));
-  ExpectNear(corners[0], expected.Min());
-  ExpectNear(corners[7], expected.Max());
-  ExpectNear(corners[5], csVector3(expected.Max().x, expected.Min().y, expected.Max().z));
-  for (int i = 0; i < 8; i++) ExpectNear(corners[i], expected.GetCorner(i));
+  // With scale 100 the factor is exactly 1. Turned by -1.57 about x
+  // (y' = 0.00079627 y + 0.9999997 z, z' = -0.9999997 y + 0.00079627 z),
+  // the points span x from -2 to 1, y' from 0 (the origin) to 3.0015917 and
+  // z' from -1.9976106 (both from (1, 2, 3)) to 0; the quad lies inside.
+  const float x0 = -2, x1 = 1, y0 = 0, y1 = 3.0015917f, z0 = -1.9976106f, z1 = 0;
+  // Corner i takes x from bit 2, y from bit 1 and z from bit 0: maximum when set.
+  const csVector3 expected[8] = {{x0, y0, z0}, {x0, y0, z1}, {x0, y1, z0}, {x0, y1, z1},
+                                 {x1, y0, z0}, {x1, y0, z1}, {x1, y1, z0}, {x1, y1, z1}};
+  for (int i = 0; i < 8; i++) {
+    SCOPED_TRACE(i);
+    ExpectNear(corners[i], expected[i]);
+  }
 
   // Six faces of four corners each, every one facing away from the centre.
   const csVector3 centre = (corners[0] + corners[7]) / 2;

@@ -29,6 +29,11 @@ class RecordingSCF : public scfImplementation<RecordingSCF, iSCF> {
   iBase* CreateInstance(const char*) override { return nullptr; }
   const char* GetClassDescription(const char*) override { return nullptr; }
   void UnloadUnusedModules() override {}
+  void ReservedSlot9() override {}
+  void ReservedSlot10() override {}
+  void ReservedSlot11() override {}
+  void ReservedSlot12() override {}
+  void ReservedSlot13() override {}
   scfInterfaceID GetInterfaceID(const char* name) override {
     asked.push_back(name);
     return (*ids)[name] != 0 ? (*ids)[name] : ((*ids)[name] = static_cast<int>(ids->size()));
@@ -246,8 +251,19 @@ TEST_F(PluginFrame, EmptyMeshObjectAnswersTheSmallOperations) {
   EXPECT_FALSE(mesh->WantToDie());
   EXPECT_FALSE(mesh->SupportsHardTransform());
   EXPECT_EQ(mesh->GetObjectModel(), nullptr);
+  // Neither the frame nor a transform changes an empty object: it still
+  // serves the empty box. (Drawing tests them on a loaded one.)
   mesh->NextFrame(12345);
   mesh->HardTransform(csReversibleTransform(csYRotMatrix3(0.5f), csVector3(4, 5, 6)));
+  auto polygons = csRef<iPolygonMesh>::Adopt(Ask<iPolygonMesh>(mesh.get()));
+  ASSERT_TRUE(polygons);
+  for (int i = 0; i < 8; i++) {
+    const csVector3& corner = polygons->GetVertices()[i];
+    EXPECT_EQ(corner.x, 0.0f);
+    EXPECT_EQ(corner.y, 0.0f);
+    EXPECT_EQ(corner.z, 0.0f);
+  }
+  polygons.reset();
 
   registry->IncRef();
   csRef<iBase> logical = csRef<iBase>::Adopt(registry.get());

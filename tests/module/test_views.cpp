@@ -135,4 +135,29 @@ TEST_F(Views, SpriteStateAnswersAsAFacadeOverAnimationControl) {
   checkAnswers();
 }
 
+TEST_F(Views, SpriteSetActionFadesTheAnimationStartedLastOutOverOneSecond) {
+  WriteModel(10);
+  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  csRef<iSprite3DState> sprite = View<iSprite3DState>(mesh.get());
+  ASSERT_TRUE(StateOf(mesh.get())->BlendCycle("walk", 0, 1));
+  CalModel* model = mesh->GetCalModel();
+  model->update(0);
+  CalCoreAnimation* walk = mesh->GetCalCoreModel()->getCoreAnimation(0);
+  auto walkWeight = [&]() {
+    for (CalAnimationCycle* cycle : model->getMixer()->getAnimationCycle())
+      if (cycle->getCoreAnimation() == walk) return cycle->getWeight();
+    return -1.0f;  // gone
+  };
+  ASSERT_FLOAT_EQ(walkWeight(), 1.0f);
+
+  ASSERT_TRUE(sprite->SetAction("wave"));
+  model->update(0.25f);
+  EXPECT_NEAR(walkWeight(), 0.75f, 1e-4f);
+  model->update(0.5f);
+  EXPECT_NEAR(walkWeight(), 0.25f, 1e-4f);
+  model->update(0.3f);
+  EXPECT_EQ(walkWeight(), -1.0f);
+}
+
 }  // namespace
