@@ -154,7 +154,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         break;
       }
       case rigweave::ConfigKey::Animation: {
-        // The name table is as large as the design allows; refuse, never overrun.
+        // The name table holds kMaxAnimations names; refuse, never overrun.
         if (animationCount >= rigweave::kMaxAnimations) {
           Diagnose(": Too many animations ", value);
           return false;
