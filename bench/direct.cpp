@@ -3,11 +3,11 @@
 #include <cal3d/coretrack.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
 
-#include "model/config.h"
+#include "formats/config.h"
+#include "formats/raw_texture.h"
+#include "formats/whole_file.h"
 
 namespace rwbench {
 int CharacterFiles::AnimationId(const std::string& name) const {
@@ -19,32 +19,31 @@ int CharacterFiles::AnimationId(const std::string& name) const {
 
 bool ReadCharacterFiles(const std::string& folder, const std::string& config,
                         CharacterFiles& files) {
-  std::ifstream file(folder + config, std::ios::in | std::ios::binary);
-  if (!file) {
-    std::cerr << "cannot read " << folder << config << "\n";
+  std::vector<uint8_t> bytes;
+  const rigweave::FileError error =
+      rigweave::ReadWholeFile(folder + config, rigweave::kMaxConfigBytes, bytes);
+  if (error != rigweave::FileError::None) {
+    std::cerr << "cannot read " << folder << config << " (" << rigweave::FileErrorText(error)
+              << ")\n";
     return false;
   }
   files = CharacterFiles();
-  std::string line;
-  while (std::getline(file, line)) {
-    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
-    if (parsed.kind != rigweave::ConfigLine::Entry) continue;
-    const std::string value(parsed.value);
-    switch (parsed.key) {
+  for (const rigweave::ConfigEntry& entry : rigweave::ParseConfig(bytes).entries) {
+    switch (entry.key) {
       case rigweave::ConfigKey::Scale:
-        files.scale = static_cast<float>(std::atof(value.c_str()));
+        files.scale = rigweave::ReadScale(entry.value).scale;
         break;
       case rigweave::ConfigKey::Skeleton:
-        files.skeleton = value;
+        files.skeleton = entry.value;
         break;
       case rigweave::ConfigKey::Animation:
-        files.animations.push_back(value);
+        files.animations.push_back(entry.value);
         break;
       case rigweave::ConfigKey::Mesh:
-        files.meshes.push_back(value);
+        files.meshes.push_back(entry.value);
         break;
       case rigweave::ConfigKey::Material:
-        files.materials.push_back(value);
+        files.materials.push_back(entry.value);
         break;
       case rigweave::ConfigKey::Other:
         break;
@@ -114,18 +113,15 @@ bool DirectCharacter::Load(const std::string& folder, const CharacterFiles& file
 }
 
 bool DirectCharacter::ReadTextures(const std::string& folder,
-                                   std::vector<std::vector<char>>& into) {
+                                   std::vector<std::vector<uint8_t>>& into) {
   for (int i = 0; i < core_->getCoreMaterialCount(); i++) {
     CalCoreMaterial* material = core_->getCoreMaterial(i);
     for (int j = 0; j < material->getMapCount(); j++) {
-      std::ifstream file(folder + material->getMapFilename(j), std::ios::in | std::ios::binary);
-      if (!file) return false;
-      file.seekg(0, std::ios::end);
-      const std::streamsize size = file.tellg();
-      file.seekg(0, std::ios::beg);
-      std::vector<char> bytes(static_cast<size_t>(size));
-      if (!file.read(bytes.data(), size)) return false;
-      into.push_back(std::move(bytes));
+      into.emplace_back();
+      if (rigweave::ReadWholeFile(folder + material->getMapFilename(j),
+                                  rigweave::kMaxRawTextureFileBytes,
+                                  into.back()) != rigweave::FileError::None)
+        return false;
     }
   }
   return true;

@@ -4,6 +4,7 @@
 
 #include <cal3d/cal3d.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,7 +50,7 @@ class DirectCharacter {
   bool Load(const std::string& folder, const CharacterFiles& files);
   // Reads every texture file the materials name into memory, as the
   // module's load does before decoding them; false if one is missing.
-  bool ReadTextures(const std::string& folder, std::vector<std::vector<char>>& into);
+  bool ReadTextures(const std::string& folder, std::vector<std::vector<uint8_t>>& into);
   // The same mixer calls as the module's SetCycle from its first animation.
   bool Walk(int animationId, float clearDelay, float blendDelay, float weight);
   // One frame of Cal3D work: update, then every sub-mesh's vertices,

@@ -38,7 +38,7 @@
 #include "host/clock.h"
 #include "host/engine.h"
 #include "ical3dstate.h"
-#include "model/config.h"
+#include "formats/config.h"
 #include "model/meshobject.h"
 #include "render/scratch.h"
 #include "render/skinning_cal3d.h"
@@ -569,7 +569,7 @@ void MeasureLoad(rwengine::Stage& stage, int repetitions) {
     }
     {
       DirectCharacter character;
-      std::vector<std::vector<char>> textures;
+      std::vector<std::vector<uint8_t>> textures;
       const Stopwatch watch;
       const bool loaded =
           character.Load(kModelFolder, files) && character.ReadTextures(kModelFolder, textures);

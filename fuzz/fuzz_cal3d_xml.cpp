@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "model/cal3d_check.h"
-#include "model/cal3d_objects.h"
+#include "formats/cal3d_check.h"
+#include "formats/cal3d_objects.h"
 
 namespace {
 

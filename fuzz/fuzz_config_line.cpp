@@ -1,5 +1,6 @@
-// Feeds a whole configuration file, split into lines as the loader splits
-// it, to the line parser, and checks what the loader relies on.
+// Feeds a whole configuration file to the line parser, split into lines as
+// the loader splits it, and to the whole-file parser, and checks what the
+// loader relies on.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/config.h"
+#include "formats/config.h"
 
 namespace {
 
@@ -158,5 +159,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   CheckAnimationName(all);
+
+  // The whole-file parse the loader uses keeps every line and finds the
+  // entries and the first syntax error where the lines say they are.
+  const rigweave::ConfigFile file = rigweave::ParseConfig(data, size);
+  int previous = 0;
+  for (const rigweave::ConfigEntry& entry : file.entries) {
+    CHECK(entry.line > previous && entry.line <= static_cast<int>(file.lines.size()), all);
+    const ConfigLine parsed = rigweave::ParseConfigLine(file.lines[entry.line - 1]);
+    CHECK(parsed.kind == ConfigLine::Entry && parsed.key == entry.key, all);
+    CHECK(parsed.keyText == entry.keyText && parsed.value == entry.value, all);
+    previous = entry.line;
+  }
+  if (file.syntaxErrorLine != 0) {
+    CHECK(file.syntaxErrorLine <= static_cast<int>(file.lines.size()), all);
+    CHECK(rigweave::ParseConfigLine(file.lines[file.syntaxErrorLine - 1]).kind ==
+              ConfigLine::SyntaxError,
+          all);
+  }
   return 0;
 }

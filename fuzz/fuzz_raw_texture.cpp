@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "model/rawtexture.h"
+#include "formats/raw_texture.h"
 
 namespace {
 

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "model/config.h"
+#include "formats/config.h"
+#include "formats/whole_file.h"
 
 namespace rwfuzz {
 
@@ -43,13 +44,10 @@ inline void AppendU32(std::string& out, uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
+// A file of the sample character, read as the module reads it.
 inline bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  bytes = buffer.str();
-  return true;
+  return rigweave::ReadWholeFile(path, rigweave::kMaxCal3DFileBytes, bytes) ==
+         rigweave::FileError::None;
 }
 
 // The character's files in a fixed order: its configuration, the files the
@@ -58,18 +56,16 @@ inline bool ReadWholeFile(const std::string& path, std::string& bytes) {
 inline std::vector<std::string> ModelFiles(const std::string& dir,
                                            const std::string& configName = kModelName) {
   std::vector<std::string> files{configName};
-  std::string config;
-  if (!ReadWholeFile(dir + "/" + configName, config)) return {};
+  std::vector<uint8_t> bytes;
+  if (rigweave::ReadWholeFile(dir + "/" + configName, rigweave::kMaxConfigBytes, bytes) !=
+      rigweave::FileError::None)
+    return {};
   std::vector<std::string> materials;
-  std::istringstream lines(config);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
-    if (parsed.kind != rigweave::ConfigLine::Entry) continue;
-    if (parsed.key == rigweave::ConfigKey::Other || parsed.key == rigweave::ConfigKey::Scale)
+  for (const rigweave::ConfigEntry& entry : rigweave::ParseConfig(bytes).entries) {
+    if (entry.key == rigweave::ConfigKey::Other || entry.key == rigweave::ConfigKey::Scale)
       continue;
-    files.emplace_back(parsed.value);
-    if (parsed.key == rigweave::ConfigKey::Material) materials.emplace_back(parsed.value);
+    files.push_back(entry.value);
+    if (entry.key == rigweave::ConfigKey::Material) materials.push_back(entry.value);
   }
   for (const std::string& name : materials) {
     CalCoreMaterialPtr material = CalLoader::loadCoreMaterial(dir + "/" + name);
@@ -89,13 +85,13 @@ inline std::vector<std::string> ModelFiles(const std::string& dir,
 // XML by Cal3D's own saver, and kXmlModelName naming them. The body mesh
 // stays binary, so that a load takes milliseconds, not a second.
 inline bool WriteXmlTwin(const std::string& dir) {
-  std::string config;
-  if (!ReadWholeFile(dir + "/" + kModelName, config)) return false;
-  std::istringstream lines(config);
+  std::vector<uint8_t> bytes;
+  if (rigweave::ReadWholeFile(dir + "/" + kModelName, rigweave::kMaxConfigBytes, bytes) !=
+      rigweave::FileError::None)
+    return false;
   std::ostringstream twin;
-  std::string line;
   CalCoreSkeletonPtr skeleton;
-  while (std::getline(lines, line)) {
+  for (const std::string& line : rigweave::ParseConfig(bytes).lines) {
     const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
     const std::string value(parsed.value);
     const std::string path = dir + "/" + value;

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "model/cal3d_check.h"
-#include "model/cal3d_objects.h"
-#include "model/config.h"
+#include "formats/cal3d_check.h"
+#include "formats/cal3d_objects.h"
+#include "formats/config.h"
 #include "host/image.h"
 #include "model/meshobject.h"
 #include "plugin/module.h"
-#include "model/rawtexture.h"
-#include "model/whole_file.h"
+#include "formats/raw_texture.h"
+#include "formats/whole_file.h"
 #include "render/skinning_cal3d.h"
 
 using rigweave::Diagnose;
@@ -106,26 +106,16 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   // skeleton: most likely one of them was meant to be "skeleton".
   std::string unknownKeys;
   int unknownCount = 0;
-  std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
-  // Editors on Windows start a UTF-8 file with a byte-order mark, which
-  // would otherwise become part of the first key.
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  while (!text.empty()) {
-    // Split at each LF; a last line without its LF is read like the others.
-    const size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
-    if (parsed.kind == rigweave::ConfigLine::SyntaxError) return false;
-    if (parsed.kind == rigweave::ConfigLine::Skip) continue;
-
-    const std::string value(parsed.value);
+  const rigweave::ConfigFile config = rigweave::ParseConfig(file);
+  for (const rigweave::ConfigEntry& parsed : config.entries) {
+    // Lines are acted on in order up to the first one the format refuses.
+    if (config.syntaxErrorLine != 0 && parsed.line > config.syntaxErrorLine) break;
+    const std::string& value = parsed.value;
     switch (parsed.key) {
       case rigweave::ConfigKey::Other:
         if (!parsed.keyText.empty() && unknownCount < 3 &&
             unknownKeys.find(parsed.keyText) == std::string::npos) {
-          unknownKeys +=
-              (unknownCount++ > 0 ? ", " : "") + std::string(parsed.keyText.substr(0, 40));
+          unknownKeys += (unknownCount++ > 0 ? ", " : "") + parsed.keyText.substr(0, 40);
         }
         break;
       case rigweave::ConfigKey::Scale: {
@@ -202,6 +192,8 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
       }
     }
   }
+
+  if (config.syntaxErrorLine != 0) return false;
 
   // Thread n, set 0 is the n-th material of the file.
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {

@@ -2,7 +2,7 @@
 
 #include <cal3d/cal3d.h>
 
-#include "model/cal3d_objects.h"
+#include "formats/cal3d_objects.h"
 
 #include "render/skinning_cal3d.h"
 

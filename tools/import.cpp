@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "model/rawtexture.h"
+#include "formats/raw_texture.h"
+#include "formats/cal3d_objects.h"
 #include "tools/model_files.h"
 #include "tools/picture.h"
 
@@ -90,7 +91,7 @@ class Importer {
 
   void Run() {
     std::string error;
-    rwtools::ConfigFile config;
+    rigweave::ConfigFile config;
     if (!rwtools::ReadConfig(configPath_, config, error))
       throw Failure{configPath_ + ": cannot be read (" + error + ")"};
     if (config.syntaxErrorLine != 0)
@@ -123,7 +124,7 @@ class Importer {
 
     std::map<int, std::string> newValues;  // by line number
     int bones = 0;
-    for (const rwtools::ConfigEntry& entry : config.entries) {
+    for (const rigweave::ConfigEntry& entry : config.entries) {
       if (!IsCal3DKey(entry.key)) continue;
       newValues[entry.line] = name_ + "/" + ImportCal3D(entry, bones);
     }
@@ -198,7 +199,7 @@ class Importer {
 
   // Checks one Cal3D file as the module will and writes it below NAME/;
   // answers its name there.
-  std::string ImportCal3D(const rwtools::ConfigEntry& entry, int& bones) {
+  std::string ImportCal3D(const rigweave::ConfigEntry& entry, int& bones) {
     const fs::path path = source_ / entry.value;
     const Cal3DKind kind = KindOf(entry.key);
     std::vector<uint8_t> bytes;
@@ -224,8 +225,8 @@ class Importer {
 
   // The material with every map it names converted and renamed, written in
   // Cal3D's binary layout whatever it came as.
-  std::string ImportMaterial(const rwtools::ConfigEntry& entry, std::vector<uint8_t>& bytes) {
-    CalCoreMaterialPtr material = rwtools::LoadMaterial(bytes);
+  std::string ImportMaterial(const rigweave::ConfigEntry& entry, std::vector<uint8_t>& bytes) {
+    CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
     if (!material)
       throw Failure{configPath_ + " line " + std::to_string(entry.line) + ": " +
                     (source_ / entry.value).string() + ": Cal3D cannot read it"};
@@ -283,7 +284,7 @@ class Importer {
 
   // The configuration's lines as they were, with the Cal3D files' values
   // replaced where they stood.
-  static std::vector<uint8_t> RewriteConfig(const rwtools::ConfigFile& config,
+  static std::vector<uint8_t> RewriteConfig(const rigweave::ConfigFile& config,
                                             const std::map<int, std::string>& newValues) {
     std::string text;
     for (size_t i = 0; i < config.lines.size(); i++) {

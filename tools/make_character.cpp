@@ -29,7 +29,7 @@
 #include "body.h"
 #include "cal3d_files.h"
 #include "collapse_order.h"
-#include "raw_texture.h"
+#include "formats/raw_texture.h"
 #include "skeleton.h"
 #include "textures.h"
 
@@ -237,8 +237,14 @@ class Writer {
       const Image image = PaintTexture(static_cast<Material>(material));
       if (image.width == 0) continue;
       const std::string file = std::string(kMaterialNames[material]) + ".raw";
-      Check(WriteRawTexture(Path(file), image.width, image.height, 3, image.rgb.data()),
-            "cannot write " + file);
+      // Painted with v growing upwards, the bottom row last: the row v = 0
+      // reads, as the format wants it, with the rows as they are.
+      const std::vector<uint8_t> bytes =
+          rigweave::EncodeRawTexture({image.width, image.height, 3}, image.rgb.data(), false);
+      std::ofstream out(Path(file), std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(bytes.data()),
+                static_cast<std::streamsize>(bytes.size()));
+      Check(!bytes.empty() && static_cast<bool>(out.flush()), "cannot write " + file);
     }
   }
 

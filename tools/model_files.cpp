@@ -1,16 +1,6 @@
 #include "tools/model_files.h"
 
-#include "model/cal3d_objects.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <exception>
-#include <new>
 #include <string_view>
 
 namespace rwtools {
@@ -46,46 +36,10 @@ bool ReadRegularFile(const std::string& path, uint64_t limit, std::vector<uint8_
   return false;
 }
 
-std::vector<std::string> ConfigFile::Values(rigweave::ConfigKey key) const {
-  std::vector<std::string> values;
-  for (const ConfigEntry& entry : entries)
-    if (entry.key == key) values.push_back(entry.value);
-  return values;
-}
-
-std::vector<std::string> ConfigFile::AnimationNames() const {
-  std::vector<std::string> names;
-  for (const std::string& file : Values(rigweave::ConfigKey::Animation))
-    names.emplace_back(rigweave::AnimationNameFromFile(file));
-  return names;
-}
-
-ConfigFile ParseConfig(const std::vector<uint8_t>& bytes) {
-  ConfigFile config;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  size_t start = 0;
-  // A last line without its LF is a line like the others, as the module reads it.
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    config.lines.emplace_back(line);
-    const int number = static_cast<int>(config.lines.size());
-    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
-    if (parsed.kind == rigweave::ConfigLine::SyntaxError && config.syntaxErrorLine == 0)
-      config.syntaxErrorLine = number;
-    if (parsed.kind == rigweave::ConfigLine::Entry)
-      config.entries.push_back(
-          {number, parsed.key, std::string(parsed.keyText), std::string(parsed.value)});
-    start = end + 1;
-  }
-  return config;
-}
-
-bool ReadConfig(const std::string& path, ConfigFile& config, std::string& error) {
+bool ReadConfig(const std::string& path, rigweave::ConfigFile& config, std::string& error) {
   std::vector<uint8_t> bytes;
   if (!ReadRegularFile(path, kMaxConfigBytes, bytes, error)) return false;
-  config = ParseConfig(bytes);
+  config = rigweave::ParseConfig(bytes);
   return true;
 }
 
@@ -131,18 +85,6 @@ bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bon
   }
   if (boneCount != nullptr) *boneCount = check.boneCount;
   return true;
-}
-
-CalCoreSkeletonPtr LoadSkeleton(std::vector<uint8_t>& bytes) {
-  return rigweave::ReadCoreSkeleton(bytes);
-}
-
-CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes, bool xml) {
-  return rigweave::ReadCoreMesh(bytes, xml);
-}
-
-CalCoreMaterialPtr LoadMaterial(std::vector<uint8_t>& bytes) {
-  return rigweave::ReadCoreMaterial(bytes);
 }
 
 bool NamesPicture(const std::string& name) {

@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include <cal3d/cal3d.h>
-
-#include "model/cal3d_check.h"
-#include "model/config.h"
-#include "model/whole_file.h"
+#include "formats/cal3d_check.h"
+#include "formats/config.h"
+#include "formats/whole_file.h"
 
 namespace rwtools {
 
@@ -27,30 +25,9 @@ constexpr uint64_t kMaxCal3DFileBytes = rigweave::kMaxCal3DFileBytes;
 bool ReadRegularFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes,
                      std::string& error);
 
-struct ConfigEntry {
-  int line = 0;  // from 1
-  rigweave::ConfigKey key = rigweave::ConfigKey::Other;
-  std::string keyText;
-  std::string value;
-};
-
-struct ConfigFile {
-  // The file's lines without their LF (a CR of CR LF stays), in order.
-  std::vector<std::string> lines;
-  // Every "key = value" line, in order.
-  std::vector<ConfigEntry> entries;
-  // The first line that has a key without '=' (the module refuses the file), or 0.
-  int syntaxErrorLine = 0;
-
-  // The values of every line of that key, in order.
-  std::vector<std::string> Values(rigweave::ConfigKey key) const;
-  // The names the module gives the configuration's animations, in order.
-  std::vector<std::string> AnimationNames() const;
-};
-
-// Splits the bytes into lines and parses each as the module does.
-ConfigFile ParseConfig(const std::vector<uint8_t>& bytes);
-bool ReadConfig(const std::string& path, ConfigFile& config, std::string& error);
+// Reads a configuration whole, as the module does, and parses it with the
+// module's own parser.
+bool ReadConfig(const std::string& path, rigweave::ConfigFile& config, std::string& error);
 
 // An animation asked for by name: its module name (`paladin/paladin_walk`)
 // or, when only one animation has it, the name without its folders
@@ -68,16 +45,10 @@ std::string JoinNames(const std::vector<std::string>& names);
 // Reads a Cal3D file, binary or XML (told apart by name, as Cal3D does), and
 // prepares it as the module does (bone ids checked against `bones`, the bone
 // count of the skeleton loaded before it), leaving binary bytes Cal3D's
-// loader can be given in `bytes`. False, with the reason in
-// `error`, when it cannot be read or must not reach Cal3D.
+// loader can be given in `bytes` (formats/cal3d_objects.h reads them). False,
+// with the reason in `error`, when it cannot be read or must not reach Cal3D.
 bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bones,
                       std::vector<uint8_t>& bytes, std::string& error, int* boneCount = nullptr);
-
-// Cal3D objects made from prepared bytes; null when Cal3D refuses them.
-// `xml`: the mesh's file was XML (its faces keep their written winding).
-CalCoreSkeletonPtr LoadSkeleton(std::vector<uint8_t>& bytes);
-CalCoreMeshPtr LoadMesh(std::vector<uint8_t>& bytes, bool xml);
-CalCoreMaterialPtr LoadMaterial(std::vector<uint8_t>& bytes);
 
 // Whether a file name ends in a picture format's extension (.tga, .png,
 // .jpg, .jpeg, .bmp, any case): a map the module cannot read as it is.

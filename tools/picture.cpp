@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "model/rawtexture.h"
+#include "formats/raw_texture.h"
 
 namespace rwtools {
 namespace {
@@ -120,19 +120,9 @@ bool DecodePicture(const uint8_t* data, size_t size, int depth, DecodedPicture& 
 }
 
 std::vector<uint8_t> RawTextureFile(const DecodedPicture& picture, bool topFirst) {
-  std::vector<uint8_t> file;
-  const size_t row = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.depth);
-  file.reserve(rigweave::kRawHeaderSize + row * static_cast<size_t>(picture.height));
-  for (int32_t value : {picture.width, picture.height, picture.depth}) {
-    const auto bits = static_cast<uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<uint8_t>(bits >> shift));
-  }
-  for (int i = 0; i < picture.height; i++) {
-    const int y = topFirst ? i : picture.height - 1 - i;
-    const uint8_t* source = picture.pixels.data() + row * static_cast<size_t>(y);
-    file.insert(file.end(), source, source + row);
-  }
-  return file;
+  // stb_image hands the picture's top row first; v = 0 reads the file's last row.
+  return rigweave::EncodeRawTexture({picture.width, picture.height, picture.depth},
+                                    picture.pixels.data(), !topFirst);
 }
 
 bool WriteFileWhole(const std::string& path, const std::vector<uint8_t>& bytes,

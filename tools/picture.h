@@ -30,8 +30,9 @@ struct DecodedPicture {
 bool DecodePicture(const uint8_t* data, size_t size, int depth, DecodedPicture& picture,
                    std::string& error);
 
-// The bytes of a raw texture file: header, then rows, the picture's top row
-// last (v = 0 at the top, as Cal3D's exporters count) or first.
+// The bytes of a raw texture file, whose last row is the one v = 0 reads:
+// the picture's top row last (Cal3D's exporters count v from the top), or
+// with `topFirst` its bottom row last (v growing upwards).
 std::vector<uint8_t> RawTextureFile(const DecodedPicture& picture, bool topFirst);
 
 // Writes `bytes` to a new file beside `path` and renames it over `path`, so

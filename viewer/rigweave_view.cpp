@@ -31,7 +31,8 @@
 #include "host/clock.h"
 #include "host/ref.h"
 #include "ical3dstate.h"
-#include "model/rawtexture.h"
+#include "formats/raw_texture.h"
+#include "formats/cal3d_objects.h"
 #include "tools/model_files.h"
 #include "tools/picture.h"
 #include "viewer/gl_context.h"
@@ -272,7 +273,7 @@ class StdoutDiversion {
 // What the viewer knows of one configuration besides what the module loads.
 struct Model {
   std::string name;  // below models/
-  rwtools::ConfigFile config;
+  rigweave::ConfigFile config;
   std::vector<std::string> animations;  // the module's names, in configuration order
   std::string cycle;                    // empty: the rest pose
   std::vector<std::string> actions;     // the module's names of options.actions
@@ -629,7 +630,7 @@ class Viewer {
         materials.push_back(entry);
         continue;
       }
-      CalCoreMaterialPtr material = rwtools::LoadMaterial(bytes);
+      CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
       if (!material) {
         entry.problem = "Cal3D cannot read it";
       } else {
@@ -699,7 +700,7 @@ class Viewer {
     int bones = 0;
     std::vector<uint8_t> bytes;
     std::string reason;
-    for (const rwtools::ConfigEntry& entry : model.config.entries) {
+    for (const rigweave::ConfigEntry& entry : model.config.entries) {
       const std::string path = "models/" + entry.value;
       switch (entry.key) {
         case rigweave::ConfigKey::Scale:
@@ -720,7 +721,7 @@ class Viewer {
         case rigweave::ConfigKey::Mesh: {
           CalCoreMeshPtr mesh;
           if (rwtools::ReadCheckedCal3D(path, rigweave::Cal3DKind::Mesh, bones, bytes, reason))
-            mesh = rwtools::LoadMesh(
+            mesh = rigweave::ReadCoreMesh(
                 bytes, rigweave::NamesCal3DXmlFile(entry.value, rigweave::Cal3DKind::Mesh));
           if (!mesh) {
             std::printf("  mesh %s: %s\n", entry.value.c_str(),

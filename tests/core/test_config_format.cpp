@@ -1,10 +1,10 @@
-// The model configuration line format, byte for byte.
+// The model configuration format, byte for byte: lines, and whole files.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "model/config.h"
+#include "formats/config.h"
 
 namespace {
 
@@ -69,6 +69,33 @@ TEST(ConfigLine, KeyWithoutEqualsIsASyntaxError) {
     SCOPED_TRACE(line);
     EXPECT_EQ(ParseConfigLine(line).kind, ConfigLine::SyntaxError);
   }
+}
+
+TEST(ConfigFile, SplitsAtEachLineFeedAfterAByteOrderMarkAndKeepsEveryLine) {
+  const std::string text =
+      "\xEF\xBB\xBFskeleton = a.csf\r\n# note\n\nmesh b.cmf\ncolour = red\nmesh = c.cmf";
+  const rigweave::ConfigFile file =
+      rigweave::ParseConfig(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  EXPECT_EQ(file.lines, (std::vector<std::string>{"skeleton = a.csf\r", "# note", "", "mesh b.cmf",
+                                                  "colour = red", "mesh = c.cmf"}));
+  // The first line's key is read without the mark; the line without '='
+  // is the first syntax error, and the entries after it are still listed.
+  EXPECT_EQ(file.syntaxErrorLine, 4);
+  ASSERT_EQ(file.entries.size(), 3u);
+  EXPECT_EQ(file.entries[0].line, 1);
+  EXPECT_EQ(file.entries[0].key, ConfigKey::Skeleton);
+  EXPECT_EQ(file.entries[0].value, "a.csf");
+  EXPECT_EQ(file.entries[1].line, 5);
+  EXPECT_EQ(file.entries[1].keyText, "colour");
+  EXPECT_EQ(file.entries[2].line, 6);
+  EXPECT_EQ(file.Values(ConfigKey::Mesh), std::vector<std::string>{"c.cmf"});
+
+  const std::string animations = "animation = walk.caf\nanimation = wave.old.caf\n";
+  EXPECT_EQ(
+      rigweave::ParseConfig(reinterpret_cast<const uint8_t*>(animations.data()), animations.size())
+          .AnimationNames(),
+      (std::vector<std::string>{"walk", "wave.old"}));
+  EXPECT_TRUE(rigweave::ParseConfig(nullptr, 0).lines.empty());
 }
 
 TEST(ConfigLine, AnimationNamesRunToTheLastDot) {

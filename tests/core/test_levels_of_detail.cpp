@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "model/cal3d_check.h"
+#include "formats/cal3d_check.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "model/rawtexture.h"
+#include "formats/raw_texture.h"
 #include "support/model_folder.h"
 
 namespace {
@@ -104,6 +104,28 @@ TEST(RawTexture, BadFilesAreRefusedWithoutAnImage) {
     EXPECT_EQ(d.pixels, nullptr);
     EXPECT_STRNE(rigweave::RawTextureErrorText(d.error), "no error");
   }
+}
+
+TEST(RawTexture, EncodedFilesDecodeToTheRowsTheyWereGivenInEitherOrder) {
+  // Two rows of two RGB pixels; the decoder shows the file's last row first.
+  const std::vector<uint8_t> rows = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  const RawTextureHeader header{2, 2, 3};
+  const std::vector<uint8_t> asGiven = rigweave::EncodeRawTexture(header, rows.data(), false);
+  EXPECT_EQ(asGiven, RawFile(2, 2, 3, rows));
+  Decoded d = Decode(asGiven);
+  ASSERT_EQ(d.error, RawTextureError::None);
+  ExpectPixel(d.pixels[0], 7, 8, 9, 255);
+  ExpectPixel(d.pixels[3], 4, 5, 6, 255);
+
+  d = Decode(rigweave::EncodeRawTexture(header, rows.data(), true));
+  ASSERT_EQ(d.error, RawTextureError::None);
+  ExpectPixel(d.pixels[0], 1, 2, 3, 255);
+  ExpectPixel(d.pixels[3], 10, 11, 12, 255);
+
+  // What the decoder would refuse is not written.
+  for (const RawTextureHeader& bad : {RawTextureHeader{0, 2, 3}, RawTextureHeader{2, -1, 3},
+                                      RawTextureHeader{2, 2, 2}, RawTextureHeader{4097, 4096, 3}})
+    EXPECT_TRUE(rigweave::EncodeRawTexture(bad, rows.data(), false).empty());
 }
 
 }  // namespace

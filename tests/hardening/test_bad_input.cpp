@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/model_folder.h"
 #include "support/probes.h"
 #include "support/stage_fixture.h"
@@ -34,13 +35,6 @@ const std::vector<std::string> kGoodLines = {
     ": Loading skeleton hero.csf", ": Loading animation walk.caf", ": Loading mesh hero.cmf",
     ": Loading material skin.crf"};
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 struct Row {
   const char* what;
   // Changes the good model: skeleton hero.csf, animation walk.caf, mesh
@@ -56,7 +50,9 @@ std::vector<Row> Catalogue() {
     return [text](ModelFolder& f) { f.WriteFile("hero.cfg", text); };
   };
   auto replace = [](const char* name, std::function<std::string(std::string)> change) {
-    return [name, change](ModelFolder& f) { f.WriteFile(name, change(ReadAll(f.Path(name)))); };
+    return [name, change](ModelFolder& f) {
+      f.WriteFile(name, change(rwtest::ReadFile(f.Path(name))));
+    };
   };
   auto directory = [](const char* name) {
     return [name](ModelFolder& f) {

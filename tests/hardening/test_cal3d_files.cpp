@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "fuzz/model_input.h"
-#include "model/cal3d_check.h"
-#include "model/whole_file.h"
+#include "formats/cal3d_check.h"
+#include "formats/whole_file.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "model/cal3d_check.h"
-#include "model/whole_file.h"
-#include "model/cal3d_objects.h"
-#include "model/cal3d_xml.h"
+#include "formats/cal3d_check.h"
+#include "formats/whole_file.h"
+#include "formats/cal3d_objects.h"
+#include "formats/cal3d_xml.h"
 #include "support/cal3d_compare.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/backend_recording.h"
+#include "support/files.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
@@ -66,8 +67,7 @@ class ExportedCharacters : public rwtest::StageTest {
          {"hero.cfg", "hero.csf", "idle.caf", "walk.caf", "wave.caf", "jump.caf", "hero_body.cmf",
           "hero_gear.cmf", "skin.crf", "shirt.crf", "trousers.crf", "belt.crf", "boots.crf",
           "hair.crf", "skin.raw", "shirt.raw", "trousers.raw", "boots.raw", "hair.raw"}) {
-      std::ifstream in(kModels + name, std::ios::binary);
-      folder.WriteFile(name, std::string(std::istreambuf_iterator<char>(in), {}));
+      folder.WriteFile(name, rwtest::ReadFile(kModels + name));
     }
     CalCoreSkeletonPtr skeleton = CalLoader::loadCoreSkeleton(kModels + "hero.csf");
     ASSERT_TRUE(CalSaver::saveCoreSkeleton(folder.Path("hero.xsf"), skeleton.get()));
@@ -103,11 +103,7 @@ class ExportedCharacters : public rwtest::StageTest {
 TEST_F(ExportedCharacters, XmlAndMixedFormsDrawAsTheirBinaryTwin) {
   ModelFolder folder;
   WriteSampleInBothForms(folder);
-  std::string binary;
-  {
-    std::ifstream in(folder.Path("hero.cfg"), std::ios::binary);
-    binary.assign(std::istreambuf_iterator<char>(in), {});
-  }
+  const std::string binary = rwtest::ReadFile(folder.Path("hero.cfg"));
   std::string xml = binary;
   for (const char* kind : {"sf", "af", "mf", "rf"})
     xml = Replaced(xml, std::string(".c") + kind + "\n", std::string(".x") + kind + "\n");
@@ -116,8 +112,7 @@ TEST_F(ExportedCharacters, XmlAndMixedFormsDrawAsTheirBinaryTwin) {
   // layout, as character sets of Cal3D 0.9 and 0.10 exporters come.
   std::string mixed = Replaced(binary, ".crf\n", ".xrf\n");
   for (const char* name : {"skin", "shirt", "trousers", "belt", "boots", "hair"}) {
-    std::ifstream in(folder.Path(std::string(name) + ".xrf"));
-    std::string text(std::istreambuf_iterator<char>(in), {});
+    std::string text = rwtest::ReadFile(folder.Path(std::string(name) + ".xrf"));
     text = Replaced(text, "<MATERIAL VERSION=\"1100\"",
                     "<HEADER MAGIC=\"XRF\" VERSION=\"910\" />\n<MATERIAL");
     folder.WriteFile(std::string(name) + "-910.xrf", text);

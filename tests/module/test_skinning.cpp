@@ -21,11 +21,12 @@
 #include "engine/movable.h"
 #include "engine/stage.h"
 #include "host/clock.h"
-#include "model/config.h"
+#include "formats/config.h"
 #include "model/meshobject.h"
 #include "render/scratch.h"
 #include "render/skinning_cal3d.h"
 #include "render/skinning_job.h"
+#include "support/files.h"
 #include "support/model_folder.h"
 
 namespace {
@@ -206,16 +207,16 @@ struct Cal3DCharacter {
   float scale = 1.0f;
 
   bool Load(const std::string& folder, const std::string& config) {
-    std::ifstream file(folder + config, std::ios::binary);
+    const std::vector<uint8_t> bytes = rwtest::ReadBytes(folder + config);
     core = std::make_unique<CalCoreModel>("reference");
-    bool ok = file.is_open();
-    for (std::string line; ok && std::getline(file, line);) {
-      const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
-      if (parsed.kind != rigweave::ConfigLine::Entry) continue;
-      const std::string value(parsed.value), path = folder + value;
+    bool ok = !bytes.empty();
+    for (const rigweave::ConfigEntry& parsed : rigweave::ParseConfig(bytes).entries) {
+      if (!ok) break;
+      const std::string& value = parsed.value;
+      const std::string path = folder + value;
       switch (parsed.key) {
         case rigweave::ConfigKey::Scale:
-          scale = static_cast<float>(std::atof(value.c_str()));
+          scale = rigweave::ReadScale(value).scale;
           break;
         case rigweave::ConfigKey::Skeleton:
           ok = core->loadCoreSkeleton(path);

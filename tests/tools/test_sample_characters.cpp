@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "model/config.h"
+#include "formats/config.h"
+#include "support/files.h"
 #include "tests/tools/lod_levels.h"
 
 namespace {
@@ -32,14 +33,11 @@ struct Config {
 };
 
 Config ReadConfig(const std::string& name) {
-  std::ifstream in(kModels + name);
-  EXPECT_TRUE(in.good()) << name;
+  const std::vector<uint8_t> bytes = rwtest::ReadBytes(kModels + name);
+  EXPECT_FALSE(bytes.empty()) << name;
   Config config;
-  std::string line;
-  while (std::getline(in, line)) {
-    const rigweave::ConfigLine parsed = rigweave::ParseConfigLine(line);
-    if (parsed.kind != rigweave::ConfigLine::Entry) continue;
-    const std::string value(parsed.value);
+  for (const rigweave::ConfigEntry& parsed : rigweave::ParseConfig(bytes).entries) {
+    const std::string& value = parsed.value;
     switch (parsed.key) {
       case rigweave::ConfigKey::Scale:
         config.scale = value;
@@ -186,11 +184,7 @@ TEST(SampleCharacters, HeroCarriesCollapseRootsAsExportersWriteThem) {
 }
 
 std::string ReadHead(const std::string& file, size_t size) {
-  std::ifstream in(kModels + file, std::ios::binary);
-  std::string head(size, '\0');
-  in.read(head.data(), static_cast<std::streamsize>(size));
-  head.resize(static_cast<size_t>(in.gcount()));
-  return head;
+  return rwtest::ReadFile(kModels + file).substr(0, size);
 }
 
 int32_t BinaryVersion(const std::string& file) {

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "model/rawtexture.h"
+#include "formats/cal3d_objects.h"
+#include "formats/raw_texture.h"
+#include "support/files.h"
 #include "support/model_folder.h"
 #include "tools/model_files.h"
 #include "viewer_support.h"
@@ -19,11 +21,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -92,7 +89,7 @@ class Import : public ::testing::Test {
     std::string error;
     EXPECT_TRUE(rwtools::ReadCheckedCal3D(path, rigweave::Cal3DKind::Material, 0, bytes, error))
         << error;
-    CalCoreMaterialPtr material = rwtools::LoadMaterial(bytes);
+    CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
     std::vector<std::string> maps;
     if (!material) return maps;
     for (int i = 0; i < material->getMapCount(); i++) maps.push_back(material->getMapFilename(i));
@@ -100,7 +97,7 @@ class Import : public ::testing::Test {
   }
 
   static rigweave::RawTextureHeader RawHeader(const std::string& path) {
-    const std::string bytes = ReadText(path);
+    const std::string bytes = rwtest::ReadFile(path);
     rigweave::RawTextureHeader header;
     EXPECT_EQ(rigweave::ParseRawTextureHeader(reinterpret_cast<const uint8_t*>(bytes.data()),
                                               bytes.size(), header),
@@ -129,7 +126,7 @@ TEST_F(Import, WritesACharacterTheModuleLoadsWithEveryMap) {
   const std::string models = root / "models";
 
   // Every other line as it was, CR LF included; the values into paladin/.
-  EXPECT_EQ(ReadText(models + "/paladin.cfg"),
+  EXPECT_EQ(rwtest::ReadFile(models + "/paladin.cfg"),
             "# exported by a tool\r\n"
             "scale = 0.5\r\n"
             "author = someone\n"
@@ -230,7 +227,7 @@ TEST_F(Import, EveryFailureIsOneLineAndLeavesNothingBehind) {
 
 // The README's example configuration, copied as printed, loads the sample.
 TEST(ReadmeExample, LoadsAsPrinted) {
-  const std::string readme = ReadText(std::string(RIGWEAVE_SOURCE_DIR) + "/README.md");
+  const std::string readme = rwtest::ReadFile(std::string(RIGWEAVE_SOURCE_DIR) + "/README.md");
   const std::string start = "```\n# models/hero.cfg\n";
   const size_t begin = readme.find(start);
   ASSERT_NE(begin, std::string::npos);
@@ -239,9 +236,9 @@ TEST(ReadmeExample, LoadsAsPrinted) {
   const std::string example = readme.substr(begin + 4, end - begin - 4);
 
   // Through the module's own parser, no value carries a comment.
-  const rwtools::ConfigFile config = rwtools::ParseConfig({example.begin(), example.end()});
+  const rigweave::ConfigFile config = rigweave::ParseConfig({example.begin(), example.end()});
   ASSERT_GE(config.entries.size(), 5u);
-  for (const rwtools::ConfigEntry& entry : config.entries)
+  for (const rigweave::ConfigEntry& entry : config.entries)
     EXPECT_EQ(entry.value.find('#'), std::string::npos) << entry.value;
 
   rwtest::TempDir root;

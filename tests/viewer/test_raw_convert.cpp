@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "model/rawtexture.h"
+#include "formats/raw_texture.h"
+#include "support/files.h"
 #include "viewer_support.h"
 
 namespace {
@@ -27,10 +28,7 @@ rwview::Picture Asymmetric(int width, int height) {
   return p;
 }
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using rwtest::ReadBytes;
 
 // What the module makes of a raw file.
 struct Decoded {

@@ -10,17 +10,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/files.h"
+
 namespace rwtest {
-namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 TempDir::TempDir() {
   std::string pattern =
@@ -41,8 +33,8 @@ RunResult Run(const std::string& command) {
   const int raw = std::system(line.c_str());
   RunResult result;
   result.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = Slurp(capture / "out");
-  result.err = Slurp(capture / "err");
+  result.out = ReadFile(capture / "out");
+  result.err = ReadFile(capture / "err");
   return result;
 }
 

@@ -1,4 +1,4 @@
-#include "model/whole_file.h"
+#include "formats/whole_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,7 +31,10 @@ const char* FileErrorText(FileError error) {
   return "cannot be read";
 }
 
-FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes) {
+namespace {
+
+template <class Bytes>
+FileError ReadInto(const std::string& path, size_t limit, Bytes& bytes) {
   bytes.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
@@ -67,7 +70,7 @@ FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8
     }
     size_t done = 0;
     while (error == FileError::None && done < bytes.size()) {
-      const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+      const ssize_t got = ::read(fd, &bytes[0] + done, bytes.size() - done);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) error = FileError::Unreadable;
       if (got <= 0) break;  // shrunk meanwhile: what is there is the file
@@ -78,6 +81,16 @@ FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8
   ::close(fd);
   if (error != FileError::None) bytes.clear();
   return error;
+}
+
+}  // namespace
+
+FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes) {
+  return ReadInto(path, limit, bytes);
+}
+
+FileError ReadWholeFile(const std::string& path, size_t limit, std::string& bytes) {
+  return ReadInto(path, limit, bytes);
 }
 
 }  // namespace rigweave

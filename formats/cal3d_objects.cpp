@@ -1,4 +1,4 @@
-#include "model/cal3d_objects.h"
+#include "formats/cal3d_objects.h"
 
 #include <cal3d/coretrack.h>
 
@@ -6,7 +6,7 @@
 #include <exception>
 #include <utility>
 
-#include "model/cal3d_check.h"
+#include "formats/cal3d_check.h"
 
 namespace rigweave {
 namespace {

@@ -1,6 +1,6 @@
-#include "model/cal3d_check.h"
+#include "formats/cal3d_check.h"
 
-#include "model/cal3d_xml.h"
+#include "formats/cal3d_xml.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "model/rawtexture.h"
+#include "formats/raw_texture.h"
 
 #include <cstring>
 #include <new>
@@ -57,6 +57,27 @@ void ConvertRawTexturePixels(const RawTextureHeader& header, const uint8_t* rows
       dst[x].alpha = hasAlpha ? src[3] : 255;
     }
   }
+}
+
+std::vector<uint8_t> EncodeRawTexture(const RawTextureHeader& header, const uint8_t* pixels,
+                                      bool reverseRows) {
+  std::vector<uint8_t> file;
+  if (header.width <= 0 || header.height <= 0 ||
+      static_cast<int64_t>(header.width) * header.height > kMaxRawTexturePixels ||
+      (header.depth != 3 && header.depth != 4) || pixels == nullptr)
+    return file;
+  const size_t row = static_cast<size_t>(header.width) * static_cast<size_t>(header.depth);
+  file.reserve(kRawHeaderSize + header.DataSize());
+  for (int32_t value : {header.width, header.height, header.depth}) {
+    const auto bits = static_cast<uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<uint8_t>(bits >> shift));
+  }
+  for (int32_t i = 0; i < header.height; i++) {
+    const int32_t y = reverseRows ? header.height - 1 - i : i;
+    const uint8_t* source = pixels + row * static_cast<size_t>(y);
+    file.insert(file.end(), source, source + row);
+  }
+  return file;
 }
 
 RawTextureError DecodeRawTexture(const uint8_t* data, size_t size, RawTextureHeader& header,

@@ -1,4 +1,4 @@
-#include "model/config.h"
+#include "formats/config.h"
 
 #include <charconv>
 #include <cstdlib>
@@ -69,6 +69,42 @@ ScaleReading ReadScale(std::string_view value) {
 std::string_view AnimationNameFromFile(std::string_view file) {
   const size_t dot = file.rfind('.');
   return dot == std::string_view::npos ? file : file.substr(0, dot);
+}
+
+std::vector<std::string> ConfigFile::Values(ConfigKey key) const {
+  std::vector<std::string> values;
+  for (const ConfigEntry& entry : entries)
+    if (entry.key == key) values.push_back(entry.value);
+  return values;
+}
+
+std::vector<std::string> ConfigFile::AnimationNames() const {
+  std::vector<std::string> names;
+  for (const std::string& file : Values(ConfigKey::Animation))
+    names.emplace_back(AnimationNameFromFile(file));
+  return names;
+}
+
+ConfigFile ParseConfig(const uint8_t* bytes, size_t size) {
+  ConfigFile config;
+  std::string_view text(reinterpret_cast<const char*>(bytes), size);
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    config.lines.emplace_back(line);
+    const int number = static_cast<int>(config.lines.size());
+    const ConfigLine parsed = ParseConfigLine(line);
+    if (parsed.kind == ConfigLine::SyntaxError && config.syntaxErrorLine == 0)
+      config.syntaxErrorLine = number;
+    if (parsed.kind == ConfigLine::Entry)
+      config.entries.push_back(
+          {number, parsed.key, std::string(parsed.keyText), std::string(parsed.value)});
+    start = end + 1;
+  }
+  return config;
 }
 
 }  // namespace rigweave

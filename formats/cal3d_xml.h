@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/cal3d_check.h"
+#include "formats/cal3d_check.h"
 
 namespace rigweave {
 

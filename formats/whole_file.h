@@ -30,6 +30,8 @@ const char* FileErrorText(FileError error);
 // at once rather than waited on, and read up to the size it had when it was
 // opened, so a file that grows meanwhile is not followed.
 FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes);
+// The same into a string, for text and for callers that keep bytes as one.
+FileError ReadWholeFile(const std::string& path, size_t limit, std::string& bytes);
 
 // Limits of the module's files, chosen far above any character's and low
 // enough that a hostile file cannot exhaust memory (see README).

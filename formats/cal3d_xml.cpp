@@ -1,4 +1,4 @@
-#include "model/cal3d_xml.h"
+#include "formats/cal3d_xml.h"
 
 #include <tinyxml2.h>
 

@@ -1,11 +1,14 @@
 // The module's raw texture format: little-endian 32-bit width, height and
-// depth (bytes per pixel: 3 for RGB, 4 for RGBA), then the pixel rows, the
-// top row of the picture last. Decoding is pure so that tests and fuzzers can
-// call it on raw bytes.
+// depth (bytes per pixel: 3 for RGB, 4 for RGBA), then `height` rows of
+// width * depth bytes. The file's last row is the one texture coordinate
+// v = 0 reads: decoding turns the rows over, and the renderer puts image row
+// 0 at v = 0. Writers choose their row order by that rule alone. Encoding
+// and decoding are pure so that tests and fuzzers can call them on bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "host/engine.h"
 
@@ -46,6 +49,13 @@ RawTextureError ParseRawTextureHeader(const uint8_t* data, size_t size, RawTextu
 // reversing the row order. `rows` holds header.DataSize() bytes.
 void ConvertRawTexturePixels(const RawTextureHeader& header, const uint8_t* rows,
                              csRGBpixel* pixels);
+
+// The bytes of a raw texture file: the header, then `height` rows of
+// `pixels` (width * depth bytes each, first row first in memory), in that
+// order or, with `reverseRows`, last row first. Empty for a size or depth the
+// decoder would refuse.
+std::vector<uint8_t> EncodeRawTexture(const RawTextureHeader& header, const uint8_t* pixels,
+                                      bool reverseRows);
 
 // Decodes a whole file held in memory. On success `pixels` is a new[] array
 // of width × height pixels owned by the caller; otherwise it is null.
