@@ -39,9 +39,9 @@
 #include "host/engine.h"
 #include "ical3dstate.h"
 #include "formats/config.h"
-#include "model/meshobject.h"
-#include "render/scratch.h"
-#include "render/skinning_cal3d.h"
+#include "model/cal3d_skinning.h"
+#include "render/engine_space.h"
+#include "render/limits.h"
 
 namespace rwbench {
 namespace {
@@ -128,6 +128,15 @@ std::string Fixed(double value, int decimals) {
   std::ostringstream text;
   text << std::fixed << std::setprecision(decimals) << value;
   return text.str();
+}
+
+// Cal3D's vertices as the module turns them into engine space, in place.
+void ToEngineSpace(csVector3* vertices, int count, float factor) {
+  rigweave::EngineSpaceJob job;
+  job.input = {vertices, static_cast<size_t>(count)};
+  job.output = {vertices, static_cast<size_t>(count)};
+  job.scale = factor;
+  if (!job.Run()) Fail("vertices the module could not turn");
 }
 
 // ---------------------------------------------------------------- module side
@@ -426,7 +435,7 @@ long CountMismatches(rwengine::Stage& stage, BenchBackend& backend, const char* 
         for (int sub = 0; sub < renderer->getSubmeshCount(m); sub++) {
           if (!renderer->selectMeshSubmesh(m, sub)) continue;
           const int count = renderer->getVertices(&expected[0].x);
-          rigweave::ToEngineSpace(expected.data(), count, factor);
+          ToEngineSpace(expected.data(), count, factor);
           // Each sub-mesh is drawn twice, from the same vertices.
           for (int twice = 0; twice < 2; twice++, draw++) {
             if (draw >= drawn.size() || drawn[draw].size() != static_cast<size_t>(count)) {
@@ -517,7 +526,7 @@ void MeasureSkinning(const char* config, int frames) {
       for (int sub = 0; sub < renderer->getSubmeshCount(m); sub++) {
         if (!renderer->selectMeshSubmesh(m, sub)) continue;
         const int n = renderer->getVertices(output.data());
-        rigweave::ToEngineSpace(vertices, n, factor);
+        ToEngineSpace(vertices, n, factor);
         count += n;
       }
     renderer->endRendering();

@@ -24,8 +24,8 @@
 #include "fuzz/model_input.h"
 #include "host/clock.h"
 #include "ical3dstate.h"
-#include "model/meshobject.h"
-#include "plugin/module.h"
+#include "model/mesh_object.h"
+#include "plugin/class_table.h"
 
 namespace fs = std::filesystem;
 

@@ -1,5 +1,5 @@
 // The only two symbols the module exports.
-#include "plugin/module.h"
+#include "plugin/class_table.h"
 
 extern "C" {
 

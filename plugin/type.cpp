@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "model/meshobject.h"
-#include "plugin/module.h"
+#include "model/diagnostics.h"
+#include "model/mesh_object.h"
 
 csCal3DMeshObjectType* csCal3DMeshObjectType::Create(iBase* parent) {
   return new (std::nothrow) csCal3DMeshObjectType(parent);

@@ -10,7 +10,7 @@
 //   acc = acc + weight * v                                    from acc = 0
 //   acc = rest position                                       without influences
 //   acc = acc * axisFactor
-// then the module's scale and turn (render/scratch.h). The kernels are built
+// then the module's scale and turn (render/engine_space.h). The kernels are built
 // without floating-point contraction, so no multiply and add is fused.
 #pragma once
 
@@ -18,20 +18,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace rigweave {
+#include "render/span.h"
 
-template <class T>
-struct Span {
-  T* data = nullptr;
-  size_t size = 0;
-  Span() = default;
-  Span(T* d, size_t n) : data(d), size(n) {}
-  template <class U>
-  Span(std::vector<U>& v) : data(v.data()), size(v.size()) {}
-  template <class U>
-  Span(const std::vector<U>& v) : data(v.data()), size(v.size()) {}
-  T& operator[](size_t i) const { return data[i]; }
-};
+namespace rigweave {
 
 // One bone of the frame's palette: the rows of Cal3D's bone transform matrix
 // with the bone-space translation as fourth column, so one aligned load

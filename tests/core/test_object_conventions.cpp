@@ -8,8 +8,9 @@
 
 #include "engine/component_system.h"
 #include "host/ref.h"
-#include "model/meshobject.h"
-#include "plugin/module.h"
+#include "host/static_cleanup.h"
+#include "model/mesh_object.h"
+#include "plugin/class_table.h"
 #include "support/memory.h"
 #include "support/probes.h"
 
@@ -49,16 +50,16 @@ TEST(StaticCleanup, RunsLastRegisteredFirstAndEmptiesTheList) {
   EXPECT_TRUE(order.empty());
 
   // Past the first growth step of ten entries.
-  for (int i = 0; i < 11; i++) rigweave::RegisterStaticCleanup(&CleanupA);
-  rigweave::RegisterStaticCleanup(&CleanupB);
-  rigweave::RegisterStaticCleanup(&CleanupC);
-  EXPECT_EQ(rigweave::StaticCleanupCount(), 13);
+  for (int i = 0; i < 11; i++) RegisterStaticCleanup(&CleanupA);
+  RegisterStaticCleanup(&CleanupB);
+  RegisterStaticCleanup(&CleanupC);
+  EXPECT_EQ(StaticCleanupCount(), 13);
   rigweave::ModuleFinalize();
   ASSERT_EQ(order.size(), 13u);
   EXPECT_EQ(order[0], 3);
   EXPECT_EQ(order[1], 2);
   EXPECT_EQ(order[12], 1);
-  EXPECT_EQ(rigweave::StaticCleanupCount(), 0);
+  EXPECT_EQ(StaticCleanupCount(), 0);
 
   order.clear();
   rigweave::ModuleFinalize();

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "engine/materials.h"
-#include "render/scratch.h"
-#include "render/skinning_cal3d.h"
+#include "model/cal3d_skinning.h"
+#include "render/engine_space.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
@@ -180,7 +180,9 @@ TEST_F(Loading, ASyntaxErrorOrAMissingFileFailsTheLoadAndKeepsWhatWasDone) {
     ASSERT_EQ(mesh->GetAnimationCount(), 2);
     EXPECT_EQ(mesh->GetAnimationName(1), "wave");
     EXPECT_EQ(mesh->GetMeshRecordCount(), 0);
-    EXPECT_EQ(mesh->GetBoxCorners(), nullptr);
+    // No box was measured: the polygon view serves one of zero size.
+    ExpectNear(PolygonsOf(mesh.get())->GetVertices()[0], csVector3(0, 0, 0), 0);
+    ExpectNear(PolygonsOf(mesh.get())->GetVertices()[7], csVector3(0, 0, 0), 0);
     // The default material is found before the configuration is read.
     EXPECT_NE(mesh->GetDefaultMaterial(), nullptr);
     EXPECT_EQ(mesh->GetDefaultMaterial(), stage->GetEngine()->FindMaterial(name));
@@ -340,7 +342,7 @@ TEST_F(Loading, ASecondLoadReplacesTheCharacterWhole) {
   EXPECT_EQ(mesh->GetMeshRecordCount(), 1);
   EXPECT_FALSE(mesh->SetCycle("walk", 1, 1, 1));
   EXPECT_TRUE(mesh->SetCycle("jump", 1, 1, 1));
-  EXPECT_FLOAT_EQ(mesh->GetBoxCorners()[7].x, 3.0f);
+  EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, 3.0f);
   EXPECT_EQ(mesh->GetDefaultMaterial(), stage->GetEngine()->FindMaterial("b.cfg"));
 
   // A failed second load leaves the object as a fresh object's failed load would.
@@ -404,7 +406,7 @@ TEST_F(Loading, AModelWithoutMaterialsReadsNoTexture) {
             Line(": Loading skeleton hero.csf") + Line(": Loading mesh hero.cmf"));
   EXPECT_TRUE(loaded);
   EXPECT_EQ(mesh->GetLastTextureImage(), nullptr);
-  EXPECT_NE(mesh->GetBoxCorners(), nullptr);
+  EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, 1.0f);
 }
 
 TEST_F(Loading, BoxMeshIsTheTurnedBoxOfTheRestPose) {
@@ -501,7 +503,9 @@ TEST_F(SampleCharacter, LoadsWithEveryMapTexturedAndABoxAroundItsRestPose) {
       EXPECT_NE(core->getCoreMaterial(i)->getMapUserData(j), nullptr) << i << "/" << j;
   EXPECT_GE(maps, 3);
 
-  csBox3 box(mesh->GetBoxCorners()[0], mesh->GetBoxCorners()[7]);
+  const csVector3* corners =
+      csRef<iPolygonMesh>::Adopt(scfQueryInterface<iPolygonMesh>(mesh.get()))->GetVertices();
+  csBox3 box(corners[0], corners[7]);
   CalRenderer* renderer = mesh->GetCalModel()->getRenderer();
   ASSERT_TRUE(renderer->beginRendering());
   std::vector<csVector3> vertices(30000);

@@ -22,9 +22,9 @@
 #include "engine/stage.h"
 #include "host/clock.h"
 #include "formats/config.h"
-#include "model/meshobject.h"
-#include "render/scratch.h"
-#include "render/skinning_cal3d.h"
+#include "model/cal3d_skinning.h"
+#include "model/mesh_object.h"
+#include "render/engine_space.h"
 #include "render/skinning_job.h"
 #include "support/files.h"
 #include "support/model_folder.h"
@@ -264,8 +264,11 @@ struct Cal3DCharacter {
         if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
         std::vector<csVector3> vertices(static_cast<size_t>(renderer->getVertexCount()));
         if (!vertices.empty()) renderer->getVertices(&vertices[0].x);
-        rigweave::ToEngineSpace(vertices.data(), static_cast<int>(vertices.size()),
-                                static_cast<float>(scale * 0.02));
+        rigweave::EngineSpaceJob turn;
+        turn.input = vertices;
+        turn.output = vertices;
+        turn.scale = static_cast<float>(scale * 0.02);
+        EXPECT_TRUE(turn.Run());
         result.push_back(std::move(vertices));
       }
     renderer->endRendering();

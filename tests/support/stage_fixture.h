@@ -14,7 +14,7 @@
 #include "host/clock.h"
 #include "host/ref.h"
 #include "ical3dstate.h"
-#include "model/meshobject.h"
+#include "model/mesh_object.h"
 
 namespace rwtest {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "model/meshobject.h"
+#include "model/mesh_object.h"
 
 int csCal3DMeshObject::FindAnimation(const char* name) const {
   // Without a model instance there is nothing a name could act on.

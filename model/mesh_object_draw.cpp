@@ -4,10 +4,12 @@
 #include <new>
 
 #include "host/ref.h"
-#include "model/meshobject.h"
-#include "plugin/module.h"
-#include "render/scratch.h"
-#include "render/skinning_cal3d.h"
+#include "model/cal3d_skinning.h"
+#include "model/diagnostics.h"
+#include "model/frame_storage.h"
+#include "model/mesh_object.h"
+#include "render/engine_space.h"
+#include "render/face_reversal.h"
 
 static_assert(sizeof(csTriangle) == 3 * sizeof(CalIndex),
               "faces are fetched straight into triangles");
@@ -108,9 +110,12 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
   CalRenderer* renderer = calModel->getRenderer();
   if (!renderer->beginRendering()) return false;
 
-  rigweave::DrawScratch& scratch = rigweave::GetDrawScratch();
+  rigweave::DrawStorage& scratch = rigweave::GetDrawStorage();
   const float factor = static_cast<float>(scale * 0.02);
   const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
+  rigweave::EngineSpaceJob toEngineSpace;
+  toEngineSpace.scale = factor;
+  rigweave::FaceReversalJob reversal;
   if (skinning) skinning->BeginFrame(*calModel);
   int32_t slot = 0;
   // Counts every sub-mesh, drawn or skipped, as the skinning unit numbers them.
@@ -131,7 +136,9 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       if (vertexCount < 0) {
         vertexCount = renderer->getVertices(&scratch.vertices[0].x);
         // Turned while Cal3D's output is still in the nearest cache.
-        rigweave::ToEngineSpace(scratch.vertices, vertexCount, factor);
+        toEngineSpace.input = {scratch.vertices, static_cast<size_t>(vertexCount)};
+        toEngineSpace.output = {scratch.vertices, static_cast<size_t>(vertexCount)};
+        toEngineSpace.Run();
       }
       // Texture coordinates never change: rather than copy them every frame
       // (all that getTextureCoordinates does), the renderer reads the ones
@@ -173,7 +180,9 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
       g3d->DrawTriangleMesh(record);
       // Drawn again with every triangle turned round, so both faces show.
-      rigweave::ReverseWinding(scratch.faces, faceCount);
+      reversal.input = {scratch.faces, static_cast<size_t>(faceCount)};
+      reversal.output = {scratch.faces, static_cast<size_t>(faceCount)};
+      reversal.Run();
       view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
       g3d->DrawTriangleMesh(record);
       vertexBufferManager->UnlockBuffer(vertexBuffer);

@@ -11,12 +11,12 @@
 #include "formats/cal3d_check.h"
 #include "formats/cal3d_objects.h"
 #include "formats/config.h"
-#include "host/image.h"
-#include "model/meshobject.h"
-#include "plugin/module.h"
 #include "formats/raw_texture.h"
 #include "formats/whole_file.h"
-#include "render/skinning_cal3d.h"
+#include "host/image.h"
+#include "model/cal3d_skinning.h"
+#include "model/diagnostics.h"
+#include "model/mesh_object.h"
 
 using rigweave::Diagnose;
 
@@ -294,7 +294,7 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
     }
   }
 
-  ComputeBoxMesh();
+  MeasureBox();
   // Last: the box is measured through Cal3D's renderer, and preparing may
   // release Cal3D's influence lists. Without it Cal3D draws everything.
   skinning.reset(new (std::nothrow) rigweave::Cal3DSkinning);

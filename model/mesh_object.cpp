@@ -1,10 +1,9 @@
-#include "model/meshobject.h"
+#include "model/mesh_object.h"
 
 #include <cal3d/cal3d.h>
 
 #include "formats/cal3d_objects.h"
-
-#include "render/skinning_cal3d.h"
+#include "model/cal3d_skinning.h"
 
 namespace {
 
@@ -45,12 +44,7 @@ void csCal3DMeshObject::Unload() {
   meshRecordCount = 0;
   fogCapacities.clear();
 
-  delete[] boxCorners;
-  boxCorners = nullptr;
-  if (boxPolygons != nullptr)
-    for (int i = 0; i < 6; i++) delete[] boxPolygons[i].vertices;
-  delete[] boxPolygons;
-  boxPolygons = nullptr;
+  box = rigweave::BoxMesh();
 
   skinning.reset();
   // The core model goes first, as the model instance was made from it.

@@ -9,9 +9,11 @@
 
 #include "host/engine.h"
 #include "host/graphics.h"
-#include "ical3dstate.h"
 #include "host/mesh.h"
 #include "host/scf_impl.h"
+#include "ical3dstate.h"
+#include "render/box_mesh.h"
+#include "render/limits.h"
 
 class CalCoreModel;
 class CalModel;
@@ -20,15 +22,6 @@ class CalRenderer;
 namespace rigweave {
 enum class Cal3DKind;
 class Cal3DSkinning;
-// Fixed capacities of a character: the animation name table, the object's
-// colour arrays (one per sub-mesh, one colour per vertex) and the drawing
-// scratch buffers shared by every object are sized by these and never grown.
-// A model beyond them is refused at load, so that no buffer can be overrun
-// later.
-constexpr int kMaxAnimations = 20;
-constexpr int kMaxSubmeshes = 100;
-constexpr int kMaxSubmeshVertices = 30000;
-constexpr int kMaxSubmeshFaces = 50000;
 }  // namespace rigweave
 
 class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObject> {
@@ -68,15 +61,6 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   virtual void SetLodLevel(float level);
 
   bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight);
-  bool LoadConfigFile(const std::string& modelName);
-  bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
-  bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
-                       std::vector<uint8_t>& bytes);
-  // False, with a line that says so, when no skeleton was loaded before the
-  // file `value` that needs one.
-  bool SkeletonBefore(const std::string& value);
-  iImage* ReadTextureImage(const std::string& name);
-  bool ComputeBoxMesh();
 
   void* scfQueryOwn(scfInterfaceID id, scfInterfaceVersion version);
 
@@ -90,8 +74,6 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   int GetMeshRecordCount() const { return meshRecordCount; }
   const G3DTriangleMesh* GetMeshRecords() const { return meshRecords; }
   const csColor* GetVertexColors(int slot) const { return vertexColors[slot]; }
-  const csVector3* GetBoxCorners() const { return boxCorners; }
-  const csMeshedPolygon* GetBoxPolygons() const { return boxPolygons; }
   iMaterialWrapper* GetDefaultMaterial() const { return defaultMaterial; }
   iImage* GetLastTextureImage() const { return lastTextureImage; }
   iVertexBuffer* GetVertexBuffer() const { return vertexBuffer; }
@@ -101,6 +83,20 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
  private:
   // Releases everything a load made, so that the object is as if new.
   void Unload();
+
+  // Loading (mesh_object_load.cpp).
+  bool LoadConfigFile(const std::string& modelName);
+  bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
+  bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
+                       std::vector<uint8_t>& bytes);
+  // False, with a line that says so, when no skeleton was loaded before the
+  // file `value` that needs one.
+  bool SkeletonBefore(const std::string& value);
+  iImage* ReadTextureImage(const std::string& name);
+  // The box around the rest pose, measured through Cal3D's renderer
+  // (mesh_object_bounds.cpp).
+  void MeasureBox();
+
   // Index of the name in the animation table, or -1.
   int FindAnimation(const char* name) const;
   // The material of the sub-mesh the renderer has selected, or false with a diagnostic.
@@ -166,9 +162,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
     explicit PolygonMesh(csCal3DMeshObject* owner) : scfEmbedded(owner) {}
     virtual ~PolygonMesh() { Cleanup(); }
     int GetVertexCount() override { return 8; }
-    csVector3* GetVertices() override;
+    csVector3* GetVertices() override { return scfOwner->box.Corners(); }
     int GetPolygonCount() override { return 6; }
-    csMeshedPolygon* GetPolygons() override;
+    csMeshedPolygon* GetPolygons() override { return scfOwner->box.Faces(); }
     void Cleanup() override;
     // Derived data of the view's own; nothing fills it.
     void* derived = nullptr;
@@ -183,8 +179,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
       nullptr;  // never stored: the object holds no reference on its factory
   std::unique_ptr<CalModel> calModel;
   std::unique_ptr<CalCoreModel> calCoreModel;
-  csVector3* boxCorners = nullptr;
-  csMeshedPolygon* boxPolygons = nullptr;
+  // What the polygon view serves: a box of zero size until a load measures one.
+  rigweave::BoxMesh box;
   float scale = 1.0f;
   iImage* lastTextureImage = nullptr;
   csTicks lastTicks;

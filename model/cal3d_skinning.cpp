@@ -1,4 +1,4 @@
-#include "render/skinning_cal3d.h"
+#include "model/cal3d_skinning.h"
 
 #include <cal3d/cal3d.h>
 

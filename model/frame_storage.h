@@ -1,0 +1,23 @@
+// Working storage shared by every mesh object of the module, sized by the
+// character's capacities (render/limits.h). It is static, so no frame and no
+// load allocates geometry, and it is not re-entrant: all calls come from the
+// engine's one thread.
+#pragma once
+
+#include "host/math.h"
+#include "render/limits.h"
+
+namespace rigweave {
+
+// The geometry of the sub-mesh being drawn.
+struct DrawStorage {
+  csVector3 vertices[kMaxSubmeshVertices];
+  csVector2 texels[kMaxSubmeshVertices];
+  csTriangle faces[kMaxSubmeshFaces];
+};
+DrawStorage& GetDrawStorage();
+
+// Positions measured for the box mesh, kMaxSubmeshVertices of them.
+csVector3* GetBoundsStorage();
+
+}  // namespace rigweave
