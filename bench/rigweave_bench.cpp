@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <iomanip>
 #include <iostream>
@@ -46,7 +47,10 @@
 namespace rwbench {
 namespace {
 
-constexpr const char kModelFolder[] = "models/";
+// The folder that holds models/ (--root), and models/ in it, where the module
+// and the direct Cal3D side read the same files.
+std::string root;
+std::string modelFolder = "models/";
 // The first character named; the sample unless the command names others.
 const char* kSample = "hero.cfg";
 constexpr const char kWalk[] = "walk";
@@ -149,7 +153,7 @@ csRef<iCal3DState> StateOf(iBase* mesh) {
 // null. What the module prints goes to /dev/null.
 csRef<iMeshObject> NewWalker(rwengine::Stage& stage, const char* config) {
   CharacterFiles files;
-  if (!ReadCharacterFiles(kModelFolder, config, files)) return nullptr;
+  if (!ReadCharacterFiles(modelFolder, config, files)) return nullptr;
   csRef<iMeshObject> mesh = stage.NewMeshObject();
   if (!mesh) return nullptr;
   csRef<iCal3DState> state = StateOf(mesh.get());
@@ -167,7 +171,7 @@ csRef<iMeshObject> NewWalker(rwengine::Stage& stage, const char* config) {
 int RecordsPerFrame(const char* config) {
   CharacterFiles files;
   DirectCharacter direct;
-  if (!ReadCharacterFiles(kModelFolder, config, files) || !direct.Load(kModelFolder, files))
+  if (!ReadCharacterFiles(modelFolder, config, files) || !direct.Load(modelFolder, files))
     return -1;
   CalRenderer* renderer = direct.Model()->getRenderer();
   if (!renderer->beginRendering()) return -1;
@@ -183,7 +187,7 @@ struct Walker {
   DirectCharacter direct;
   FrameBuffers buffers;
   bool Load(const char* config) {
-    if (!ReadCharacterFiles(kModelFolder, config, files) || !direct.Load(kModelFolder, files))
+    if (!ReadCharacterFiles(modelFolder, config, files) || !direct.Load(modelFolder, files))
       return false;
     buffers.FitTo(*direct.Model());
     return direct.Walk(files.AnimationId(CycleName(files)), 0.3f, 0.3f, 1.0f);
@@ -395,8 +399,8 @@ long CountMismatches(rwengine::Stage& stage, BenchBackend& backend, const char* 
     CharacterFiles files;
     DirectCharacter direct;
     csRef<iMeshObject> mesh = NewWalker(stage, config);
-    if (!mesh || !ReadCharacterFiles(kModelFolder, config, files) ||
-        !direct.Load(kModelFolder, files))
+    if (!mesh || !ReadCharacterFiles(modelFolder, config, files) ||
+        !direct.Load(modelFolder, files))
       return -1;
     const std::string cycle = CycleName(files);
     const int cycleId = files.AnimationId(cycle);
@@ -541,7 +545,7 @@ void MeasureSkinning(const char* config, int frames) {
 
 void MeasureLoad(rwengine::Stage& stage, int repetitions) {
   CharacterFiles files;
-  if (!ReadCharacterFiles(kModelFolder, kSample, files)) return Fail("cannot read the sample");
+  if (!ReadCharacterFiles(modelFolder, kSample, files)) return Fail("cannot read the sample");
 
   // Once, into a file, to count what the module prints per load.
   int linesPerLoad = -1;
@@ -581,7 +585,7 @@ void MeasureLoad(rwengine::Stage& stage, int repetitions) {
       std::vector<std::vector<uint8_t>> textures;
       const Stopwatch watch;
       const bool loaded =
-          character.Load(kModelFolder, files) && character.ReadTextures(kModelFolder, textures);
+          character.Load(modelFolder, files) && character.ReadTextures(modelFolder, textures);
       directUs = watch.CpuUs();
       if (!loaded) return Fail("direct load of the sample failed");
     }
@@ -622,7 +626,7 @@ void MeasureMemory(const Options& options, int count) {
   // Empty mesh objects.
   std::vector<double> empty = InChild([&] {
     rwengine::NullBackend backend;
-    auto* stage = new rwengine::Stage(&backend);
+    auto* stage = new rwengine::Stage(&backend, 640, 480, root);
     if (!stage->LoadModule(options.module)) return std::vector<double>{};
     std::vector<csRef<iMeshObject>> objects;
     objects.reserve(count + 1);
@@ -638,7 +642,7 @@ void MeasureMemory(const Options& options, int count) {
   // Loaded characters through the module, then after one frame each.
   std::vector<double> loaded = InChild([&] {
     rwengine::NullBackend backend;
-    auto* stage = new rwengine::Stage(&backend);
+    auto* stage = new rwengine::Stage(&backend, 640, 480, root);
     if (!stage->LoadModule(options.module)) return std::vector<double>{};
     std::vector<csRef<iMeshObject>> objects;
     objects.reserve(count + 1);
@@ -672,13 +676,13 @@ void MeasureMemory(const Options& options, int count) {
   // module's scratch, one set of frame buffers serves them all.
   std::vector<double> bare = InChild([&] {
     CharacterFiles files;
-    if (!ReadCharacterFiles(kModelFolder, kSample, files)) return std::vector<double>{};
+    if (!ReadCharacterFiles(modelFolder, kSample, files)) return std::vector<double>{};
     std::vector<std::unique_ptr<DirectCharacter>> characters;
     characters.reserve(count + 1);
     auto next = [&] {
       characters.push_back(std::make_unique<DirectCharacter>());
       DirectCharacter& character = *characters.back();
-      return character.Load(kModelFolder, files) &&
+      return character.Load(modelFolder, files) &&
              character.Walk(files.AnimationId(CycleName(files)), 0.3f, 0.3f, 1.0f);
     };
     if (!next()) return std::vector<double>{};
@@ -808,13 +812,13 @@ void MeasureCrowd(rwengine::Stage& stage, rwengine::NullBackend& backend, double
   // One set of buffers for all, as the module's scratch is shared.
   std::vector<std::unique_ptr<DirectCharacter>> characters;
   CharacterFiles files;
-  broken = broken || !ReadCharacterFiles(kModelFolder, kSample, files);
+  broken = broken || !ReadCharacterFiles(modelFolder, kSample, files);
   FrameBuffers shared;
   auto directReady = [&](int n) {
     while (static_cast<int>(characters.size()) < n && !broken) {
       characters.push_back(std::make_unique<DirectCharacter>());
       DirectCharacter& character = *characters.back();
-      broken = !character.Load(kModelFolder, files) ||
+      broken = !character.Load(modelFolder, files) ||
                !character.Walk(files.AnimationId(CycleName(files)), 0.3f, 0.3f, 1.0f);
       if (!broken) shared.FitTo(*character.Model());
     }
@@ -938,8 +942,11 @@ bool Wants(const Options& options, const char* part) {
 }
 
 int Run(const Options& options) {
-  if (chdir(options.dir.c_str()) != 0) {
-    std::cerr << "rigweave-bench: cannot enter " << options.dir << "\n";
+  root = options.dir;
+  modelFolder = root + "/models/";
+  std::error_code error;
+  if (!std::filesystem::is_directory(modelFolder, error)) {
+    std::cerr << "rigweave-bench: no models/ folder in " << options.dir << "\n";
     return 2;
   }
   csSetTickSource(&ReadTicks, nullptr);
@@ -949,7 +956,7 @@ int Run(const Options& options) {
 
   BenchBackend backend;
   {
-    rwengine::Stage stage(&backend);
+    rwengine::Stage stage(&backend, 640, 480, root);
     if (!stage.LoadModule(options.module)) {
       std::cerr << "rigweave-bench: " << stage.LastError() << "\n";
       return 2;

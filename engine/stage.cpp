@@ -4,9 +4,10 @@
 
 namespace rwengine {
 
-Stage::Stage(RenderBackend* backend, int width, int height)
+Stage::Stage(RenderBackend* backend, int width, int height, const std::string& root)
     : scf_(csRef<ComponentSystem>::Adopt(ComponentSystem::Start())),
       registry_(csRef<ObjectRegistry>::Adopt(new ObjectRegistry)),
+      fileSystem_(csRef<FileSystem>::Adopt(new FileSystem(root))),
       engine_(csRef<Engine>::Adopt(new Engine)),
       loader_(csRef<Loader>::Adopt(new Loader(engine_.get()))),
       graphics_(csRef<Graphics3D>::Adopt(new Graphics3D(width, height))),
@@ -15,6 +16,7 @@ Stage::Stage(RenderBackend* backend, int width, int height)
   graphics_->SetBackend(backend);
   graphics_->SetPerspectiveAspect(camera_->FocalLength(width));
   registry_->Register(static_cast<iSCF*>(scf_.get()), "iSCF");
+  registry_->Register(static_cast<iFileSystem*>(fileSystem_.get()), kFileSystemTag);
   registry_->Register(static_cast<iEngine*>(engine_.get()), "iEngine");
   registry_->Register(static_cast<iLoader*>(loader_.get()), "iLoader");
   registry_->Register(static_cast<iGraphics3D*>(graphics_.get()), "iGraphics3D");
@@ -33,6 +35,7 @@ Stage::~Stage() {
   // code is the module's.
   loader_.reset();
   engine_.reset();
+  fileSystem_.reset();
   registry_.reset();
   scf_->UnloadUnusedModules();
   scf_.reset();

@@ -15,6 +15,7 @@
 #include "engine/camera.h"
 #include "engine/component_system.h"
 #include "engine/engine.h"
+#include "engine/file_system.h"
 #include "engine/graphics3d.h"
 #include "engine/loader.h"
 #include "engine/object_registry.h"
@@ -29,7 +30,10 @@ class Stage {
   static constexpr const char kRigweaveClass[] = "crystalspace.mesh.object.rigweave";
 
   // The backend is not owned and may be null (nothing drawn anywhere).
-  explicit Stage(RenderBackend* backend = nullptr, int width = 640, int height = 480);
+  // `root` is the folder that holds models/, where mesh objects read their
+  // models (empty: the process's current folder).
+  explicit Stage(RenderBackend* backend = nullptr, int width = 640, int height = 480,
+                 const std::string& root = {});
   ~Stage();
   Stage(const Stage&) = delete;
   Stage& operator=(const Stage&) = delete;
@@ -50,6 +54,7 @@ class Stage {
 
   ComponentSystem* GetSCF() const { return scf_.get(); }
   ObjectRegistry* GetRegistry() const { return registry_.get(); }
+  FileSystem* GetFileSystem() const { return fileSystem_.get(); }
   Engine* GetEngine() const { return engine_.get(); }
   Loader* GetLoader() const { return loader_.get(); }
   Graphics3D* GetGraphics() const { return graphics_.get(); }
@@ -64,6 +69,7 @@ class Stage {
 
   csRef<ComponentSystem> scf_;
   csRef<ObjectRegistry> registry_;
+  csRef<FileSystem> fileSystem_;
   csRef<Engine> engine_;
   csRef<Loader> loader_;
   csRef<Graphics3D> graphics_;

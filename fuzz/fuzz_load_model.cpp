@@ -3,7 +3,6 @@
 // linked in; then one drawn frame, then frames steered as an application
 // would (see Steer), then every object released. See fuzz/model_input.h for
 // how an input reads.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -24,7 +23,7 @@
 #include "fuzz/model_input.h"
 #include "host/clock.h"
 #include "ical3dstate.h"
-#include "model/mesh_object.h"
+#include "formats/config.h"
 #include "plugin/class_table.h"
 
 namespace fs = std::filesystem;
@@ -218,12 +217,14 @@ struct Outcome {
 
 // Loads the character as the engine would, with the module's class made
 // through its own class table, then draws one frame if the load worked.
-Outcome LoadAndDraw(const std::string& config, const uint8_t* data, size_t size) {
+// `configBytes` is the configuration as the module reads it.
+Outcome LoadAndDraw(const std::string& config, const std::string& configBytes, const uint8_t* data,
+                    size_t size) {
   Outcome outcome;
   rwengine::NullBackend backend;
   // Draws nothing, but has the renderer check every index as if it read them.
   backend.checked = true;
-  rwengine::Stage stage(&backend, 64, 48);
+  rwengine::Stage stage(&backend, 64, 48, copy->root.string());
   scfClassInfo* table = rigweave::ModuleInitialize(stage.GetSCF());
   {
     auto typeBase = csRef<iBase>::Adopt(table[0].factory(nullptr));
@@ -241,17 +242,17 @@ Outcome LoadAndDraw(const std::string& config, const uint8_t* data, size_t size)
     ticks = 0;
     outcome.loaded = state->LoadModel(config.c_str(), stage.GetLoader(), stage.GetEngine());
     if (outcome.loaded) {
+      // A load that worked named every animation line of the configuration.
+      const std::vector<std::string> animations =
+          rigweave::ParseConfig(reinterpret_cast<const uint8_t*>(configBytes.data()),
+                                configBytes.size())
+              .AnimationNames();
       // Every animation at once, so that each animation file is evaluated.
-      auto* object = static_cast<csCal3DMeshObject*>(mesh.get());
-      for (int i = 0; i < object->GetAnimationCount(); i++)
-        state->BlendCycle(object->GetAnimationName(i).c_str(), 0.0f, 1.0f);
+      for (const std::string& name : animations) state->BlendCycle(name.c_str(), 0.0f, 1.0f);
       auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
       movable->SetPosition(csVector3(0, -1, 4));
       ticks = 700;
       stage.DrawFrame({{mesh.get(), movable.get()}});
-      std::vector<std::string> animations;
-      for (int i = 0; i < object->GetAnimationCount(); i++)
-        animations.push_back(object->GetAnimationName(i));
       Steer(stage, mesh.get(), movable.get(), animations, data, size);
     }
   }
@@ -271,21 +272,7 @@ extern "C" const char* __asan_default_options() {
   return "no_huge_pages_for_shadow=0:max_malloc_fill_size=65536";
 }
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  // The fuzzer works in a folder of its own; crash files must still land
-  // where they were asked for, relative to the folder it was started in.
-  static std::vector<std::string> args(*argv, *argv + *argc);
-  static std::vector<char*> pointers;
-  bool hasPrefix = false;
-  for (const std::string& arg : args)
-    hasPrefix = hasPrefix || arg.rfind("-artifact_prefix=", 0) == 0 ||
-                arg.rfind("-exact_artifact_path=", 0) == 0;
-  if (!hasPrefix) args.push_back("-artifact_prefix=" + fs::current_path().string() + "/");
-  for (std::string& arg : args) pointers.push_back(arg.data());
-  pointers.push_back(nullptr);
-  *argc = static_cast<int>(args.size());
-  *argv = pointers.data();
-
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* source = std::getenv("RIGWEAVE_FUZZ_MODELS");
   if (source == nullptr) source = RIGWEAVE_MODELS_DIR;
   copy = new ModelCopy;
@@ -335,13 +322,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool changed = mutated != pristine;
   if (changed && !WriteFile(path, mutated)) Fail("cannot write the mutated file");
 
-  const int back = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (back < 0 || chdir(copy->root.c_str()) != 0) Fail("cannot enter the private folder");
-  const Outcome outcome = LoadAndDraw(character.config, data, size);
+  const std::string& config = file == 0 ? mutated : character.pristine[0];
+  const Outcome outcome = LoadAndDraw(character.config, config, data, size);
   // As when the engine unloads the module: after its last object is gone.
   rigweave::ModuleFinalize();
-  if (fchdir(back) != 0) Fail("cannot leave the private folder");
-  close(back);
 
   if (changed && !WriteFile(path, pristine)) Fail("cannot restore the mutated file");
   // The character as generated must load and reach the screen whole.

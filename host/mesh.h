@@ -22,7 +22,7 @@ struct iObjectRegistry : iBase {
   // Takes a reference on the object until it is unregistered or the registry clears.
   virtual bool Register(iBase* object, const char* tag) = 0;
   virtual void Unregister(iBase* object, const char* tag) = 0;
-  // The object under the tag, without a reference for the caller.
+  // 6. The object under the tag, without a reference for the caller.
   virtual iBase* Get(const char* tag) = 0;
   virtual void Clear() = 0;
 

@@ -18,13 +18,23 @@ void ReleaseAnimationTracks(CalCoreModel& core) {
 
 }  // namespace
 
-csCal3DMeshObject::csCal3DMeshObject(iBase* parent)
+namespace {
+
+csRef<iFileSystem> FindFileSystem(iObjectRegistry* registry) {
+  iBase* found = registry != nullptr ? registry->Get(kFileSystemTag) : nullptr;
+  return csRef<iFileSystem>::Adopt(scfQueryInterface<iFileSystem>(found));
+}
+
+}  // namespace
+
+csCal3DMeshObject::csCal3DMeshObject(iBase* parent, iObjectRegistry* registry)
     : scfImplementation(parent),
       scfiCal3DState(this),
       scfiVertexBufferManagerClient(this),
       logicalParent(parent),
       lastTicks(csGetTicks()),
       modelPath("models/"),
+      fileSystem(FindFileSystem(registry)),
       scfiSprite3DState(this),
       scfiPolygonMesh(this) {}
 

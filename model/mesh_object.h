@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "host/engine.h"
+#include "host/file_system.h"
 #include "host/graphics.h"
 #include "host/mesh.h"
+#include "host/ref.h"
 #include "host/scf_impl.h"
 #include "ical3dstate.h"
 #include "render/box_mesh.h"
@@ -26,7 +28,10 @@ class Cal3DSkinning;
 
 class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObject> {
  public:
-  explicit csCal3DMeshObject(iBase* parent);
+  // The registry, when given, may hold the engine's file system, whose root
+  // the object's models are read below; without one they are read below the
+  // process's current folder.
+  explicit csCal3DMeshObject(iBase* parent, iObjectRegistry* registry = nullptr);
   ~csCal3DMeshObject() override;
 
   // iMeshObject
@@ -192,7 +197,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   csColor vertexColors[rigweave::kMaxSubmeshes][rigweave::kMaxSubmeshVertices];
   int32_t meshRecordCount = 0;
   G3DTriangleMesh* meshRecords = nullptr;
+  // Where the model being loaded is read: the file system's root, then models/.
   std::string modelPath;
+  csRef<iFileSystem> fileSystem;
   iVertexBuffer* vertexBuffer = nullptr;
   iVertexBufferManager* vertexBufferManager = nullptr;
   iMeshObjectDrawCallback* visibleCallback = nullptr;

@@ -45,15 +45,13 @@ iMeshObjectFactory* csCal3DMeshObjectType::NewFactory() {
 }
 
 csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry)
-    : scfImplementation(parent), objectRegistry(registry) {
-  (void)objectRegistry;
-}
+    : scfImplementation(parent), objectRegistry(registry) {}
 
 iMeshObject* csCal3DMeshObjectFactory::NewInstance() {
   // A mesh object carries its colour arrays, tens of megabytes of address
   // space: under a limit the allocation is what fails, and the caller should
   // know that.
-  auto* object = new (std::nothrow) csCal3DMeshObject(nullptr);
+  auto* object = new (std::nothrow) csCal3DMeshObject(nullptr, objectRegistry);
   if (object == nullptr) {
     rigweave::Diagnose(": Out of memory for a new mesh object");
     return nullptr;

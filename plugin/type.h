@@ -41,6 +41,8 @@ class csCal3DMeshObjectFactory
   iBase* GetLogicalParent() override { return logicalParent; }
 
  private:
-  iObjectRegistry* objectRegistry;  // not read: kept for the factory's own use
+  // Where new objects find the engine's file system; no reference is held,
+  // as the engine's registry outlives the module's objects.
+  iObjectRegistry* objectRegistry;
   iBase* logicalParent = nullptr;
 };

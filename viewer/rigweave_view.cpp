@@ -4,6 +4,7 @@
 // iCal3DState and steers their animation, then renders frames with the GL
 // backend, off-screen into PNG files or into a window.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -402,6 +403,18 @@ std::string FramePath(const std::string& folder, int index) {
   return (fs::path(folder) / name).string();
 }
 
+// Whether `folder` is a folder whose files can be reached (errno says why
+// not): what the root must be before anything below it is read.
+bool CanEnter(const std::string& folder) {
+  struct stat status {};
+  if (stat(folder.c_str(), &status) != 0) return false;
+  if (!S_ISDIR(status.st_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  return access(folder.c_str(), X_OK) == 0;
+}
+
 // Whether a file can be made in `folder` (tried, then removed): permissions
 // alone do not tell, for root or on a read-only file system.
 bool CanWriteInto(const std::string& folder, std::string& reason) {
@@ -440,7 +453,8 @@ class Viewer {
       backend_ = std::make_unique<rwengine::GlBackend>(context_->Api());
       backend_->SetBackground(kBackground[0], kBackground[1], kBackground[2]);
     }
-    stage_ = std::make_unique<rwengine::Stage>(backend_.get(), options_.width, options_.height);
+    stage_ = std::make_unique<rwengine::Stage>(backend_.get(), options_.width, options_.height,
+                                               options_.root);
     const std::string module = FindModule(options_);
     if (!stage_->LoadModule(module))
       throw Failure{"cannot load the module " + module + ": " + stage_->LastError()};
@@ -456,16 +470,25 @@ class Viewer {
   }
 
  private:
+  // The folder that holds models/: the module reads below it through the
+  // stage's file system, and so does the viewer.
+  std::string Root() const { return options_.root.empty() ? "." : options_.root; }
+  std::string ModelPath(const std::string& name) const {
+    return (fs::path(Root()) / "models" / name).string();
+  }
+
   // Reads each configuration with the module's own line parser and finds
   // the animations asked for, so that a wrong name stops the run before the
   // first frame.
   void ReadModels() {
     std::error_code error;
-    const bool folder = fs::is_directory("models", error);
+    const fs::path models = fs::path(Root()) / "models";
+    const bool folder = fs::is_directory(models, error);
     if (!folder) {
-      const fs::path here = fs::current_path(error);
+      fs::path here = fs::canonical(Root(), error);
+      if (error) here = Absolute(Root());
       throw Failure{"no models/ folder in " + here.string() +
-                    (error || !fs::exists(fs::symlink_status("models", error))
+                    (!fs::exists(fs::symlink_status(models, error)) || error
                          ? ""
                          : " (models cannot be entered)")};
     }
@@ -474,7 +497,7 @@ class Viewer {
     for (const std::string& name : options_.models) {
       Model model;
       model.name = name;
-      const std::string path = "models/" + name;
+      const std::string path = ModelPath(name);
       std::string reason;
       if (!rwtools::ReadConfig(path, model.config, reason)) {
         if (reason == rigweave::FileErrorText(rigweave::FileError::Missing))
@@ -619,13 +642,13 @@ class Viewer {
     std::vector<std::string> maps;
   };
 
-  static std::vector<MaterialMaps> ReadMaterials(const Model& model) {
+  std::vector<MaterialMaps> ReadMaterials(const Model& model) const {
     std::vector<MaterialMaps> materials;
     for (const std::string& file : model.config.Values(rigweave::ConfigKey::Material)) {
       MaterialMaps entry;
       entry.file = file;
       std::vector<uint8_t> bytes;
-      if (!rwtools::ReadCheckedCal3D("models/" + file, rigweave::Cal3DKind::Material, 0, bytes,
+      if (!rwtools::ReadCheckedCal3D(ModelPath(file), rigweave::Cal3DKind::Material, 0, bytes,
                                      entry.problem)) {
         materials.push_back(entry);
         continue;
@@ -645,8 +668,8 @@ class Viewer {
   // Why a map the module did not load could not be read, and the command
   // that makes it readable when there is one ("" when none).
   std::string MapProblem(const Model& model, const std::string& map, std::string& fix) const {
-    const std::string path = "models/" + map;
-    const std::string config = Quoted(Absolute("models/" + model.name));
+    const std::string path = ModelPath(map);
+    const std::string config = Quoted(Absolute(ModelPath(model.name)));
     const std::string importRoot = Quoted((fs::path(options_.startFolder) / "imported").string());
     std::vector<uint8_t> bytes;
     std::string reason;
@@ -701,7 +724,7 @@ class Viewer {
     std::vector<uint8_t> bytes;
     std::string reason;
     for (const rigweave::ConfigEntry& entry : model.config.entries) {
-      const std::string path = "models/" + entry.value;
+      const std::string path = ModelPath(entry.value);
       switch (entry.key) {
         case rigweave::ConfigKey::Scale:
           std::printf("  scale %s\n", entry.value.c_str());
@@ -1069,7 +1092,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, bad.text.c_str());
     return 2;
   }
-  if (!options.root.empty() && chdir(options.root.c_str()) != 0) {
+  if (!options.root.empty() && !CanEnter(options.root)) {
     std::fprintf(stderr, "%s: cannot enter %s (%s)\n", kProgram, options.root.c_str(),
                  std::strerror(errno));
     return 1;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/engine.h"
+#include "host/file_system.h"
 #include "host/graphics.h"
 #include "host/mesh.h"
 #include "host/scf.h"
@@ -69,6 +70,8 @@ TEST(HostTable, EveryOperationTheModuleCallsSitsAtItsPosition) {
        4},
       {"iMaterialWrapper::GetMaterialHandle", SlotOf(&iMaterialWrapper::GetMaterialHandle), 8},
       {"iMaterialWrapper::Visit", SlotOf(&iMaterialWrapper::Visit), 12},
+      {"iObjectRegistry::Get", SlotOf(&iObjectRegistry::Get), 6},
+      {"iFileSystem::GetRoot", SlotOf(&iFileSystem::GetRoot), 4},
   };
   for (const Position& position : positions)
     EXPECT_EQ(position.slot, position.expected) << position.operation;

@@ -602,33 +602,19 @@ TEST_F(EngineTest, LaterStagesKeepTheInterfaceIdsEarlierOnesHandedOut) {
   }
 }
 
-// Runs from the build folder, where the generated sample characters live in
-// models/ next to bin/.
+// The generated sample characters live in models/ in the build folder.
 class SampleModelTest : public EngineTest {
  protected:
   void SetUp() override {
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    saved_ = cwd;
-    std::string module = RIGWEAVE_MODULE_PATH;
-    std::string root = module.substr(0, module.rfind('/'));
-    root = root.substr(0, root.rfind('/'));
-    if (access((root + "/models/hero.cfg").c_str(), R_OK) != 0)
-      GTEST_SKIP() << "no sample models in " << root << "/models";
-    ASSERT_EQ(chdir(root.c_str()), 0);
+    EngineTest::SetUp();
+    if (access((std::string(RIGWEAVE_BUILD_DIR) + "/models/hero.cfg").c_str(), R_OK) != 0)
+      GTEST_SKIP() << "no sample models in " << RIGWEAVE_BUILD_DIR << "/models";
   }
-  void TearDown() override {
-    if (!saved_.empty()) {
-      EXPECT_EQ(chdir(saved_.c_str()), 0);
-    }
-    EngineTest::TearDown();
-  }
-  std::string saved_;
 };
 
 TEST_F(SampleModelTest, EveryDrawOfTheModuleIsLockedFoggedAndComplete) {
   RecordingBackend backend;
-  Stage stage(&backend);
+  Stage stage(&backend, 640, 480, RIGWEAVE_BUILD_DIR);
   ASSERT_TRUE(stage.LoadModule(RIGWEAVE_MODULE_PATH)) << stage.LastError();
   csRef<iMeshObject> mesh = stage.NewMeshObject();
   ASSERT_TRUE(mesh);

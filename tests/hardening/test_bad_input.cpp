@@ -272,6 +272,7 @@ TEST_F(BadInput, EveryRowOfTheCatalogueAnswersAndPrintsAsListed) {
   for (const Row& row : Catalogue()) {
     SCOPED_TRACE(row.what);
     ModelFolder folder;
+    Use(folder);
     ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
     ASSERT_TRUE(folder.WriteAnimation("walk.caf", 1, csVector3(0, 0, 1)));
     ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
@@ -324,6 +325,7 @@ TEST_F(BadInput, CallsOutOfPlaceAnswerFalseOrDoNothing) {
 
 TEST_F(BadInput, LevelsOfDetailOfEveryFloatAreSafe) {
   ModelFolder folder;
+  Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
   rwtest::TestSubmesh strip = rwtest::Strip(6);
   strip.lodCount = static_cast<int>(strip.vertices.size());
@@ -359,6 +361,7 @@ TEST_F(BadInput, LevelsOfDetailOfEveryFloatAreSafe) {
 
 TEST_F(BadInput, ManyMapsNamingOneTextureDecodeItOnce) {
   ModelFolder folder;
+  Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
   ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
   // 1000 maps of one 512 x 512 texture: decoded each time, a gigabyte.
@@ -394,6 +397,7 @@ class ReleasingCallback : public scfImplementation<ReleasingCallback, iMeshObjec
 
 TEST_F(BadInput, ReleasingTheLastReferenceInsideTheCallbackIsSafe) {
   ModelFolder folder;
+  Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
   ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
   folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\n");

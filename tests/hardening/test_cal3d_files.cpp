@@ -137,6 +137,7 @@ TEST_F(Cal3DFiles, EveryFuzzReproducerIsRefusedWithItsReason) {
   }
 
   ModelFolder folder;
+  Use(folder);
   const fs::path dir = fs::path(__FILE__).parent_path() / "../../fuzz/regressions/fuzz_load_model";
   int replayed = 0;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
@@ -169,6 +170,7 @@ TEST_F(Cal3DFiles, EveryFuzzReproducerIsRefusedWithItsReason) {
 
 TEST_F(Cal3DFiles, RulesAcrossFilesAndNamesHoldThroughALoad) {
   ModelFolder folder;
+  Use(folder);
   for (const char* name : {"hero.csf", "hero_body.cmf", "walk.caf"}) {
     std::string bytes;
     ASSERT_TRUE(rwfuzz::ReadWholeFile(kModels + name, bytes));

@@ -80,7 +80,7 @@ TEST(LifetimeSoak, CharactersComeAndGoWithoutLeavingAnythingBehind) {
   int created = 0, reloaded = 0, released = 0, closings = 0;
   {
     rwengine::NullBackend backend;
-    rwengine::Stage stage(&backend);
+    rwengine::Stage stage(&backend, 640, 480, RIGWEAVE_BUILD_DIR);
     ASSERT_TRUE(stage.LoadModule(RIGWEAVE_MODULE_PATH)) << stage.LastError();
     rwengine::VertexBufferManager* manager = stage.GetGraphics()->GetManager();
     std::vector<Character> slots(kSlots);

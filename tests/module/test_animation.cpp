@@ -187,6 +187,7 @@ TEST_F(Animation, ClearAllCyclesStopsEveryCycleAndLetsARunningActionEnd) {
 
   // Loaded without animations: an empty table, and the model draws on.
   rwtest::ModelFolder folder;
+  Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("still.csf"));
   ASSERT_TRUE(folder.WriteMesh("still.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
   folder.WriteFile("still.cfg", "skeleton = still.csf\nmesh = still.cmf\n");
@@ -206,6 +207,7 @@ TEST_F(Animation, ClearAllCyclesStopsEveryCycleAndLetsARunningActionEnd) {
 
 TEST_F(Animation, OfTwoEqualNamesTheLowerIdIsUsed) {
   rwtest::ModelFolder folder;
+  Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
   ASSERT_TRUE(folder.WriteAnimation("walk.caf", 1.0f, csVector3(0, 0, 10)));
   ASSERT_TRUE(folder.WriteAnimation("walk.old", 1.0f, csVector3(10, 0, 0)));
@@ -243,6 +245,7 @@ TEST_F(Animation, LevelOfDetailReachesCal3DUnchanged) {
   strip.collapseIds = {-1, -1, -1, -1, 2, 2, 4, 4, 6, 6};
   strip.faceCollapses = {0, 0, 0, 0, 0, 2, 0, 2, 0, 2};
   rwtest::ModelFolder folder;
+  Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("lod.csf"));
   ASSERT_TRUE(folder.WriteMesh("lod.cmf", {strip, rwtest::Quad(csVector3(0, 0, 0), 1)}));
   folder.WriteFile("lod.cfg", "skeleton = lod.csf\nmesh = lod.cmf\n");

@@ -32,7 +32,7 @@ TEST(CrowdSoak, TwentyCharactersTenThousandFramesKeepTheirMemory) {
   long at100 = 0, atEnd = 0;
   {
     rwengine::NullBackend backend;
-    rwengine::Stage stage(&backend);
+    rwengine::Stage stage(&backend, 640, 480, RIGWEAVE_BUILD_DIR);
     ASSERT_TRUE(stage.LoadModule(RIGWEAVE_MODULE_PATH)) << stage.LastError();
     std::vector<csRef<iMeshObject>> meshes;
     std::vector<csRef<rwengine::Movable>> movables;

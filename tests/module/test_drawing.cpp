@@ -106,6 +106,10 @@ class BufferCountingCallback : public rwtest::DrawCallback {
 
 class Drawing : public rwtest::StageTest {
  protected:
+  void SetUp() override {
+    StageTest::SetUp();
+    Use(folder);
+  }
   // Skeleton, one mesh with the given sub-meshes, materials m<i>.crf with
   // maps t<i>.raw (or none where the name is empty), a 100-second cycle.
   void WriteModel(const std::vector<TestSubmesh>& submeshes,

@@ -102,6 +102,7 @@ class ExportedCharacters : public rwtest::StageTest {
 
 TEST_F(ExportedCharacters, XmlAndMixedFormsDrawAsTheirBinaryTwin) {
   ModelFolder folder;
+  Use(folder);
   WriteSampleInBothForms(folder);
   const std::string binary = rwtest::ReadFile(folder.Path("hero.cfg"));
   std::string xml = binary;
@@ -168,6 +169,7 @@ TestSubmesh CollapsedStrip(int quads, int materialThread) {
 
 TEST_F(ExportedCharacters, CollapseRootsDrawFewerTrianglesAtEveryLowerLevel) {
   ModelFolder folder;
+  Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("one.csf"));
   ASSERT_TRUE(folder.WriteMesh("strips.cmf", {CollapsedStrip(40, 0), CollapsedStrip(7, 0)}));
   ASSERT_TRUE(folder.WriteMaterial("plain.crf", {}));

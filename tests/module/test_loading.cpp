@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "engine/materials.h"
 #include "model/cal3d_skinning.h"
 #include "render/engine_space.h"
+#include "support/files.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
@@ -44,6 +46,10 @@ void ExpectNear(const csVector3& a, const csVector3& b, float tolerance = 1e-5f)
 
 class Loading : public rwtest::StageTest {
  protected:
+  void SetUp() override {
+    StageTest::SetUp();
+    Use(folder);
+  }
   // A skeleton, one mesh of one quad, and the given extra lines.
   void WriteBasicModel(const std::string& config, const std::vector<TestSubmesh>& submeshes = {
                                                       Quad(csVector3(0, 0, 0), 100)}) {
@@ -111,6 +117,31 @@ TEST_F(Loading, LinesWithoutLoadingKeysPrintNothingAndNoSkeletonFailsSayingWhy) 
   EXPECT_FALSE(loaded);
   EXPECT_FALSE(DrawOnce(mesh.get()));
   EXPECT_FALSE(Load(mesh.get(), "missing.cfg"));
+}
+
+TEST_F(Loading, ModelsAreReadBelowTheRootTheEngineGivesAtEachLoad) {
+  WriteBasicModel("");
+  ModelFolder other;
+  ASSERT_TRUE(other.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(other.WriteMesh("hero.cmf", {Quad(csVector3(0, 0, 0), 100)}));
+  other.WriteFile("hero.cfg", "scale = 2\nskeleton = hero.csf\nmesh = hero.cmf\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  // The root in effect when LoadModel runs, however it is written.
+  const std::string relative =
+      std::filesystem::relative(other.Root(), std::filesystem::current_path()).string();
+  for (const auto& [root, maxX] : {std::pair<std::string, float>{folder.Root(), 1.0f},
+                                   {other.Root() + "/", 2.0f},
+                                   {relative, 2.0f},
+                                   {folder.Root() + "//", 1.0f}}) {
+    SCOPED_TRACE(root);
+    UseRoot(root);
+    ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+    EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, maxX);
+  }
+  UseRoot(other.Root() + "/nothing");
+  bool loaded = true;
+  EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded), "");
+  EXPECT_FALSE(loaded);
 }
 
 TEST_F(Loading, ScaleComesFromTheLastScaleLineAndDefaultsToOne) {
@@ -486,8 +517,9 @@ TEST_F(Loading, GeometricQueriesHaveFixedAnswers) {
 class SampleCharacter : public rwtest::StageTest {};
 
 TEST_F(SampleCharacter, LoadsWithEveryMapTexturedAndABoxAroundItsRestPose) {
-  // Tests run in the build folder, where the build generated models/.
-  ASSERT_TRUE(std::ifstream("models/hero.cfg").good()) << "models/hero.cfg is made by the build";
+  // The stage reads below the build folder, where the build generated models/.
+  ASSERT_FALSE(rwtest::ReadFile(std::string(RIGWEAVE_BUILD_DIR) + "/models/hero.cfg").empty())
+      << "models/hero.cfg is made by the build";
   csRef<csCal3DMeshObject> mesh = NewCoreMesh();
   bool loaded = false;
   const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);

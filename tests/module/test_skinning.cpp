@@ -297,12 +297,13 @@ struct Comparison {
 
 // Coordinates that differ from Cal3D's in any bit, over `frames` walking
 // frames with an action started every 300, at level of detail `lod`; both
-// sides read the models/ folder below the working folder.
-Comparison Compare(const std::string& config, SkinningIsa isa, float lod, int frames) {
+// sides read the models/ folder below `root`.
+Comparison Compare(const std::string& root, const std::string& config, SkinningIsa isa, float lod,
+                   int frames) {
   Comparison result;
   long& mismatches = result.mismatches;
   std::string& note = result.note;
-  const std::string folder = "models/";
+  const std::string folder = root + "/models/";
   Cal3DCharacter reference;
   if (!reference.Load(folder, config)) {
     note = "Cal3D does not load it";
@@ -314,9 +315,10 @@ Comparison Compare(const std::string& config, SkinningIsa isa, float lod, int fr
 
   VertexCapture capture;
   csSetTickSource(&ReadClock, nullptr);
-  auto stage = std::make_unique<rwengine::Stage>(&capture);
+  auto stage = std::make_unique<rwengine::Stage>(&capture, 640, 480, root);
   {
-    auto mesh = csRef<csCal3DMeshObject>::Adopt(new csCal3DMeshObject(nullptr));
+    auto mesh =
+        csRef<csCal3DMeshObject>::Adopt(new csCal3DMeshObject(nullptr, stage->GetRegistry()));
     auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
     auto state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh.get()));
     testing::internal::CaptureStdout();
@@ -384,7 +386,7 @@ TEST(SkinningAgainstCal3D, EveryGeneratedCharacterDrawsCal3DsVerticesOnEveryInst
     bool loads = true;
     for (SkinningIsa isa : SupportedIsas()) {
       for (float lod : {1.0f, 0.5f}) {
-        const Comparison got = Compare(config, isa, lod, 1000);
+        const Comparison got = Compare(RIGWEAVE_BUILD_DIR, config, isa, lod, 1000);
         EXPECT_EQ(got.mismatches, 0)
             << config << " on " << SkinningIsaName(isa) << " at level " << lod << ": " << got.note;
         // Loading is the loading tests' concern; here only what loads is compared.
@@ -434,7 +436,7 @@ TEST(SkinningAgainstCal3D, SubmeshesWithSpringsAreDrawnByCal3D) {
   folder.WriteFile("hanging.cfg", "skeleton = one.csf\nanimation = walk.caf\nmesh = hanging.cmf\n");
 
   for (SkinningIsa isa : SupportedIsas()) {
-    const Comparison got = Compare("hanging.cfg", isa, 1.0f, 400);
+    const Comparison got = Compare(folder.Root(), "hanging.cfg", isa, 1.0f, 400);
     EXPECT_EQ(got.mismatches, 0) << SkinningIsaName(isa) << ": " << got.note;
     EXPECT_EQ(got.owned, 1) << SkinningIsaName(isa);
   }

@@ -12,6 +12,10 @@ namespace {
 
 class Views : public rwtest::StageTest {
  protected:
+  void SetUp() override {
+    StageTest::SetUp();
+    Use(folder);
+  }
   template <class I>
   static csRef<I> View(iBase* mesh) {
     return csRef<I>::Adopt(scfQueryInterface<I>(mesh));

@@ -34,15 +34,12 @@ TestSubmesh Strip(int quads, int materialThread) {
 
 ModelFolder::ModelFolder() {
   static int counter = 0;
-  previous_ = std::filesystem::current_path();
   root_ = std::filesystem::temp_directory_path() /
           ("rigweave-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   std::filesystem::create_directories(root_ / "models");
-  std::filesystem::current_path(root_);
 }
 
 ModelFolder::~ModelFolder() {
-  std::filesystem::current_path(previous_);
   std::error_code ignored;
   std::filesystem::remove_all(root_, ignored);
 }

@@ -1,5 +1,6 @@
-// A throw-away folder with a models/ folder in it, made current while the
-// object lives, and writers for the Cal3D and raw texture files a test needs.
+// A throw-away folder with a models/ folder in it, removed with the object,
+// and writers for the Cal3D and raw texture files a test needs. A stage
+// reads models there once its file system's root is Root().
 #pragma once
 
 #include <array>
@@ -39,6 +40,8 @@ class ModelFolder {
   ModelFolder(const ModelFolder&) = delete;
   ModelFolder& operator=(const ModelFolder&) = delete;
 
+  // The folder that holds models/.
+  std::string Root() const { return root_.string(); }
   // Path of a file below models/.
   std::string Path(const std::string& name) const;
   void WriteFile(const std::string& name, const std::string& bytes) const;
@@ -52,7 +55,6 @@ class ModelFolder {
                        const std::vector<uint8_t>& pixels) const;
 
  private:
-  std::filesystem::path previous_;
   std::filesystem::path root_;
 };
 

@@ -1,5 +1,7 @@
 // A whole engine around the real module, with a recording renderer and a
-// clock the test sets by hand.
+// clock the test sets by hand. Models are read below the build folder, where
+// the build generated the sample characters, until a test names another
+// root.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include "host/ref.h"
 #include "ical3dstate.h"
 #include "model/mesh_object.h"
+#include "support/model_folder.h"
 
 namespace rwtest {
 
@@ -22,7 +25,7 @@ class StageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     csSetTickSource(&ReadClock, this);
-    stage = std::make_unique<rwengine::Stage>(&recorder);
+    stage = std::make_unique<rwengine::Stage>(&recorder, 640, 480, RIGWEAVE_BUILD_DIR);
     ASSERT_TRUE(stage->LoadModule(RIGWEAVE_MODULE_PATH)) << stage->LastError();
     movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
   }
@@ -32,12 +35,16 @@ class StageTest : public ::testing::Test {
     csSetTickSource(nullptr, nullptr);
   }
 
+  // Loads from now on read the models below `root`.
+  void UseRoot(const std::string& root) { stage->GetFileSystem()->SetRoot(root); }
+  void Use(const ModelFolder& folder) { UseRoot(folder.Root()); }
+
   // A mesh object of the loaded module.
   csRef<iMeshObject> NewMesh() { return stage->NewMeshObject(); }
   // A mesh object of the module's code linked into the test, for looking at
   // its state; it is driven through the same interfaces.
   csRef<csCal3DMeshObject> NewCoreMesh() {
-    return csRef<csCal3DMeshObject>::Adopt(new csCal3DMeshObject(nullptr));
+    return csRef<csCal3DMeshObject>::Adopt(new csCal3DMeshObject(nullptr, stage->GetRegistry()));
   }
 
   static csRef<iCal3DState> StateOf(iBase* mesh) {
