@@ -7,6 +7,7 @@
 namespace rigweave {
 
 bool Cal3DSkinning::Prepare(CalModel& model) {
+  isa_ = ChosenSkinningIsa();
   layouts_.clear();
   cores_.clear();
   palette_.clear();

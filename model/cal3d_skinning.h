@@ -43,8 +43,8 @@ class Cal3DSkinning {
   int Skin(int index, CalSubmesh& submesh, float* output, size_t capacity, float scale, float sine,
            float cosine) const;
 
-  // The instruction set the jobs run on: the best the processor has unless
-  // a test or benchmark asks for another.
+  // The instruction set the jobs run on: ChosenSkinningIsa() when prepared,
+  // unless the benchmark asks for another.
   SkinningIsa Isa() const { return isa_; }
   bool SetIsa(SkinningIsa isa);
 

@@ -69,22 +69,6 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
 
   void* scfQueryOwn(scfInterfaceID id, scfInterfaceVersion version);
 
-  // Read access for tests, tools and the benchmarks.
-  CalModel* GetCalModel() const { return calModel.get(); }
-  CalCoreModel* GetCalCoreModel() const { return calCoreModel.get(); }
-  float GetScale() const { return scale; }
-  int GetAnimationCount() const { return animationCount; }
-  const std::string& GetAnimationName(int i) const { return animationNames[i]; }
-  int GetCurrentAnimation() const { return currentAnimation; }
-  int GetMeshRecordCount() const { return meshRecordCount; }
-  const G3DTriangleMesh* GetMeshRecords() const { return meshRecords; }
-  const csColor* GetVertexColors(int slot) const { return vertexColors[slot]; }
-  iMaterialWrapper* GetDefaultMaterial() const { return defaultMaterial; }
-  iImage* GetLastTextureImage() const { return lastTextureImage; }
-  iVertexBuffer* GetVertexBuffer() const { return vertexBuffer; }
-  // The skinning unit's share of the character; null before a load.
-  rigweave::Cal3DSkinning* GetSkinning() const { return skinning.get(); }
-
  private:
   // Releases everything a load made, so that the object is as if new.
   void Unload();

@@ -1,6 +1,8 @@
 #include "render/skinning_job.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "render/skinning_kernels.h"
@@ -47,6 +49,14 @@ SkinningIsa BestSkinningIsa() {
     return SkinningIsa::Scalar;
   }();
   return best;
+}
+
+SkinningIsa ChosenSkinningIsa() {
+  const char* asked = std::getenv("RIGWEAVE_SKINNING_ISA");
+  if (asked != nullptr)
+    for (SkinningIsa isa : {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2})
+      if (std::strcmp(asked, SkinningIsaName(isa)) == 0 && SkinningIsaSupported(isa)) return isa;
+  return BestSkinningIsa();
 }
 
 void SkinningLayout::Clear() {

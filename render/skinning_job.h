@@ -48,6 +48,11 @@ const char* SkinningIsaName(SkinningIsa isa);
 bool SkinningIsaSupported(SkinningIsa isa);
 // The widest supported set, read from the processor once.
 SkinningIsa BestSkinningIsa();
+// The set a character's jobs run on: the one the environment variable
+// RIGWEAVE_SKINNING_ISA names (scalar, sse2 or avx2) when this processor has
+// it, else the widest. Read anew at each call, so that tests and the
+// benchmark can hold each set against Cal3D through the loaded module.
+SkinningIsa ChosenSkinningIsa();
 
 // A sub-mesh's rest positions and influences, flat. Vertices come in groups
 // of eight (one AVX2 register, two SSE2 registers); a group holds its

@@ -1,4 +1,6 @@
-// Animation control against the real Cal3D mixer.
+// Animation control against the real Cal3D mixer: what the module draws is
+// compared, vertex for vertex, with a Cal3D character of the same files
+// driven by the mixer calls each operation stands for.
 #include <cal3d/cal3d.h>
 #include <gtest/gtest.h>
 
@@ -8,33 +10,32 @@
 #include <vector>
 
 #include "engine/backend_recording.h"
+#include "support/cal3d_reference.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
 namespace {
 
 using rwengine::RecordedCall;
+using rwtest::ReferenceCharacter;
 
 class Animation : public rwtest::StageTest {
  protected:
-  // The core animation ids of the cycles the mixer runs (fading ones included).
-  static std::set<int> Cycles(csCal3DMeshObject* mesh) {
-    std::set<int> ids;
-    CalCoreModel* core = mesh->GetCalCoreModel();
-    for (CalAnimationCycle* cycle : mesh->GetCalModel()->getMixer()->getAnimationCycle())
-      for (int id = 0; id < core->getCoreAnimationCount(); id++)
-        if (core->getCoreAnimation(id) == cycle->getCoreAnimation()) ids.insert(id);
-    return ids;
-  }
-  static size_t Actions(csCal3DMeshObject* mesh) {
-    return mesh->GetCalModel()->getMixer()->getAnimationActionList().size();
-  }
-  // Draws `seconds` of time in steps of 50 ms.
-  void Play(iMeshObject* mesh, float seconds) {
+  static constexpr csTicks kStep = 50;
+
+  // Draws `seconds` of time in steps of 50 ms; with a reference, moves it
+  // alike and counts, frame by frame, the coordinates that differ from it.
+  long Play(iMeshObject* mesh, float seconds, ReferenceCharacter* reference = nullptr) {
+    long mismatches = 0;
     for (int step = 0; step < static_cast<int>(seconds * 20 + 0.5f); step++) {
-      now += 50;
-      ASSERT_TRUE(DrawOnce(mesh));
+      now += kStep;
+      recorder.Clear();
+      EXPECT_TRUE(DrawOnce(mesh));
+      if (reference == nullptr) continue;
+      reference->Advance(kStep);
+      mismatches += rwtest::Mismatches(rwtest::DrawnSubmeshes(recorder), reference->Vertices());
     }
+    return mismatches;
   }
   std::vector<csVector3> LastDrawnVertices() {
     std::vector<csVector3> all;
@@ -49,10 +50,22 @@ class Animation : public rwtest::StageTest {
       most = std::max(most, Norm(a[i] - b[i]));
     return most;
   }
+  // The core animation ids of the cycles a mixer runs (fading ones included).
+  static std::set<int> Cycles(ReferenceCharacter& character) {
+    std::set<int> ids;
+    CalCoreModel* core = character.Model().getCoreModel();
+    for (CalAnimationCycle* cycle : character.Mixer().getAnimationCycle())
+      for (int id = 0; id < core->getCoreAnimationCount(); id++)
+        if (core->getCoreAnimation(id) == cycle->getCoreAnimation()) ids.insert(id);
+    return ids;
+  }
+  static size_t Actions(ReferenceCharacter& character) {
+    return character.Mixer().getAnimationActionList().size();
+  }
 
-  // The sample character: idle, walk, wave, jump.
-  csRef<csCal3DMeshObject> LoadHero() {
-    csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  // The sample character (idle, walk, wave, jump), made at the current tick.
+  csRef<iMeshObject> LoadHero() {
+    csRef<iMeshObject> mesh = NewMesh();
     testing::internal::CaptureStdout();
     const bool loaded = Load(mesh.get(), "hero.cfg");
     testing::internal::GetCapturedStdout();
@@ -62,7 +75,7 @@ class Animation : public rwtest::StageTest {
 };
 
 TEST_F(Animation, ABlendedCycleMovesTheSkinnedVertices) {
-  csRef<csCal3DMeshObject> mesh = LoadHero();
+  csRef<iMeshObject> mesh = LoadHero();
   ASSERT_TRUE(DrawOnce(mesh.get()));
   const std::vector<csVector3> rest = LastDrawnVertices();
   ASSERT_GT(rest.size(), 1000u);
@@ -86,11 +99,17 @@ TEST_F(Animation, ABlendedCycleMovesTheSkinnedVertices) {
 }
 
 TEST_F(Animation, NamesAreFoundExactlyAndUnknownOnesChangeNothing) {
-  csRef<csCal3DMeshObject> mesh = LoadHero();
+  csRef<iMeshObject> mesh = LoadHero();
+  ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(RIGWEAVE_BUILD_DIR, "hero.cfg"));
   csRef<iCal3DState> state = StateOf(mesh.get());
-  ASSERT_EQ(mesh->GetAnimationCount(), 4);
+  // Every animation of the configuration is the module's by its name.
+  ASSERT_EQ(reference.Animations(), (std::vector<std::string>{"idle", "walk", "wave", "jump"}));
+  for (const std::string& name : reference.Animations())
+    EXPECT_TRUE(state->ClearCycle(name.c_str(), 0)) << name;
+
   ASSERT_TRUE(state->BlendCycle("walk", 0.0f, 1.0f));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 1);
+  reference.Mixer().blendCycle(reference.Id("walk"), 1.0f, 0.0f);
   for (const char* name : {"Walk", "WALK", "walk ", "wal", "walk.caf", "", "run"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(state->SetCycle(name, 0, 0, 1));
@@ -100,108 +119,134 @@ TEST_F(Animation, NamesAreFoundExactlyAndUnknownOnesChangeNothing) {
   }
   EXPECT_FALSE(state->SetCycle(nullptr, 0, 0, 1));
   EXPECT_FALSE(state->ExecuteAction(nullptr, 0, 0));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 1);
-  EXPECT_EQ(Cycles(mesh.get()), std::set<int>{1});
-  EXPECT_EQ(Actions(mesh.get()), 0u);
+  // Walk alone runs, as in Cal3D with walk alone...
+  EXPECT_EQ(Play(mesh.get(), 0.5f, &reference), 0);
+  EXPECT_EQ(Cycles(reference), std::set<int>{reference.Id("walk")});
+  EXPECT_EQ(Actions(reference), 0u);
+  // ...and walk is still the animation started last: SetCycle fades it out.
+  ASSERT_TRUE(state->SetCycle("idle", 0.2f, 0.2f, 1.0f));
+  reference.Mixer().clearCycle(reference.Id("walk"), 0.2f);
+  reference.Mixer().blendCycle(reference.Id("idle"), 1.0f, 0.2f);
+  EXPECT_EQ(Play(mesh.get(), 0.5f, &reference), 0);
+  EXPECT_EQ(Cycles(reference), std::set<int>{reference.Id("idle")});
 }
 
 TEST_F(Animation, SetCycleClearsTheAnimationStartedLast) {
-  csRef<csCal3DMeshObject> mesh = LoadHero();
+  csRef<iMeshObject> mesh = LoadHero();
+  ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(RIGWEAVE_BUILD_DIR, "hero.cfg"));
+  CalMixer& mixer = reference.Mixer();
+  const int idle = reference.Id("idle"), walk = reference.Id("walk"), wave = reference.Id("wave"),
+            jump = reference.Id("jump");
   csRef<iCal3DState> state = StateOf(mesh.get());
   // The first SetCycle clears id 0 (idle), which was never started: harmless.
   ASSERT_TRUE(state->SetCycle("walk", 0.2f, 0.2f, 1.0f));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 1);
+  mixer.clearCycle(idle, 0.2f);
+  mixer.blendCycle(walk, 1.0f, 0.2f);
   ASSERT_TRUE(state->BlendCycle("idle", 0.2f, 0.5f));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
-  Play(mesh.get(), 0.5f);
-  EXPECT_EQ(Cycles(mesh.get()), (std::set<int>{0, 1}));
+  mixer.blendCycle(idle, 0.5f, 0.2f);
+  EXPECT_EQ(Play(mesh.get(), 0.5f, &reference), 0);
+  EXPECT_EQ(Cycles(reference), (std::set<int>{idle, walk}));
 
   // Clears idle (the one started last), keeps walk.
   ASSERT_TRUE(state->SetCycle("jump", 0.2f, 0.2f, 1.0f));
-  Play(mesh.get(), 0.6f);
-  EXPECT_EQ(Cycles(mesh.get()), (std::set<int>{1, 3}));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 3);
+  mixer.clearCycle(idle, 0.2f);
+  mixer.blendCycle(jump, 1.0f, 0.2f);
+  EXPECT_EQ(Play(mesh.get(), 0.6f, &reference), 0);
+  EXPECT_EQ(Cycles(reference), (std::set<int>{walk, jump}));
 
   // An action becomes the one started last: the next SetCycle clears the
   // action's id, so the cycle that ran before it (jump) goes on.
   ASSERT_TRUE(state->ExecuteAction("wave", 0.1f, 0.1f));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 2);
+  mixer.executeAction(wave, 0.1f, 0.1f);
   ASSERT_TRUE(state->SetCycle("idle", 0.2f, 0.2f, 1.0f));
-  Play(mesh.get(), 0.5f);
-  EXPECT_EQ(Cycles(mesh.get()), (std::set<int>{0, 1, 3}));
+  mixer.clearCycle(wave, 0.2f);
+  mixer.blendCycle(idle, 1.0f, 0.2f);
+  EXPECT_EQ(Play(mesh.get(), 0.5f, &reference), 0);
+  EXPECT_EQ(Cycles(reference), (std::set<int>{idle, walk, jump}));
 
-  // ClearCycle leaves the current animation as it was.
+  // ClearCycle leaves the animation started last as it was: idle, which the
+  // next SetCycle clears again (to no effect), keeping jump.
   ASSERT_TRUE(state->ClearCycle("idle", 0.1f));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
-  Play(mesh.get(), 0.3f);
-  EXPECT_EQ(Cycles(mesh.get()), (std::set<int>{1, 3}));
+  mixer.clearCycle(idle, 0.1f);
+  EXPECT_EQ(Play(mesh.get(), 0.3f, &reference), 0);
+  EXPECT_EQ(Cycles(reference), (std::set<int>{walk, jump}));
 
-  // SetCycle on the current animation clears it and blends it in again.
+  // SetCycle on the animation started last clears it and blends it in again.
   ASSERT_TRUE(state->SetCycle("jump", 0.1f, 0.1f, 1.0f));
+  mixer.clearCycle(idle, 0.1f);
+  mixer.blendCycle(jump, 1.0f, 0.1f);
   ASSERT_TRUE(state->SetCycle("jump", 0.1f, 0.1f, 1.0f));
-  Play(mesh.get(), 0.3f);
-  EXPECT_EQ(Cycles(mesh.get()).count(3), 1u);
+  mixer.clearCycle(jump, 0.1f);
+  mixer.blendCycle(jump, 1.0f, 0.1f);
+  EXPECT_EQ(Play(mesh.get(), 0.3f, &reference), 0);
+  EXPECT_EQ(Cycles(reference).count(jump), 1u);
 }
 
 TEST_F(Animation, AnActionRunsOnceAndEnds) {
-  csRef<csCal3DMeshObject> mesh = LoadHero();
+  csRef<iMeshObject> mesh = LoadHero();
+  ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(RIGWEAVE_BUILD_DIR, "hero.cfg"));
   ASSERT_TRUE(DrawOnce(mesh.get()));
+  reference.Advance(0);
   const std::vector<csVector3> rest = LastDrawnVertices();
   ASSERT_TRUE(StateOf(mesh.get())->ExecuteAction("wave", 0.1f, 0.1f));
-  EXPECT_EQ(Actions(mesh.get()), 1u);
-  recorder.Clear();
-  Play(mesh.get(), 0.6f);
-  EXPECT_EQ(Actions(mesh.get()), 1u);
+  reference.Mixer().executeAction(reference.Id("wave"), 0.1f, 0.1f);
+  EXPECT_EQ(Play(mesh.get(), 0.6f, &reference), 0);
+  EXPECT_EQ(Actions(reference), 1u);
   EXPECT_GT(Distance(rest, LastDrawnVertices()), 0.05f);
   // The wave lasts 1.5 seconds.
-  Play(mesh.get(), 1.5f);
-  EXPECT_EQ(Actions(mesh.get()), 0u);
+  EXPECT_EQ(Play(mesh.get(), 1.5f, &reference), 0);
+  EXPECT_EQ(Actions(reference), 0u);
   recorder.Clear();
-  Play(mesh.get(), 0.05f);
+  EXPECT_EQ(Play(mesh.get(), 0.05f, &reference), 0);
   EXPECT_LT(Distance(rest, LastDrawnVertices()), 1e-3f);
 }
 
 TEST_F(Animation, ClearAllCyclesStopsEveryCycleAndLetsARunningActionEnd) {
-  csRef<csCal3DMeshObject> mesh = LoadHero();
+  csRef<iMeshObject> mesh = LoadHero();
+  ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(RIGWEAVE_BUILD_DIR, "hero.cfg"));
+  CalMixer& mixer = reference.Mixer();
   csRef<iCal3DState> state = StateOf(mesh.get());
-  ASSERT_TRUE(state->BlendCycle("idle", 0.1f, 1.0f));
-  ASSERT_TRUE(state->BlendCycle("walk", 0.1f, 1.0f));
-  ASSERT_TRUE(state->BlendCycle("jump", 0.1f, 1.0f));
+  for (const char* name : {"idle", "walk", "jump"}) {
+    ASSERT_TRUE(state->BlendCycle(name, 0.1f, 1.0f));
+    mixer.blendCycle(reference.Id(name), 1.0f, 0.1f);
+  }
   ASSERT_TRUE(state->ExecuteAction("wave", 0.1f, 0.1f));
-  Play(mesh.get(), 0.3f);
-  ASSERT_EQ(Cycles(mesh.get()).size(), 3u);
-  ASSERT_EQ(Actions(mesh.get()), 1u);
+  mixer.executeAction(reference.Id("wave"), 0.1f, 0.1f);
+  EXPECT_EQ(Play(mesh.get(), 0.3f, &reference), 0);
+  ASSERT_EQ(Cycles(reference).size(), 3u);
+  ASSERT_EQ(Actions(reference), 1u);
   state->ClearAllCycles();
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 2);
-  Play(mesh.get(), 0.1f);
-  EXPECT_TRUE(Cycles(mesh.get()).empty());
+  for (int id = 0; id < 4; id++) mixer.clearCycle(id, 0.0f);
+  EXPECT_EQ(Play(mesh.get(), 0.1f, &reference), 0);
+  EXPECT_TRUE(Cycles(reference).empty());
   // The wave (1.5 s) plays on, and ends by itself.
-  EXPECT_EQ(Actions(mesh.get()), 1u);
-  Play(mesh.get(), 1.2f);
-  EXPECT_EQ(Actions(mesh.get()), 0u);
+  EXPECT_EQ(Actions(reference), 1u);
+  EXPECT_EQ(Play(mesh.get(), 1.2f, &reference), 0);
+  EXPECT_EQ(Actions(reference), 0u);
 
   // Never loaded: nothing to clear, no mixer to reach.
-  csRef<csCal3DMeshObject> empty = NewCoreMesh();
-  empty->ClearAllCycles();
+  csRef<iMeshObject> empty = NewMesh();
+  StateOf(empty.get())->ClearAllCycles();
   EXPECT_FALSE(StateOf(empty.get())->SetCycle("idle", 0, 0, 1));
 
-  // Loaded without animations: an empty table, and the model draws on.
+  // Loaded without animations: nothing to clear, and the model draws on in
+  // its rest pose.
   rwtest::ModelFolder folder;
   Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("still.csf"));
   ASSERT_TRUE(folder.WriteMesh("still.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
   folder.WriteFile("still.cfg", "skeleton = still.csf\nmesh = still.cmf\n");
-  csRef<csCal3DMeshObject> still = NewCoreMesh();
+  csRef<iMeshObject> still = NewMesh();
   testing::internal::CaptureStdout();
   ASSERT_TRUE(Load(still.get(), "still.cfg"));
   testing::internal::GetCapturedStdout();
-  ASSERT_EQ(still->GetAnimationCount(), 0);
+  ReferenceCharacter stillReference;
+  ASSERT_TRUE(stillReference.Load(folder.Root(), "still.cfg"));
   StateOf(still.get())->ClearAllCycles();
-  EXPECT_EQ(still->GetCurrentAnimation(), 0);
-  EXPECT_TRUE(Cycles(still.get()).empty());
-  EXPECT_EQ(Actions(still.get()), 0u);
-  recorder.Clear();
-  EXPECT_TRUE(DrawOnce(still.get()));
+  EXPECT_EQ(Play(still.get(), 0.1f, &stillReference), 0);
   EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 2u);
 }
 
@@ -215,25 +260,31 @@ TEST_F(Animation, OfTwoEqualNamesTheLowerIdIsUsed) {
   folder.WriteFile("hero.cfg",
                    "skeleton = hero.csf\nanimation = walk.caf\nanimation = walk.old\n"
                    "mesh = hero.cmf\n");
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   testing::internal::CaptureStdout();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
   testing::internal::GetCapturedStdout();
-  ASSERT_EQ(mesh->GetAnimationCount(), 2);
-  ASSERT_EQ(mesh->GetAnimationName(1), "walk");
+  ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(folder.Root(), "hero.cfg"));
+  ASSERT_EQ(reference.Animations(), (std::vector<std::string>{"walk", "walk"}));
   csRef<iCal3DState> state = StateOf(mesh.get());
 
+  // Id 0 moves the bone along z, id 1 along x: the drawing tells them apart.
   ASSERT_TRUE(state->BlendCycle("walk", 0, 1));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
-  EXPECT_EQ(Cycles(mesh.get()), std::set<int>{0});
+  reference.Mixer().blendCycle(0, 1.0f, 0.0f);
+  EXPECT_EQ(Play(mesh.get(), 0.2f, &reference), 0);
   ASSERT_TRUE(state->ExecuteAction("walk", 0, 0));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
-  ASSERT_EQ(Actions(mesh.get()), 1u);
-  EXPECT_EQ(mesh->GetCalModel()->getMixer()->getAnimationActionList().front()->getCoreAnimation(),
-            mesh->GetCalCoreModel()->getCoreAnimation(0));
+  reference.Mixer().executeAction(0, 0.0f, 0.0f);
+  EXPECT_EQ(Play(mesh.get(), 0.2f, &reference), 0);
+  ASSERT_EQ(Actions(reference), 1u);
   ASSERT_TRUE(state->ClearCycle("walk", 0));
-  Play(mesh.get(), 0.05f);
-  EXPECT_TRUE(Cycles(mesh.get()).empty());
+  reference.Mixer().clearCycle(0, 0.0f);
+  EXPECT_EQ(Play(mesh.get(), 0.05f, &reference), 0);
+  EXPECT_TRUE(Cycles(reference).empty());
+  // The drawn vertices moved along z, not x.
+  const std::vector<csVector3> drawn = LastDrawnVertices();
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_EQ(drawn[0].x, 0.0f);
 }
 
 TEST_F(Animation, LevelOfDetailReachesCal3DUnchanged) {
@@ -249,7 +300,7 @@ TEST_F(Animation, LevelOfDetailReachesCal3DUnchanged) {
   ASSERT_TRUE(folder.WriteSkeleton("lod.csf"));
   ASSERT_TRUE(folder.WriteMesh("lod.cmf", {strip, rwtest::Quad(csVector3(0, 0, 0), 1)}));
   folder.WriteFile("lod.cfg", "skeleton = lod.csf\nmesh = lod.cmf\n");
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   testing::internal::CaptureStdout();
   ASSERT_TRUE(Load(mesh.get(), "lod.cfg"));
   testing::internal::GetCapturedStdout();
@@ -296,7 +347,7 @@ TEST_F(Animation, LevelOfDetailReachesCal3DUnchanged) {
   EXPECT_EQ(*faceCounts.begin(), 2);
 
   // Before any load the call does nothing at all.
-  NewCoreMesh()->SetLodLevel(0.5f);
+  StateOf(NewMesh().get())->SetLodLevel(0.5f);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/live_objects.h"
+#include "support/cal3d_reference.h"
 #include "support/model_folder.h"
 #include "support/probes.h"
 #include "support/stage_fixture.h"
@@ -19,6 +20,7 @@ namespace {
 using rwengine::RecordedCall;
 using rwtest::ModelFolder;
 using rwtest::Quad;
+using rwtest::ReferenceCharacter;
 using rwtest::TestSubmesh;
 
 const std::string kId = "crystalspace.mesh.object.rigweave";
@@ -140,33 +142,47 @@ class Drawing : public rwtest::StageTest {
     return csRef<iPolygonMesh>::Adopt(scfQueryInterface<iPolygonMesh>(mesh));
   }
 
-  // The mixer's clock, once a cycle runs.
-  static float AnimationTime(csCal3DMeshObject* mesh) {
-    return mesh->GetCalModel()->getMixer()->getAnimationTime();
+  // How far the slide has moved the first vertex drawn, which sits at the
+  // model's origin: the slide's time in seconds (one model unit a second).
+  float SlideTime() const {
+    const auto draws = recorder.Of(RecordedCall::Draw);
+    if (draws.empty() || draws[0]->vertices.empty()) return -1.0f;
+    return Norm(draws[0]->vertices[0]) / 0.02f;
+  }
+  // One frame `ticks` after the last, moving the reference alike: the
+  // coordinates drawn that differ from it.
+  long Frame(iMeshObject* mesh, ReferenceCharacter& reference, csTicks ticks) {
+    now += ticks;
+    recorder.Clear();
+    EXPECT_TRUE(DrawOnce(mesh));
+    reference.Advance(ticks);
+    return rwtest::Mismatches(rwtest::DrawnSubmeshes(recorder), reference.Vertices());
   }
 
   ModelFolder folder;
 };
 
 TEST_F(Drawing, TimeMovesByTheUnsignedTickDifferenceSinceTheLastDraw) {
-  WriteModel({Quad(csVector3(0, 0, 0), 1)});
+  ASSERT_TRUE(folder.WriteAnimation("lift.caf", 100.0f, csVector3(100, 0, 0)));
+  WriteModel({Quad(csVector3(0, 0, 0), 1)}, {"t0.raw"}, "animation = lift.caf\n");
   now = 0xFFFFFF00u;  // the object is made just before the tick counter wraps
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  ASSERT_TRUE(mesh->BlendCycle("slide", 0, 1));
-  // Cal3D starts a new cycle's clock on the first update it sees.
-  mesh->GetCalModel()->update(0);
-  ASSERT_EQ(AnimationTime(mesh.get()), 0.0f);
+  ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(folder.Root(), "hero.cfg"));
+  // An action's clock moves from the first update on, and the slide's
+  // offset shows it.
+  ASSERT_TRUE(StateOf(mesh.get())->ExecuteAction("slide", 0, 0));
+  reference.Mixer().executeAction(0, 0.0f, 0.0f);
 
   // The first draw moves by the time since construction, loading included,
   // across the wrap.
-  now = 0x64;
-  ASSERT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_NEAR(AnimationTime(mesh.get()), 0.356f, 1e-5f);
+  EXPECT_EQ(Frame(mesh.get(), reference, 0x164), 0);
+  EXPECT_NEAR(SlideTime(), 0.356f, 1e-5f);
 
   // Two draws in one millisecond (two views of one frame): no time.
-  ASSERT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_NEAR(AnimationTime(mesh.get()), 0.356f, 1e-5f);
+  EXPECT_EQ(Frame(mesh.get(), reference, 0), 0);
+  EXPECT_NEAR(SlideTime(), 0.356f, 1e-5f);
 
   // A vetoing callback: time moves, nothing is drawn or set.
   auto veto = csRef<rwtest::DrawCallback>::Adopt(new rwtest::DrawCallback(nullptr, false));
@@ -174,23 +190,25 @@ TEST_F(Drawing, TimeMovesByTheUnsignedTickDifferenceSinceTheLastDraw) {
   now += 250;
   recorder.Clear();
   EXPECT_FALSE(mesh->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
+  reference.Advance(250);
   EXPECT_TRUE(recorder.Calls().empty());
   EXPECT_EQ(veto->calls, 1);
-  EXPECT_EQ(veto->lastMesh, static_cast<iMeshObject*>(mesh.get()));
-  EXPECT_NEAR(AnimationTime(mesh.get()), 0.606f, 1e-5f);
+  EXPECT_EQ(veto->lastMesh, mesh.get());
 
-  // The next draw moves only by the time since the vetoed one.
+  // The next draw moves only by the time since the vetoed one: an action
+  // started in between is 40 ms in, not 290, and the slide 0.646 s.
+  ASSERT_TRUE(StateOf(mesh.get())->ExecuteAction("lift", 0, 0));
+  reference.Mixer().executeAction(1, 0.0f, 0.0f);
   veto->answer = true;
-  now += 40;
-  ASSERT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_NEAR(AnimationTime(mesh.get()), 0.646f, 1e-5f);
+  EXPECT_EQ(Frame(mesh.get(), reference, 40), 0);
   EXPECT_EQ(veto->calls, 2);
 }
 
 TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
   TestSubmesh strip = rwtest::Strip(3, 1);
   WriteModel({Quad(csVector3(0, 0, 0), 1, 0), strip}, {"t0.raw", "t1.raw"});
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  const int buffersBefore = rwengine::LiveObjects::Count("VertexBuffer");
+  csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
   rwengine::RenderView* view = stage->GetView();
   // A foggy view with every vertex in front of the camera, so that each fog
@@ -232,12 +250,17 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
     EXPECT_FALSE(record.do_morph_colors);
     EXPECT_FALSE(record.do_mirror);
     EXPECT_EQ(record.morph_factor, 0.0f);
-    EXPECT_EQ(record.buffers[0], mesh->GetVertexBuffer());
+    // The object's one vertex buffer, locked for the sub-mesh.
+    EXPECT_EQ(record.buffers[0], locks[0]->buffer);
+    EXPECT_EQ(locks[slot]->buffer, locks[0]->buffer);
     EXPECT_EQ(draws[d]->count, slot == 0 ? 4 : 8);
     EXPECT_EQ(locks[slot]->count, draws[d]->count);
-    EXPECT_EQ(locks[slot]->lock_colors, mesh->GetVertexColors(slot));
     EXPECT_EQ(locks[slot]->buf_number, 0);
   }
+  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore + 1);
+  // Each sub-mesh locks a colour array of its own.
+  ASSERT_NE(locks[0]->lock_colors, nullptr);
+  EXPECT_NE(locks[0]->lock_colors, locks[1]->lock_colors);
   // Before each draw the view fogged exactly the locked vertices, seen
   // through the object-to-camera transform, into an array that holds them.
   const auto fogs = recorder.Of(K::Fog);
@@ -257,7 +280,9 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
       EXPECT_EQ(fog[i].b, fogColor.blue);
       EXPECT_NEAR(fog[i].intensity, 1.0f - std::exp(-density * seen.z), 1e-5f) << i;
     }
-    const G3DFogInfo* array = mesh->GetMeshRecords()[slot].vertex_fog;
+    // The view was handed the object's own record (not a copy) to fill.
+    ASSERT_NE(fogs[d]->fog_record, nullptr);
+    const G3DFogInfo* array = fogs[d]->fog_record->vertex_fog;
     ASSERT_NE(array, nullptr);
     EXPECT_GE(malloc_usable_size(const_cast<G3DFogInfo*>(array)),
               static_cast<size_t>(draws[d]->count) * sizeof(G3DFogInfo));
@@ -277,6 +302,27 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
   EXPECT_EQ(draws[2]->triangles[0].a, strip.faces[0][0]);
   EXPECT_EQ(draws[2]->triangles[0].b, strip.faces[0][1]);
   EXPECT_EQ(draws[2]->triangles[0].c, strip.faces[0][2]);
+
+  // The next frame locks the same arrays into the same buffer and hands the
+  // view the same records: nothing is made again.
+  std::vector<const G3DTriangleMesh*> records;
+  for (const RecordedCall* fog : fogs) records.push_back(fog->fog_record);
+  const std::vector<const csColor*> colours = {locks[0]->lock_colors, locks[1]->lock_colors};
+  iVertexBuffer* buffer = locks[0]->buffer;
+  now += 10;
+  recorder.Clear();
+  ASSERT_TRUE(DrawOnce(mesh.get(), CS_ZBUF_TEST));
+  const auto again = recorder.Of(K::Lock);
+  ASSERT_EQ(again.size(), 2u);
+  for (int slot = 0; slot < 2; slot++) {
+    EXPECT_EQ(again[slot]->lock_colors, colours[slot]);
+    EXPECT_EQ(again[slot]->buffer, buffer);
+  }
+  const auto fogsAgain = recorder.Of(K::Fog);
+  ASSERT_EQ(fogsAgain.size(), 4u);
+  for (int d = 0; d < 4; d++) EXPECT_EQ(fogsAgain[d]->fog_record, records[d]);
+  EXPECT_EQ(records[0], records[1]);
+  EXPECT_NE(records[1], records[2]);
 }
 
 TEST_F(Drawing, VerticesAreScaledAndTurnedIntoEngineSpace) {
@@ -320,52 +366,45 @@ TEST_F(Drawing, DrawTestSetsTheObjectToCameraTransformAndTheViewFields) {
   EXPECT_NEAR(got.y, expected.y, 1e-5);
   EXPECT_NEAR(got.z, expected.z, 1e-5);
 
-  // Loaded: every record takes the view's three clip values, each in its
-  // own field, and the mirror flag.
+  // Loaded: DrawTest gives every record the view's three clip values, each
+  // in its own field, and the mirror flag; Draw hands on what DrawTest set,
+  // whatever the view answers by then.
   WriteModel({Quad(csVector3(0, 0, 0), 1), Quad(csVector3(0, 0, 0), 1)});
-  csRef<csCal3DMeshObject> core = NewCoreMesh();
+  csRef<iMeshObject> core = NewMesh();
   ASSERT_TRUE(Load(core.get(), "hero.cfg"));
-  stage->GetCamera()->SetMirrored(true);
-  stage->GetView()->SetClipping(3, 5, 7);
-  const int clipCalls = stage->GetView()->clipBBoxCalls;
-  EXPECT_TRUE(core->DrawTest(stage->GetView(), movable.get()));
-  EXPECT_EQ(stage->GetView()->clipBBoxCalls, clipCalls + 1);
-  for (int k = 0; k < 2; k++) {
-    const G3DTriangleMesh& record = core->GetMeshRecords()[k];
-    EXPECT_TRUE(record.do_mirror);
-    EXPECT_EQ(record.clip_portal, 3);
-    EXPECT_EQ(record.clip_plane, 5);
-    EXPECT_EQ(record.clip_z_plane, 7);
-  }
-  recorder.Clear();
-  ASSERT_TRUE(core->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
-  const auto draws = recorder.Of(RecordedCall::Draw);
-  ASSERT_EQ(draws.size(), 4u);
-  for (const RecordedCall* draw : draws) {
-    EXPECT_TRUE(draw->record.do_mirror);
-    EXPECT_EQ(draw->record.clip_portal, 3);
-    EXPECT_EQ(draw->record.clip_plane, 5);
-    EXPECT_EQ(draw->record.clip_z_plane, 7);
-  }
-
+  auto drawAfterTest = [&](bool mirrored, int portal, int plane, int zPlane) {
+    stage->GetCamera()->SetMirrored(mirrored);
+    stage->GetView()->SetClipping(portal, plane, zPlane);
+    const int clipCalls = stage->GetView()->clipBBoxCalls;
+    EXPECT_TRUE(core->DrawTest(stage->GetView(), movable.get()));
+    EXPECT_EQ(stage->GetView()->clipBBoxCalls, clipCalls + 1);
+    stage->GetCamera()->SetMirrored(!mirrored);
+    stage->GetView()->SetClipping(11, 13, 17);
+    recorder.Clear();
+    now += 10;
+    EXPECT_TRUE(core->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
+    const auto draws = recorder.Of(RecordedCall::Draw);
+    ASSERT_EQ(draws.size(), 4u);
+    for (const RecordedCall* draw : draws) {
+      EXPECT_EQ(draw->record.do_mirror, mirrored);
+      EXPECT_EQ(draw->record.clip_portal, portal);
+      EXPECT_EQ(draw->record.clip_plane, plane);
+      EXPECT_EQ(draw->record.clip_z_plane, zPlane);
+    }
+  };
+  drawAfterTest(true, 3, 5, 7);
   // The next view's answers replace these.
-  stage->GetCamera()->SetMirrored(false);
-  stage->GetView()->SetClipping(0, 0, 0);
-  EXPECT_TRUE(core->DrawTest(stage->GetView(), movable.get()));
-  for (int k = 0; k < 2; k++) {
-    const G3DTriangleMesh& record = core->GetMeshRecords()[k];
-    EXPECT_FALSE(record.do_mirror);
-    EXPECT_EQ(record.clip_portal + record.clip_plane + record.clip_z_plane, 0);
-  }
+  drawAfterTest(false, 0, 0, 0);
 }
 
 TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
   // Sub-mesh 0 uses a material without maps, sub-mesh 1 one with a texture.
   WriteModel({Quad(csVector3(0, 0, 0), 1, 0), Quad(csVector3(5, 0, 0), 2, 1)}, {"", "t1.raw"});
   auto loader = csRef<EmptyLoader>::Adopt(new EmptyLoader);
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(StateOf(mesh.get())->LoadModel("hero.cfg", loader.get(), stage->GetEngine()));
-  ASSERT_EQ(mesh->GetDefaultMaterial(), nullptr);
+  // The loader made no fallback, so the engine has no default material to give.
+  ASSERT_EQ(stage->GetEngine()->FindMaterial("hero.cfg"), nullptr);
 
   recorder.Clear();
   testing::internal::CaptureStdout();
@@ -376,11 +415,12 @@ TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
   const auto draws = recorder.Of(RecordedCall::Draw);
   const auto locks = recorder.Of(RecordedCall::Lock);
   ASSERT_EQ(draws.size(), 4u);
-  // The drawn sub-mesh uses record and colours of slot 0.
-  EXPECT_EQ(locks[0]->lock_colors, mesh->GetVertexColors(0));
+  ASSERT_EQ(locks.size(), 2u);
+  // Only sub-mesh 1 is drawn, each frame with its two triangles.
   EXPECT_EQ(draws[0]->vertices[0].x, 5 * 0.02f);
-  EXPECT_EQ(mesh->GetMeshRecords()[0].num_triangles, 2);
-  EXPECT_EQ(mesh->GetMeshRecords()[1].num_triangles, 0);
+  for (const RecordedCall* draw : draws) EXPECT_EQ(draw->record.num_triangles, 2);
+  const csColor* drawnColours = locks[0]->lock_colors;
+  EXPECT_EQ(locks[1]->lock_colors, drawnColours);
 
   // With the default material, the map-less sub-mesh shows it.
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
@@ -392,6 +432,12 @@ TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   ASSERT_EQ(recorder.CountOf(RecordedCall::Draw), 4u);
   EXPECT_EQ(recorder.Of(RecordedCall::Draw)[0]->material, fallback->GetMaterialHandle());
+  // The sub-mesh skipped before took no slot: the one drawn then had the
+  // first sub-mesh's colours, which it locks now.
+  const auto locksNow = recorder.Of(RecordedCall::Lock);
+  ASSERT_EQ(locksNow.size(), 2u);
+  EXPECT_EQ(locksNow[0]->lock_colors, drawnColours);
+  EXPECT_NE(locksNow[1]->lock_colors, drawnColours);
 }
 
 TEST_F(Drawing, AMaterialWithoutHandleIsReportedAndSkipped) {
@@ -414,32 +460,35 @@ TEST_F(Drawing, OneVertexBufferTakenBackWhenTheManagerClosesAndMadeAgain) {
   WriteModel({Quad(csVector3(0, 0, 0), 1)});
   rwengine::VertexBufferManager* manager = stage->GetGraphics()->GetManager();
   const int buffersBefore = rwengine::LiveObjects::Count("VertexBuffer");
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  auto buffers = [&] { return rwengine::LiveObjects::Count("VertexBuffer") - buffersBefore; };
+  csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  EXPECT_EQ(mesh->GetVertexBuffer(), nullptr);
+  EXPECT_EQ(buffers(), 0);
 
   // Closing before any draw changes nothing.
   manager->Close();
   manager->Reopen();
-  EXPECT_EQ(mesh->GetVertexBuffer(), nullptr);
+  EXPECT_EQ(buffers(), 0);
+  EXPECT_EQ(manager->ClientCount(), 0);
 
   ASSERT_TRUE(DrawOnce(mesh.get()));
   ASSERT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_NE(mesh->GetVertexBuffer(), nullptr);
+  EXPECT_EQ(buffers(), 1);
   EXPECT_EQ(manager->ClientCount(), 1);
-  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore + 1);
 
+  // The object gives its buffer back when told, and makes one anew.
   manager->Close();
-  EXPECT_EQ(mesh->GetVertexBuffer(), nullptr);
-  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore);
+  EXPECT_EQ(buffers(), 0);
   manager->Reopen();
+  recorder.Clear();
   ASSERT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_NE(mesh->GetVertexBuffer(), nullptr);
+  EXPECT_EQ(buffers(), 1);
   EXPECT_EQ(manager->ClientCount(), 1);
+  EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 2u);
 
   // Destruction releases the buffer and leaves the manager nobody to notify.
   mesh.reset();
-  EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore);
+  EXPECT_EQ(buffers(), 0);
   EXPECT_EQ(manager->ClientCount(), 0);
   manager->Close();
   manager->Reopen();
@@ -469,33 +518,46 @@ TEST_F(Drawing, TheCallbackIsHeldOnceAndReleasedOnce) {
 
 TEST_F(Drawing, LightingPaintsExactlyTheVerticesOfEachSelectedSlot) {
   WriteModel({Quad(csVector3(0, 0, 0), 1), rwtest::Strip(5)});
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
-  // The colour arrays start uninitialised: a known pattern in the first
-  // three shows exactly which colours get painted.
+  csRef<iMeshObject> mesh = NewMesh();
+  mesh->UpdateLighting(nullptr, 0, movable.get());  // nothing loaded: nothing to do
+  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  // Each sub-mesh's colours are the array the object lends the renderer
+  // when it locks the sub-mesh. They start uninitialised: a known pattern
+  // in them shows exactly which colours get painted.
+  const auto locks = recorder.Of(RecordedCall::Lock);
+  ASSERT_EQ(locks.size(), 2u);
+  csColor* colours[2] = {const_cast<csColor*>(locks[0]->lock_colors),
+                         const_cast<csColor*>(locks[1]->lock_colors)};
   const csColor pattern{0.25f, 0.5f, 0.75f};
-  const int counts[] = {4, 12, 0};
-  for (int slot = 0; slot < 3; slot++) {
-    auto* colors = const_cast<csColor*>(mesh->GetVertexColors(slot));
-    for (int i = 0; i < 20; i++) colors[i] = pattern;
-  }
-  auto expectPainted = [&](const int* painted) {
-    for (int slot = 0; slot < 3; slot++) {
-      const csColor* colors = mesh->GetVertexColors(slot);
+  for (csColor* slot : colours)
+    for (int i = 0; i < 20; i++) slot[i] = pattern;
+  auto expectPainted = [&](int first, int second) {
+    const int painted[2] = {first, second};
+    for (int slot = 0; slot < 2; slot++) {
       for (int i = 0; i < 20; i++) {
         const csColor want = i < painted[slot] ? csColor{1, 1, 1} : pattern;
-        ASSERT_EQ(colors[i].red, want.red) << "slot " << slot << " colour " << i;
-        ASSERT_EQ(colors[i].green, want.green) << "slot " << slot << " colour " << i;
-        ASSERT_EQ(colors[i].blue, want.blue) << "slot " << slot << " colour " << i;
+        ASSERT_EQ(colours[slot][i].red, want.red) << "slot " << slot << " colour " << i;
+        ASSERT_EQ(colours[slot][i].green, want.green) << "slot " << slot << " colour " << i;
+        ASSERT_EQ(colours[slot][i].blue, want.blue) << "slot " << slot << " colour " << i;
       }
     }
   };
-  const int none[] = {0, 0, 0};
-  mesh->UpdateLighting(nullptr, 0, movable.get());  // nothing loaded: nothing to do
-  expectPainted(none);
+  // Neither a load nor a draw paints them.
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  expectPainted(none);
+  now += 10;
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  expectPainted(0, 0);
+  // Lighting paints the vertices Cal3D's renderer selects for each, no more.
   mesh->UpdateLighting(nullptr, 0, movable.get());
-  expectPainted(counts);
+  expectPainted(4, 12);
+  recorder.Clear();
+  now += 10;
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  const auto locksAfter = recorder.Of(RecordedCall::Lock);
+  ASSERT_EQ(locksAfter.size(), 2u);
+  EXPECT_EQ(locksAfter[0]->lock_colors, colours[0]);
+  EXPECT_EQ(locksAfter[1]->lock_colors, colours[1]);
 }
 
 TEST_F(Drawing, EachResolvedWrapperIsVisitedOnceAfterItsHandleIsFetched) {
@@ -555,34 +617,39 @@ TEST_F(Drawing, OnceTheCallbackIsClearedNobodyIsAsked) {
 
 TEST_F(Drawing, NextFrameAndHardTransformMoveNeitherTimeNorGeometry) {
   WriteModel({Quad(csVector3(0, 0, 0), 1), rwtest::Strip(2)});
+  ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(folder.Root(), "hero.cfg"));
+  reference.Mixer().blendCycle(0, 1.0f, 0.0f);
+  reference.Advance(0);
   // Two objects in step, of which only one is told the frame and a transform.
-  csRef<csCal3DMeshObject> told = NewCoreMesh(), untold = NewCoreMesh();
-  for (csCal3DMeshObject* mesh : {told.get(), untold.get()}) {
+  csRef<iMeshObject> told = NewMesh(), untold = NewMesh();
+  for (iMeshObject* mesh : {told.get(), untold.get()}) {
     ASSERT_TRUE(Load(mesh, "hero.cfg"));
-    ASSERT_TRUE(mesh->BlendCycle("slide", 0, 1));
+    ASSERT_TRUE(StateOf(mesh)->BlendCycle("slide", 0, 1));
     ASSERT_TRUE(DrawOnce(mesh));
   }
   const csVector3* box = PolygonsOf(told.get())->GetVertices();
   const std::vector<csVector3> boxBefore(box, box + 8);
 
-  iMeshObject* object = told.get();
-  object->NextFrame(now + 5000);
-  object->HardTransform(csReversibleTransform(csYRotMatrix3(0.5f), csVector3(4, 5, 6)));
-  EXPECT_FALSE(object->SupportsHardTransform());
+  told->NextFrame(now + 5000);
+  told->HardTransform(csReversibleTransform(csYRotMatrix3(0.5f), csVector3(4, 5, 6)));
+  EXPECT_FALSE(told->SupportsHardTransform());
 
   now += 250;
+  reference.Advance(250);
   recorder.Clear();
   ASSERT_TRUE(DrawOnce(told.get()));
   const auto toldDraws = recorder.Of(RecordedCall::Draw);
   ASSERT_EQ(toldDraws.size(), 4u);
+  // The slide is a quarter of a second in, as Cal3D has it.
+  EXPECT_NEAR(SlideTime(), 0.25f, 1e-6f);
+  EXPECT_EQ(rwtest::Mismatches(rwtest::DrawnSubmeshes(recorder), reference.Vertices()), 0);
   std::vector<std::vector<csVector3>> toldVertices;
   for (const RecordedCall* draw : toldDraws) toldVertices.push_back(draw->vertices);
   recorder.Clear();
   ASSERT_TRUE(DrawOnce(untold.get()));
   const auto untoldDraws = recorder.Of(RecordedCall::Draw);
   ASSERT_EQ(untoldDraws.size(), 4u);
-
-  EXPECT_EQ(AnimationTime(told.get()), AnimationTime(untold.get()));
   for (size_t d = 0; d < 4; d++) {
     ASSERT_EQ(toldVertices[d].size(), untoldDraws[d]->vertices.size());
     for (size_t i = 0; i < toldVertices[d].size(); i++) {
@@ -591,7 +658,6 @@ TEST_F(Drawing, NextFrameAndHardTransformMoveNeitherTimeNorGeometry) {
       EXPECT_EQ(toldVertices[d][i].z, untoldDraws[d]->vertices[i].z);
     }
   }
-  EXPECT_NEAR(AnimationTime(told.get()), 0.25f, 1e-6f);
   box = PolygonsOf(told.get())->GetVertices();
   for (int i = 0; i < 8; i++) {
     EXPECT_EQ(box[i].x, boxBefore[i].x);

@@ -6,13 +6,15 @@
 
 #include <cmath>
 #include <filesystem>
+#include <set>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/materials.h"
-#include "model/cal3d_skinning.h"
-#include "render/engine_space.h"
+#include "formats/cal3d_objects.h"
+#include "formats/config.h"
+#include "support/cal3d_reference.h"
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
@@ -60,19 +62,19 @@ class Loading : public rwtest::StageTest {
   csRef<iPolygonMesh> PolygonsOf(iBase* mesh) {
     return csRef<iPolygonMesh>::Adopt(scfQueryInterface<iPolygonMesh>(mesh));
   }
-  // The texture image behind a material wrapper stored as Cal3D map user data.
-  static iImage* ImageOf(Cal::UserData data) {
-    auto* wrapper = static_cast<iMaterialWrapper*>(data);
-    return wrapper->GetMaterialHandle()->GetTexture()->GetImage();
-  }
+  // The texture image a material shows.
+  static iImage* ImageOf(iMaterialHandle* handle) { return handle->GetTexture()->GetImage(); }
 
   ModelFolder folder;
 };
 
 TEST_F(Loading, ConfigurationLinesPrintAndLoadExactlyAsWritten) {
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
-  for (const char* name : {"walk.caf", "wave.old.caf", "jump"})
-    ASSERT_TRUE(folder.WriteAnimation(name, 1.0f, csVector3(0, 0, 10)));
+  // Each animation moves the bone its own way, so that the drawing tells
+  // which one a name started.
+  const char* files[] = {"walk.caf", "wave.old.caf", "jump"};
+  const csVector3 ends[] = {csVector3(0, 0, 10), csVector3(10, 0, 0), csVector3(0, 10, 0)};
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(folder.WriteAnimation(files[i], 1.0f, ends[i]));
   ASSERT_TRUE(folder.WriteMesh("body.cmf  ", {Quad(csVector3(0, 0, 0), 1)}));
   ASSERT_TRUE(folder.WriteMaterial("skin # red", {"skin.raw"}));
   folder.WriteRawTexture("skin.raw", 1, 1, 3, {200, 100, 50});
@@ -83,7 +85,7 @@ TEST_F(Loading, ConfigurationLinesPrintAndLoadExactlyAsWritten) {
                    "skeleton = hero.csf\nanimation = walk.caf\r\nanimation=wave.old.caf\r\n"
                    "\tanimation\t=\tjump\nmesh = body.cmf  \nmaterial = skin # red");
 
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   bool loaded = false;
   const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
   EXPECT_TRUE(loaded);
@@ -91,13 +93,28 @@ TEST_F(Loading, ConfigurationLinesPrintAndLoadExactlyAsWritten) {
                          Line(": Loading animation wave.old.caf") +
                          Line(": Loading animation jump") + Line(": Loading mesh body.cmf  ") +
                          Line(": Loading material skin # red"));
-  ASSERT_EQ(mesh->GetAnimationCount(), 3);
-  EXPECT_EQ(mesh->GetAnimationName(0), "walk");
-  EXPECT_EQ(mesh->GetAnimationName(1), "wave.old");
-  EXPECT_EQ(mesh->GetAnimationName(2), "jump");
-  EXPECT_EQ(mesh->GetCalCoreModel()->getCoreAnimationCount(), 3);
-  EXPECT_EQ(mesh->GetMeshRecordCount(), 1);
-  EXPECT_EQ(mesh->GetCalCoreModel()->getCoreMaterialCount(), 1);
+  // The three animations, by the names their lines give them, in their order.
+  csRef<iCal3DState> state = StateOf(mesh.get());
+  for (const char* name : {"walk.caf", "wave", "jump.caf", "Walk", "colour", ""})
+    EXPECT_FALSE(state->BlendCycle(name, 0, 1)) << name;
+  const char* names[] = {"walk", "wave.old", "jump"};
+  for (int i = 0; i < 3; i++) {
+    SCOPED_TRACE(names[i]);
+    ASSERT_TRUE(state->ExecuteAction(names[i], 0, 0));
+    now += 500;
+    recorder.Clear();
+    ASSERT_TRUE(DrawOnce(mesh.get()));
+    // One sub-mesh, drawn twice, with the one material's texture, its
+    // first vertex moved half way towards this animation's end.
+    const auto draws = recorder.Of(rwengine::RecordedCall::Draw);
+    ASSERT_EQ(draws.size(), 2u);
+    EXPECT_EQ(draws[0]->material,
+              stage->GetEngine()->FindMaterial("skin.raw")->GetMaterialHandle());
+    ExpectNear(draws[0]->vertices[0], Turned(ends[i] * 0.5f, 0.02), 1e-6f);
+    // The action ends before the next one starts.
+    now += 1000;
+    ASSERT_TRUE(DrawOnce(mesh.get()));
+  }
 }
 
 TEST_F(Loading, LinesWithoutLoadingKeysPrintNothingAndNoSkeletonFailsSayingWhy) {
@@ -201,24 +218,31 @@ TEST_F(Loading, ASyntaxErrorOrAMissingFileFailsTheLoadAndKeepsWhatWasDone) {
 
   for (const char* name : {"syntax.cfg", "missing.cfg"}) {
     SCOPED_TRACE(name);
-    csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+    csRef<iMeshObject> mesh = NewMesh();
     bool loaded = true;
     const std::string printed = LoadPrinting(mesh.get(), name, &loaded);
     EXPECT_FALSE(loaded);
-    // No texture is read and the names stay.
+    // The lines before the failure were acted on, none after it, and no
+    // texture is read.
+    EXPECT_NE(printed.find(Line(": Loading animation wave.caf")), std::string::npos) << printed;
     EXPECT_EQ(printed.find("Can't load texture"), std::string::npos);
     EXPECT_EQ(printed.find("hero.cmf"), std::string::npos);
-    ASSERT_EQ(mesh->GetAnimationCount(), 2);
-    EXPECT_EQ(mesh->GetAnimationName(1), "wave");
-    EXPECT_EQ(mesh->GetMeshRecordCount(), 0);
     // No box was measured: the polygon view serves one of zero size.
     ExpectNear(PolygonsOf(mesh.get())->GetVertices()[0], csVector3(0, 0, 0), 0);
     ExpectNear(PolygonsOf(mesh.get())->GetVertices()[7], csVector3(0, 0, 0), 0);
-    // The default material is found before the configuration is read.
-    EXPECT_NE(mesh->GetDefaultMaterial(), nullptr);
-    EXPECT_EQ(mesh->GetDefaultMaterial(), stage->GetEngine()->FindMaterial(name));
-    // Nothing was created that animation calls could reach.
-    EXPECT_FALSE(mesh->SetCycle("walk", 1, 1, 1));
+    // The default material was made before the configuration was read.
+    EXPECT_NE(stage->GetEngine()->FindMaterial(name), nullptr);
+    // Nothing was created that animation calls or a draw could reach.
+    csRef<iCal3DState> state = StateOf(mesh.get());
+    for (const char* animation : {"walk", "wave"}) {
+      EXPECT_FALSE(state->SetCycle(animation, 1, 1, 1));
+      EXPECT_FALSE(state->ExecuteAction(animation, 1, 1));
+      EXPECT_FALSE(state->BlendCycle(animation, 1, 1));
+      EXPECT_FALSE(state->ClearCycle(animation, 1));
+    }
+    recorder.Clear();
+    EXPECT_FALSE(DrawOnce(mesh.get()));
+    EXPECT_EQ(recorder.CountOf(rwengine::RecordedCall::Draw), 0u);
   }
 }
 
@@ -230,13 +254,27 @@ TEST_F(Loading, EveryMeshIsAttachedAndEverySubmeshGetsARecord) {
   ASSERT_TRUE(folder.WriteMesh("b.cmf", one));
   ASSERT_TRUE(folder.WriteMesh("c.cmf", four));
   folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = a.cmf\nmesh = b.cmf\nmesh = c.cmf\n");
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  EXPECT_EQ(mesh->GetMeshRecordCount(), 7);
-  ASSERT_NE(mesh->GetMeshRecords(), nullptr);
-  // Zeroed until the first frame fills them.
-  EXPECT_EQ(mesh->GetMeshRecords()[6].num_triangles, 0);
-  EXPECT_EQ(mesh->GetMeshRecords()[6].vertex_fog, nullptr);
+  // Drawn without DrawTest first, so that what the frame does not set shows
+  // as the load left it: zeroed.
+  stage->GetCamera()->SetMirrored(true);
+  stage->GetView()->SetClipping(3, 5, 7);
+  recorder.Clear();
+  ASSERT_TRUE(stage->GetGraphics()->BeginDraw());
+  ASSERT_TRUE(mesh->Draw(stage->GetView(), movable.get(), CS_ZBUF_USE));
+  stage->GetGraphics()->FinishDraw();
+  const auto draws = recorder.Of(rwengine::RecordedCall::Draw);
+  ASSERT_EQ(draws.size(), 14u);
+  for (const auto* draw : draws) {
+    EXPECT_EQ(draw->record.buffers[1], nullptr);
+    EXPECT_FALSE(draw->record.do_mirror);
+    EXPECT_EQ(draw->record.clip_portal + draw->record.clip_plane + draw->record.clip_z_plane, 0);
+  }
+  // One record of its own for each of the seven sub-meshes.
+  std::set<const G3DTriangleMesh*> records;
+  for (const auto* fog : recorder.Of(rwengine::RecordedCall::Fog)) records.insert(fog->fog_record);
+  EXPECT_EQ(records.size(), 7u);
 }
 
 TEST_F(Loading, ASubmeshOfMaterialThreadNIsDrawnWithTheNthMaterialLine) {
@@ -291,7 +329,7 @@ TEST_F(Loading, MoreThanTwentyAnimationsAreRefusedWithoutOverrun) {
   }
   WriteBasicModel("");
   folder.WriteFile("hero.cfg", config);
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   bool loaded = true;
   const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
   EXPECT_FALSE(loaded);
@@ -299,14 +337,15 @@ TEST_F(Loading, MoreThanTwentyAnimationsAreRefusedWithoutOverrun) {
       printed.find(Line(": Loading animation a19.caf") + Line(": Too many animations a20.caf")),
       std::string::npos);
   EXPECT_EQ(printed.find("Loading animation a20.caf"), std::string::npos);
-  EXPECT_EQ(mesh->GetAnimationCount(), 20);
-  EXPECT_EQ(mesh->GetAnimationName(19), "a19");
+  EXPECT_FALSE(StateOf(mesh.get())->SetCycle("a19", 0, 0, 1));
 
-  // Twenty is fine.
+  // Twenty is fine, and each of them answers to its name.
   config.erase(config.rfind("animation = a20.caf"));
   folder.WriteFile("hero.cfg", config);
   EXPECT_TRUE(Load(mesh.get(), "hero.cfg"));
-  EXPECT_EQ(mesh->GetAnimationCount(), 20);
+  for (int i = 0; i < 20; i++)
+    EXPECT_TRUE(StateOf(mesh.get())->ClearCycle(("a" + std::to_string(i)).c_str(), 0)) << i;
+  EXPECT_FALSE(StateOf(mesh.get())->ClearCycle("a20", 0));
 }
 
 TEST_F(Loading, ModelsBeyondTheDrawingLimitsAreRefusedNamingTheLimit) {
@@ -360,28 +399,43 @@ TEST_F(Loading, ASecondLoadReplacesTheCharacterWhole) {
                    "mesh = two.cmf\n");
   folder.WriteFile("b.cfg", "skeleton = hero.csf\nanimation = jump.caf\nmesh = one.cmf\n");
 
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
+  csRef<iCal3DState> state = StateOf(mesh.get());
   ASSERT_TRUE(Load(mesh.get(), "a.cfg"));
-  ASSERT_TRUE(mesh->BlendCycle("wave", 0, 1));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 1);
+  ASSERT_TRUE(state->BlendCycle("wave", 0, 1));
+  now += 300;
+  ASSERT_TRUE(DrawOnce(mesh.get()));
   ASSERT_TRUE(Load(mesh.get(), "b.cfg"));
-  EXPECT_EQ(mesh->GetAnimationCount(), 1);
-  EXPECT_EQ(mesh->GetAnimationName(0), "jump");
-  EXPECT_EQ(mesh->GetAnimationName(1), "");
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
-  EXPECT_EQ(mesh->GetScale(), 1.0f);
-  EXPECT_EQ(mesh->GetMeshRecordCount(), 1);
-  EXPECT_FALSE(mesh->SetCycle("walk", 1, 1, 1));
-  EXPECT_TRUE(mesh->SetCycle("jump", 1, 1, 1));
+  rwtest::ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(folder.Root(), "b.cfg"));
+  // Only b's names, its scale and its one sub-mesh.
+  EXPECT_FALSE(state->SetCycle("walk", 1, 1, 1));
+  EXPECT_FALSE(state->SetCycle("wave", 1, 1, 1));
+  EXPECT_TRUE(state->SetCycle("jump", 1, 1, 1));
+  reference.Mixer().clearCycle(0, 1.0f);
+  reference.Mixer().blendCycle(0, 1.0f, 1.0f);
   EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, 3.0f);
-  EXPECT_EQ(mesh->GetDefaultMaterial(), stage->GetEngine()->FindMaterial("b.cfg"));
+  // Nothing of a's animation runs on: the drawing is Cal3D's for b alone,
+  // with b's default material.
+  for (csTicks step : {0u, 400u, 400u}) {
+    now += step;
+    recorder.Clear();
+    ASSERT_TRUE(DrawOnce(mesh.get()));
+    reference.Advance(step);
+    EXPECT_EQ(rwtest::Mismatches(rwtest::DrawnSubmeshes(recorder), reference.Vertices()), 0);
+    const auto draws = recorder.Of(rwengine::RecordedCall::Draw);
+    ASSERT_EQ(draws.size(), 2u);
+    EXPECT_EQ(draws[0]->material, stage->GetEngine()->FindMaterial("b.cfg")->GetMaterialHandle());
+  }
 
   // A failed second load leaves the object as a fresh object's failed load would.
   EXPECT_FALSE(Load(mesh.get(), "missing.cfg"));
-  EXPECT_EQ(mesh->GetAnimationCount(), 0);
-  EXPECT_EQ(mesh->GetMeshRecordCount(), 0);
-  EXPECT_EQ(mesh->GetCalModel(), nullptr);
-  EXPECT_FALSE(mesh->SetCycle("jump", 1, 1, 1));
+  EXPECT_FALSE(state->SetCycle("jump", 1, 1, 1));
+  EXPECT_FALSE(state->ClearCycle("jump", 1));
+  recorder.Clear();
+  EXPECT_FALSE(DrawOnce(mesh.get()));
+  EXPECT_EQ(recorder.CountOf(rwengine::RecordedCall::Draw), 0u);
+  ExpectNear(PolygonsOf(mesh.get())->GetVertices()[7], csVector3(0, 0, 0), 0);
 }
 
 TEST_F(Loading, EveryMapGetsAMaterialOfItsFileOrANullWithAMessage) {
@@ -392,10 +446,14 @@ TEST_F(Loading, EveryMapGetsAMaterialOfItsFileOrANullWithAMessage) {
   folder.WriteRawTexture("bad.raw", 1, 1, 2, {1, 2});
   folder.WriteRawTexture("short.raw", 4, 4, 3, {1, 2, 3});
   folder.WriteRawTexture("rgba.raw", 1, 1, 4, {1, 2, 3, 4});
-  WriteBasicModel("material = twice.crf\nmaterial = gone.crf\nmaterial = bad.crf\n");
+  // One sub-mesh of each material.
+  WriteBasicModel("material = twice.crf\nmaterial = gone.crf\nmaterial = bad.crf\n",
+                  {Quad(csVector3(0, 0, 0), 100, 0), Quad(csVector3(0, 0, 0), 100, 1),
+                   Quad(csVector3(0, 0, 0), 100, 2)});
 
-  const int materialsBefore = stage->GetEngine()->GetMaterialCount();
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  rwengine::Engine* engine = stage->GetEngine();
+  const int materialsBefore = engine->GetMaterialCount();
+  csRef<iMeshObject> mesh = NewMesh();
   bool loaded = false;
   const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
   EXPECT_TRUE(loaded);
@@ -405,38 +463,44 @@ TEST_F(Loading, EveryMapGetsAMaterialOfItsFileOrANullWithAMessage) {
       std::string::npos)
       << printed;
 
-  CalCoreModel* core = mesh->GetCalCoreModel();
-  CalCoreMaterial* twice = core->getCoreMaterial(0);
-  // A file named by two maps is read once and both maps share its material.
-  ASSERT_NE(twice->getMapUserData(0), nullptr);
-  EXPECT_EQ(twice->getMapUserData(0), twice->getMapUserData(1));
-  EXPECT_STREQ(static_cast<iMaterialWrapper*>(twice->getMapUserData(1))->GetName(), "skin.raw");
-  EXPECT_EQ(core->getCoreMaterial(1)->getMapUserData(0), nullptr);
-  EXPECT_EQ(core->getCoreMaterial(2)->getMapUserData(0), nullptr);
-  EXPECT_EQ(core->getCoreMaterial(2)->getMapUserData(1), nullptr);
-  ASSERT_NE(core->getCoreMaterial(2)->getMapUserData(2), nullptr);
-  // The fallback plus one material per texture file read: skin and rgba.
-  EXPECT_EQ(stage->GetEngine()->GetMaterialCount(), materialsBefore + 3);
+  // The fallback, then one material per texture file read, however many
+  // maps name it: skin once for both of twice's maps, and rgba.
+  std::vector<std::string> made;
+  for (int i = materialsBefore; i < engine->GetMaterialCount(); i++)
+    made.push_back(engine->GetMaterial(i)->GetName());
+  EXPECT_EQ(made, (std::vector<std::string>{"hero.cfg", "skin.raw", "rgba.raw"}));
+
+  // A sub-mesh shows its material's first map, or the fallback when that
+  // map did not load.
+  ASSERT_TRUE(DrawOnce(mesh.get()));
+  const auto draws = recorder.Of(rwengine::RecordedCall::Draw);
+  ASSERT_EQ(draws.size(), 6u);
+  iMaterialHandle* skin = engine->FindMaterial("skin.raw")->GetMaterialHandle();
+  iMaterialHandle* fallback = engine->FindMaterial("hero.cfg")->GetMaterialHandle();
+  EXPECT_EQ(draws[0]->material, skin);
+  EXPECT_EQ(draws[2]->material, fallback);
+  EXPECT_EQ(draws[4]->material, fallback);
 
   // Rows come out in reverse file order, alpha opaque unless the file has it.
-  auto* pixels = static_cast<const csRGBpixel*>(ImageOf(twice->getMapUserData(0))->GetImageData());
+  auto* pixels = static_cast<const csRGBpixel*>(ImageOf(skin)->GetImageData());
   EXPECT_EQ((std::vector<int>{pixels[0].red, pixels[0].green, pixels[0].blue, pixels[0].alpha,
                               pixels[1].red, pixels[1].green, pixels[1].blue, pixels[1].alpha}),
             (std::vector<int>{40, 50, 60, 255, 10, 20, 30, 255}));
   auto* rgba = static_cast<const csRGBpixel*>(
-      ImageOf(core->getCoreMaterial(2)->getMapUserData(2))->GetImageData());
+      ImageOf(engine->FindMaterial("rgba.raw")->GetMaterialHandle())->GetImageData());
   EXPECT_EQ(rgba[0].alpha, 4);
-  EXPECT_EQ(mesh->GetLastTextureImage(), ImageOf(core->getCoreMaterial(2)->getMapUserData(2)));
 }
 
 TEST_F(Loading, AModelWithoutMaterialsReadsNoTexture) {
   WriteBasicModel("");
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  const int texturesBefore = stage->GetEngine()->GetTextures()->GetCount();
+  csRef<iMeshObject> mesh = NewMesh();
   bool loaded = false;
   EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded),
             Line(": Loading skeleton hero.csf") + Line(": Loading mesh hero.cmf"));
   EXPECT_TRUE(loaded);
-  EXPECT_EQ(mesh->GetLastTextureImage(), nullptr);
+  // The fallback's texture only.
+  EXPECT_EQ(stage->GetEngine()->GetTextures()->GetCount(), texturesBefore + 1);
   EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, 1.0f);
 }
 
@@ -518,9 +582,10 @@ class SampleCharacter : public rwtest::StageTest {};
 
 TEST_F(SampleCharacter, LoadsWithEveryMapTexturedAndABoxAroundItsRestPose) {
   // The stage reads below the build folder, where the build generated models/.
-  ASSERT_FALSE(rwtest::ReadFile(std::string(RIGWEAVE_BUILD_DIR) + "/models/hero.cfg").empty())
-      << "models/hero.cfg is made by the build";
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  const std::string models = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
+  const std::vector<uint8_t> config = rwtest::ReadBytes(models + "hero.cfg");
+  ASSERT_FALSE(config.empty()) << "models/hero.cfg is made by the build";
+  csRef<iMeshObject> mesh = NewMesh();
   bool loaded = false;
   const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
   ASSERT_TRUE(loaded) << printed;
@@ -528,43 +593,39 @@ TEST_F(SampleCharacter, LoadsWithEveryMapTexturedAndABoxAroundItsRestPose) {
   EXPECT_NE(printed.find(Line(": Loading animation walk.caf")), std::string::npos);
   EXPECT_EQ(printed.find("Can't load texture"), std::string::npos) << printed;
 
-  CalCoreModel* core = mesh->GetCalCoreModel();
+  // Every map of every material became a material of the engine.
   int maps = 0;
-  for (int i = 0; i < core->getCoreMaterialCount(); i++)
-    for (int j = 0; j < core->getCoreMaterial(i)->getMapCount(); j++, maps++)
-      EXPECT_NE(core->getCoreMaterial(i)->getMapUserData(j), nullptr) << i << "/" << j;
+  for (const std::string& file :
+       rigweave::ParseConfig(config).Values(rigweave::ConfigKey::Material)) {
+    std::vector<uint8_t> bytes = rwtest::ReadBytes(models + file);
+    CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
+    ASSERT_TRUE(material) << file;
+    for (int j = 0; j < material->getMapCount(); j++, maps++)
+      EXPECT_NE(stage->GetEngine()->FindMaterial(material->getMapFilename(j).c_str()), nullptr)
+          << file << " map " << j;
+  }
   EXPECT_GE(maps, 3);
 
+  // The box holds every vertex of the rest pose, as Cal3D has it.
   const csVector3* corners =
       csRef<iPolygonMesh>::Adopt(scfQueryInterface<iPolygonMesh>(mesh.get()))->GetVertices();
   csBox3 box(corners[0], corners[7]);
-  CalRenderer* renderer = mesh->GetCalModel()->getRenderer();
-  ASSERT_TRUE(renderer->beginRendering());
-  std::vector<csVector3> vertices(30000);
+  rwtest::ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(RIGWEAVE_BUILD_DIR, "hero.cfg"));
   int checked = 0;
-  // The sub-meshes the skinning unit draws no longer have Cal3D's influence
-  // lists: their rest pose comes from the unit.
-  rigweave::Cal3DSkinning* skinning = mesh->GetSkinning();
-  ASSERT_NE(skinning, nullptr);
-  skinning->BeginFrame(*mesh->GetCalModel());
-  const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
-  int index = 0;
-  for (int m = 0; m < renderer->getMeshCount(); m++)
-    for (int s = 0; s < renderer->getSubmeshCount(m); s++) {
-      ASSERT_TRUE(renderer->selectMeshSubmesh(m, s));
-      CalSubmesh* submesh = mesh->GetCalModel()->getVectorMesh()[m]->getSubmesh(s);
-      int n = skinning->Skin(index++, *submesh, &vertices[0].x, vertices.size(),
-                             static_cast<float>(mesh->GetScale() * 0.01), turn.sine, turn.cosine);
-      const bool turned = n >= 0;
-      if (!turned) n = renderer->getVertices(&vertices[0].x);
-      for (int i = 0; i < n; i++, checked++) {
-        const csVector3 v = turned ? vertices[i] : Turned(vertices[i], mesh->GetScale() * 0.01);
-        ASSERT_TRUE(box.In(v) || Norm(v - box.Min()) < 1e-4f || Norm(v - box.Max()) < 1e-4f)
-            << v.x << " " << v.y << " " << v.z;
-      }
+  for (const std::vector<csVector3>& submesh : reference.Vertices(0.01))
+    for (const csVector3& v : submesh) {
+      ASSERT_TRUE(box.In(v) || Norm(v - box.Min()) < 1e-4f || Norm(v - box.Max()) < 1e-4f)
+          << v.x << " " << v.y << " " << v.z;
+      checked++;
     }
-  renderer->endRendering();
   EXPECT_GT(checked, 1000);
+  // And no more: each side touches a vertex.
+  csBox3 rest;
+  for (const std::vector<csVector3>& submesh : reference.Vertices(0.01))
+    for (const csVector3& v : submesh) rest.AddBoundingVertex(v);
+  ExpectNear(box.Min(), rest.Min(), 1e-4f);
+  ExpectNear(box.Max(), rest.Max(), 1e-4f);
 }
 
 }  // namespace

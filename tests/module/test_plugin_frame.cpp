@@ -13,6 +13,7 @@
 
 #include "host/scf_impl.h"
 #include "ical3dstate.h"
+#include "support/memory.h"
 #include "support/module_fixture.h"
 
 namespace {
@@ -300,6 +301,23 @@ TEST_F(PluginFrame, FactoriesAndObjectsOutliveNothingTheyDoNotHold) {
   // And a factory can go while its objects live on.
   factory.reset();
   EXPECT_EQ(second->GetRefCount(), 1);
+}
+
+TEST_F(PluginFrame, EmptyObjectsCostWellUnderAMebibyte) {
+  constexpr int kObjects = 100;
+  csRef<iMeshObjectFactory> factory;
+  csRef<iMeshObject> first = NewMeshObject(&factory);
+  ASSERT_TRUE(first);
+  std::vector<csRef<iMeshObject>> objects;
+  objects.reserve(kObjects);
+  const long before = rwtest::ResidentKiB();
+  for (int i = 0; i < kObjects; i++)
+    objects.push_back(csRef<iMeshObject>::Adopt(factory->NewInstance()));
+  const long after = rwtest::ResidentKiB();
+  for (const csRef<iMeshObject>& object : objects) ASSERT_TRUE(object);
+  const double perObject = static_cast<double>(after - before) / kObjects;
+  RecordProperty("empty_object_kib", std::to_string(perObject));
+  EXPECT_LT(perObject, 1024.0) << "resident KiB per empty mesh object";
 }
 
 }  // namespace

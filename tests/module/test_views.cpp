@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "support/cal3d_reference.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
@@ -51,6 +52,16 @@ class Views : public rwtest::StageTest {
     EXPECT_EQ(used.size(), 8u);
   }
 
+  // One frame `ticks` after the last, moving the reference alike: the
+  // coordinates drawn that differ from it.
+  long Draw(iMeshObject* mesh, csTicks ticks, rwtest::ReferenceCharacter& reference) {
+    now += ticks;
+    recorder.Clear();
+    EXPECT_TRUE(DrawOnce(mesh));
+    reference.Advance(ticks);
+    return rwtest::Mismatches(rwtest::DrawnSubmeshes(recorder), reference.Vertices());
+  }
+
   rwtest::ModelFolder folder;
 };
 
@@ -84,7 +95,7 @@ TEST_F(Views, PolygonMeshServesTheBoxAndSafeStorageBeforeIt) {
 }
 
 TEST_F(Views, SpriteStateAnswersAsAFacadeOverAnimationControl) {
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   csRef<iSprite3DState> sprite = View<iSprite3DState>(mesh.get());
   ASSERT_TRUE(sprite);
   auto checkAnswers = [&] {
@@ -117,50 +128,64 @@ TEST_F(Views, SpriteStateAnswersAsAFacadeOverAnimationControl) {
   checkAnswers();
   EXPECT_EQ(mesh->GetRefCount(), 2);
 
-  // Setting the action is SetCycle with one-second fades and full weight.
+  // Setting the action is SetCycle with one-second fades and full weight:
+  // what is drawn equals Cal3D driven with those calls.
   EXPECT_FALSE(sprite->SetAction("walk"));  // nothing loaded yet
   WriteModel(10);
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  rwtest::ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(folder.Root(), "hero.cfg"));
   EXPECT_FALSE(sprite->SetAction("run"));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 0);
+  // The animation started last is still id 0 (walk, never started).
   ASSERT_TRUE(sprite->SetAction("wave"));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 1);
-  CalMixer* mixer = mesh->GetCalModel()->getMixer();
-  ASSERT_EQ(mixer->getAnimationCycle().size(), 1u);
-  mesh->GetCalModel()->update(0);
-  mesh->GetCalModel()->update(0.5f);
-  EXPECT_NEAR(mixer->getAnimationCycle().front()->getWeight(), 0.5f, 0.01f);
-  mesh->GetCalModel()->update(0.6f);
-  EXPECT_NEAR(mixer->getAnimationCycle().front()->getWeight(), 1.0f, 0.01f);
+  reference.Mixer().clearCycle(0, 1.0f);
+  reference.Mixer().blendCycle(1, 1.0f, 1.0f);
+  // Half a second in, wave weighs about half; after another 0.6, all of it.
+  for (csTicks step : {0u, 500u, 600u}) {
+    EXPECT_EQ(Draw(mesh.get(), step, reference), 0) << step;
+    if (step == 500) {
+      EXPECT_NEAR(reference.Mixer().getAnimationCycle().front()->getWeight(), 0.5f, 0.01f);
+    }
+  }
+  EXPECT_NEAR(reference.Mixer().getAnimationCycle().front()->getWeight(), 1.0f, 0.01f);
 
-  // Again with the same name: cleared and blended in anew.
+  // Again with the same name: wave, now the animation started last, is
+  // cleared and blended in anew.
   ASSERT_TRUE(sprite->SetAction("wave"));
-  EXPECT_EQ(mesh->GetCurrentAnimation(), 1);
+  reference.Mixer().clearCycle(1, 1.0f);
+  reference.Mixer().blendCycle(1, 1.0f, 1.0f);
+  for (csTicks step : {250u, 250u, 600u}) EXPECT_EQ(Draw(mesh.get(), step, reference), 0) << step;
+  EXPECT_EQ(reference.Mixer().getAnimationCycle().size(), 1u);
   checkAnswers();
 }
 
 TEST_F(Views, SpriteSetActionFadesTheAnimationStartedLastOutOverOneSecond) {
   WriteModel(10);
-  csRef<csCal3DMeshObject> mesh = NewCoreMesh();
+  csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+  rwtest::ReferenceCharacter reference;
+  ASSERT_TRUE(reference.Load(folder.Root(), "hero.cfg"));
   csRef<iSprite3DState> sprite = View<iSprite3DState>(mesh.get());
   ASSERT_TRUE(StateOf(mesh.get())->BlendCycle("walk", 0, 1));
-  CalModel* model = mesh->GetCalModel();
-  model->update(0);
-  CalCoreAnimation* walk = mesh->GetCalCoreModel()->getCoreAnimation(0);
+  reference.Mixer().blendCycle(0, 1.0f, 0.0f);
+  // The cycle's clock starts with the first update Cal3D sees.
+  EXPECT_EQ(Draw(mesh.get(), 0, reference), 0);
+  CalCoreAnimation* walk = reference.Model().getCoreModel()->getCoreAnimation(0);
   auto walkWeight = [&]() {
-    for (CalAnimationCycle* cycle : model->getMixer()->getAnimationCycle())
+    for (CalAnimationCycle* cycle : reference.Mixer().getAnimationCycle())
       if (cycle->getCoreAnimation() == walk) return cycle->getWeight();
     return -1.0f;  // gone
   };
   ASSERT_FLOAT_EQ(walkWeight(), 1.0f);
 
   ASSERT_TRUE(sprite->SetAction("wave"));
-  model->update(0.25f);
+  reference.Mixer().clearCycle(0, 1.0f);
+  reference.Mixer().blendCycle(1, 1.0f, 1.0f);
+  EXPECT_EQ(Draw(mesh.get(), 250, reference), 0);
   EXPECT_NEAR(walkWeight(), 0.75f, 1e-4f);
-  model->update(0.5f);
+  EXPECT_EQ(Draw(mesh.get(), 500, reference), 0);
   EXPECT_NEAR(walkWeight(), 0.25f, 1e-4f);
-  model->update(0.3f);
+  EXPECT_EQ(Draw(mesh.get(), 300, reference), 0);
   EXPECT_EQ(walkWeight(), -1.0f);
 }
 

@@ -16,7 +16,6 @@
 #include "host/clock.h"
 #include "host/ref.h"
 #include "ical3dstate.h"
-#include "model/mesh_object.h"
 #include "support/model_folder.h"
 
 namespace rwtest {
@@ -41,11 +40,6 @@ class StageTest : public ::testing::Test {
 
   // A mesh object of the loaded module.
   csRef<iMeshObject> NewMesh() { return stage->NewMeshObject(); }
-  // A mesh object of the module's code linked into the test, for looking at
-  // its state; it is driven through the same interfaces.
-  csRef<csCal3DMeshObject> NewCoreMesh() {
-    return csRef<csCal3DMeshObject>::Adopt(new csCal3DMeshObject(nullptr, stage->GetRegistry()));
-  }
 
   static csRef<iCal3DState> StateOf(iBase* mesh) {
     return csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh));
