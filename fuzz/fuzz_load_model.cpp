@@ -20,17 +20,15 @@
 #include "engine/live_objects.h"
 #include "engine/movable.h"
 #include "engine/stage.h"
+#include "formats/config.h"
 #include "fuzz/model_input.h"
 #include "host/clock.h"
 #include "ical3dstate.h"
-#include "formats/config.h"
 #include "plugin/class_table.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-using rwfuzz::Mutation;
 
 struct Character {
   std::string config;
@@ -67,64 +65,6 @@ void RemoveCopy() {
   fs::remove_all(copy->root, ignored);
   delete copy;
   copy = nullptr;
-}
-
-// Reads the mutation's arguments; missing bytes read as zero.
-class Arguments {
- public:
-  Arguments(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return pos_ >= size_; }
-  uint8_t U8() { return pos_ < size_ ? data_[pos_++] : 0; }
-  uint32_t U32() {
-    uint8_t bytes[4] = {U8(), U8(), U8(), U8()};
-    return rwfuzz::ReadU32(bytes);
-  }
-  std::string Rest() {
-    std::string rest(reinterpret_cast<const char*>(data_ + pos_), size_ - pos_);
-    pos_ = size_;
-    return rest;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
-
-std::string Mutate(const std::string& original, Mutation mutation, Arguments args) {
-  std::string bytes = original;
-  switch (mutation) {
-    case Mutation::Keep:
-    case Mutation::Count:
-      break;
-    case Mutation::Truncate:
-      bytes.resize(args.U32() % (bytes.size() + 1));
-      break;
-    case Mutation::FlipBits:
-      while (!args.Empty() && !bytes.empty()) {
-        const size_t at = args.U32() % bytes.size();
-        bytes[at] = static_cast<char>(bytes[at] ^ (1 << (args.U8() % 8)));
-      }
-      break;
-    case Mutation::SwapBytes:
-      while (!args.Empty() && !bytes.empty()) {
-        const size_t a = args.U32() % bytes.size();
-        const size_t b = args.U32() % bytes.size();
-        std::swap(bytes[a], bytes[b]);
-      }
-      break;
-    case Mutation::Replace:
-      bytes = args.Rest();
-      break;
-    case Mutation::Overwrite: {
-      const size_t at = args.U32() % (bytes.size() + 1);
-      const std::string patch = args.Rest();
-      if (at + patch.size() > bytes.size()) bytes.resize(at + patch.size());
-      bytes.replace(at, patch.size(), patch);
-      break;
-    }
-  }
-  return bytes;
 }
 
 // The application's side between draws, with values from the input: every
@@ -315,9 +255,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool xml = data[0] >= rwfuzz::kXmlCharacter;
   const Character& character = copy->characters[xml ? 1 : 0];
   const size_t file = (data[0] - (xml ? rwfuzz::kXmlCharacter : 0)) % character.names.size();
-  const auto mutation = static_cast<Mutation>(data[1] % static_cast<uint8_t>(Mutation::Count));
   const std::string& pristine = character.pristine[file];
-  const std::string mutated = Mutate(pristine, mutation, Arguments(data + 2, size - 2));
+  const std::string mutated = rwfuzz::Mutate(pristine, data + 1, size - 1);
   const fs::path path = copy->root / "models" / character.names[file];
   const bool changed = mutated != pristine;
   if (changed && !WriteFile(path, mutated)) Fail("cannot write the mutated file");

@@ -1,5 +1,7 @@
 // Writes the seed corpora of the fuzzers: SEEDS_DIR/<fuzzer>/<seed>.
 // Usage: rigweave-fuzz-seeds SEEDS_DIR MODELS_DIR
+#include <cal3d/cal3d.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

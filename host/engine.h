@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "graphics.h"
-#include "scf.h"
+#include "host/graphics.h"
+#include "host/scf.h"
 
 struct iRegion;
 struct iTextureManager;

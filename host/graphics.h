@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "math.h"
-#include "scf.h"
+#include "host/math.h"
+#include "host/scf.h"
 
 struct iImage;
 struct iVertexBuffer;

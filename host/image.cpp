@@ -1,4 +1,4 @@
-#include "image.h"
+#include "host/image.h"
 
 csImageMemory::csImageMemory(int width, int height, csRGBpixel* pixels, bool owns)
     : width_(width), height_(height), pixels_(pixels), owns_(owns) {}

@@ -1,8 +1,8 @@
 // An in-memory true-colour image over a pixel array.
 #pragma once
 
-#include "engine.h"
-#include "scf_impl.h"
+#include "host/engine.h"
+#include "host/scf_impl.h"
 
 class csImageMemory : public scfImplementation<csImageMemory, iImage> {
  public:

@@ -1,4 +1,4 @@
-#include "math.h"
+#include "host/math.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,11 +4,11 @@
 
 #include <cstdint>
 
-#include "clock.h"
-#include "graphics.h"
-#include "math.h"
-#include "scf.h"
-#include "view.h"
+#include "host/clock.h"
+#include "host/graphics.h"
+#include "host/math.h"
+#include "host/scf.h"
+#include "host/view.h"
 
 struct iLight;
 struct iObjectModel;

@@ -1,3 +1,3 @@
-#include "scf.h"
+#include "host/scf.h"
 
 iSCF* iSCF::SCF = nullptr;

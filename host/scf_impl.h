@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "scf.h"
+#include "host/scf.h"
 
 // The id cache cell of one (querying class, interface name) pair: looked up
 // once from the component system of this binary, then kept.

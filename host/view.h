@@ -1,9 +1,9 @@
 // What a mesh object sees of the view it is drawn in.
 #pragma once
 
-#include "graphics.h"
-#include "math.h"
-#include "scf.h"
+#include "host/graphics.h"
+#include "host/math.h"
+#include "host/scf.h"
 
 struct iCamera : iBase {
   SCF_INTERFACE(iCamera, 0, 0, 1)

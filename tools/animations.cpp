@@ -1,4 +1,4 @@
-#include "animations.h"
+#include "tools/animations.h"
 
 #include <cal3d/corekeyframe.h>
 #include <cal3d/coretrack.h>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "skeleton.h"
+#include "tools/skeleton.h"
 
 namespace rigweave_tools {
 

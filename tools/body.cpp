@@ -1,6 +1,6 @@
-#include "body.h"
+#include "tools/body.h"
 
-#include "skeleton.h"
+#include "tools/skeleton.h"
 
 namespace rigweave_tools {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "mesh_builder.h"
+#include "tools/mesh_builder.h"
 
 namespace rigweave_tools {
 

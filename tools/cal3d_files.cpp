@@ -1,4 +1,4 @@
-#include "cal3d_files.h"
+#include "tools/cal3d_files.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "collapse_order.h"
+#include "tools/collapse_order.h"
 
 #include <algorithm>
 #include <functional>

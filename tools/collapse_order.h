@@ -20,7 +20,7 @@
 #include <array>
 #include <vector>
 
-#include "rig_math.h"
+#include "tools/rig_math.h"
 
 namespace rigweave_tools {
 

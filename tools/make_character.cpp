@@ -25,13 +25,13 @@
 #include <string>
 #include <vector>
 
-#include "animations.h"
-#include "body.h"
-#include "cal3d_files.h"
-#include "collapse_order.h"
+#include "tools/animations.h"
+#include "tools/body.h"
+#include "tools/cal3d_files.h"
+#include "tools/collapse_order.h"
 #include "formats/raw_texture.h"
-#include "skeleton.h"
-#include "textures.h"
+#include "tools/skeleton.h"
+#include "tools/textures.h"
 
 namespace rigweave_tools {
 namespace {

@@ -1,4 +1,4 @@
-#include "mesh_builder.h"
+#include "tools/mesh_builder.h"
 
 #include <stdexcept>
 

@@ -12,8 +12,8 @@
 #include <functional>
 #include <vector>
 
-#include "collapse_order.h"
-#include "rig_math.h"
+#include "tools/collapse_order.h"
+#include "tools/rig_math.h"
 
 namespace rigweave_tools {
 

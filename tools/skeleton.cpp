@@ -1,4 +1,4 @@
-#include "skeleton.h"
+#include "tools/skeleton.h"
 
 #include <cal3d/corebone.h>
 

@@ -11,7 +11,7 @@
 
 #include <array>
 
-#include "rig_math.h"
+#include "tools/rig_math.h"
 
 namespace rigweave_tools {
 

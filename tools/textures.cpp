@@ -1,4 +1,4 @@
-#include "textures.h"
+#include "tools/textures.h"
 
 #include <functional>
 

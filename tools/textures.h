@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "body.h"
+#include "tools/body.h"
 
 namespace rigweave_tools {
 

@@ -22,7 +22,7 @@
 #include "engine/stage.h"
 #include "engine/vertex_buffer.h"
 #include "host/image.h"
-#include "include/ical3dstate.h"
+#include "ical3dstate.h"
 
 #ifndef RIGWEAVE_MODULE_PATH
 #error "RIGWEAVE_MODULE_PATH must name the built module"

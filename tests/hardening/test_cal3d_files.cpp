@@ -62,49 +62,6 @@ std::string Reason(const Cal3DCheck& check) {
   return check.reason == nullptr ? "ok" : check.reason;
 }
 
-// The mutations of fuzz/fuzz_load_model.cpp, as its inputs read.
-std::string Mutate(const std::string& original, const uint8_t* args, size_t size) {
-  size_t pos = 0;
-  auto u8 = [&] { return pos < size ? args[pos++] : uint8_t{0}; };
-  auto u32 = [&] {
-    uint8_t b[4] = {u8(), u8(), u8(), u8()};
-    return rwfuzz::ReadU32(b);
-  };
-  std::string bytes = original;
-  switch (static_cast<rwfuzz::Mutation>(u8() % static_cast<uint8_t>(rwfuzz::Mutation::Count))) {
-    case rwfuzz::Mutation::Keep:
-    case rwfuzz::Mutation::Count:
-      break;
-    case rwfuzz::Mutation::Truncate:
-      bytes.resize(u32() % (bytes.size() + 1));
-      break;
-    case rwfuzz::Mutation::FlipBits:
-      while (pos < size && !bytes.empty()) {
-        const size_t at = u32() % bytes.size();
-        bytes[at] = static_cast<char>(bytes[at] ^ (1 << (u8() % 8)));
-      }
-      break;
-    case rwfuzz::Mutation::SwapBytes:
-      while (pos < size && !bytes.empty()) {
-        const size_t a = u32() % bytes.size();
-        const size_t b = u32() % bytes.size();
-        std::swap(bytes[a], bytes[b]);
-      }
-      break;
-    case rwfuzz::Mutation::Replace:
-      bytes.assign(reinterpret_cast<const char*>(args + pos), size - pos);
-      break;
-    case rwfuzz::Mutation::Overwrite: {
-      const size_t at = u32() % (bytes.size() + 1);
-      const std::string patch(reinterpret_cast<const char*>(args + pos), size - pos);
-      if (at + patch.size() > bytes.size()) bytes.resize(at + patch.size());
-      bytes.replace(at, patch.size(), patch);
-      break;
-    }
-  }
-  return bytes;
-}
-
 class Cal3DFiles : public rwtest::StageTest {};
 
 TEST_F(Cal3DFiles, EveryFuzzReproducerIsRefusedWithItsReason) {
@@ -152,7 +109,7 @@ TEST_F(Cal3DFiles, EveryFuzzReproducerIsRefusedWithItsReason) {
     for (size_t i = 0; i < names.size(); i++) folder.WriteFile(names[i], pristine[i]);
     const size_t file = static_cast<uint8_t>(input[0]) % names.size();
     const auto* args = reinterpret_cast<const uint8_t*>(input.data()) + 1;
-    folder.WriteFile(names[file], Mutate(pristine[file], args, input.size() - 1));
+    folder.WriteFile(names[file], rwfuzz::Mutate(pristine[file], args, input.size() - 1));
 
     csRef<iMeshObject> mesh = NewMesh();
     bool loaded = true;

@@ -1,6 +1,6 @@
 // The generator's level-of-detail order, read back by Cal3D itself at every
 // level, on meshes shaped like the ones exporters write.
-#include "collapse_order.h"
+#include "tools/collapse_order.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <numeric>
 #include <stdexcept>
 
-#include "tests/tools/lod_levels.h"
+#include "support/lod_levels.h"
 
 namespace {
 

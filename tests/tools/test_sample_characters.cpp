@@ -16,7 +16,7 @@
 
 #include "formats/config.h"
 #include "support/files.h"
-#include "tests/tools/lod_levels.h"
+#include "support/lod_levels.h"
 
 namespace {
 
