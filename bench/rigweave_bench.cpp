@@ -37,7 +37,7 @@
 #include "engine/movable.h"
 #include "engine/stage.h"
 #include "host/clock.h"
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "ical3dstate.h"
 #include "formats/config.h"
 #include "model/cal3d_skinning.h"

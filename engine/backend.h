@@ -7,18 +7,18 @@
 #include <cstdint>
 
 #include "host/graphics.h"
-#include "host/math.h"
+#include "host/math_types.h"
 
 namespace rwengine {
 
 // How camera space reaches the screen. Camera space looks down +z with +y up;
 // a point (x, y, z) in front of the camera (z > 0) lands at
-//   screen x = center_x + aspect * x / z   (mirrored views: center_x - aspect * x / z)
-//   screen y = center_y + aspect * y / z   (counted from the bottom row)
+//   screen x = centerX + aspect * x / z   (mirrored views: centerX - aspect * x / z)
+//   screen y = centerY + aspect * y / z   (counted from the bottom row)
 struct Projection {
   float aspect = 0;  // focal length in pixels
-  int center_x = 0;
-  int center_y = 0;
+  int centerX = 0;
+  int centerY = 0;
   int width = 0;
   int height = 0;
 };
@@ -32,8 +32,8 @@ struct DrawGeometry {
   const csColor* colors = nullptr;
   int count = 0;  // every triangle index is below this
   Projection projection;
-  csReversibleTransform object_to_camera;
-  csZBufMode zbuf_mode = CS_ZBUF_NONE;  // render state G3DRENDERSTATE_ZBUFFERMODE
+  csReversibleTransform objectToCamera;
+  csZBufMode zbufMode = CS_ZBUF_NONE;  // render state G3DRENDERSTATE_ZBUFFERMODE
 };
 
 class RenderBackend {
@@ -43,14 +43,14 @@ class RenderBackend {
   virtual void BeginFrame(int width, int height) = 0;
   virtual void EndFrame() = 0;
   virtual void SetRenderState(G3D_RENDERSTATEOPTION op, int32_t value) = 0;
-  virtual void SetObjectToCamera(const csReversibleTransform& object_to_camera) = 0;
+  virtual void SetObjectToCamera(const csReversibleTransform& objectToCamera) = 0;
   // Only records the renderer accepted arrive here: buffers[0] locked, the
   // triangles present and every index inside the locked vertices. The
   // texture to show is record.mat_handle->GetTexture()->GetImage() when
   // mat_handle is not null; do_mirror says the view is mirrored.
   virtual void DrawTriangleMesh(const G3DTriangleMesh& record, const DrawGeometry& geometry) = 0;
   virtual void OnLock(iVertexBuffer* buffer, const csVector3* vertices, const csVector2* texels,
-                      const csColor* colors, int count, int buf_number) = 0;
+                      const csColor* colors, int count, int bufNumber) = 0;
   virtual void OnUnlock(iVertexBuffer* buffer) = 0;
   // The view filled record->vertex_fog for `count` vertices.
   virtual void OnFog(const G3DTriangleMesh* record, int count) = 0;

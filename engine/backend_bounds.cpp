@@ -10,7 +10,7 @@ void BoundsBackend::DrawTriangleMesh(const G3DTriangleMesh& record, const DrawGe
   for (int t = 0; t < record.num_triangles; t++) {
     for (int corner : {record.triangles[t].a, record.triangles[t].b, record.triangles[t].c}) {
       if (corner < 0 || corner >= geometry.count) continue;
-      const csVector3 p = geometry.object_to_camera.Other2This(geometry.vertices[corner]);
+      const csVector3 p = geometry.objectToCamera.Other2This(geometry.vertices[corner]);
       // A misshapen file's NaN or infinite vertex would swallow the box.
       if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
       if (empty_) {

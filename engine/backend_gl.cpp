@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/engine.h"
+#include "host/engine_loading.h"
 
 namespace rwengine {
 
@@ -117,8 +117,8 @@ void GlBackend::LoadMatrices(const DrawGeometry& geometry, bool mirrored) {
   double projection[16] = {};
   projection[0] = 2.0 * p.aspect / w;
   projection[5] = 2.0 * p.aspect / h;
-  projection[8] = 1.0 - 2.0 * p.center_x / w;
-  projection[9] = 1.0 - 2.0 * p.center_y / h;
+  projection[8] = 1.0 - 2.0 * p.centerX / w;
+  projection[9] = 1.0 - 2.0 * p.centerY / h;
   projection[10] = -(f + n) / (f - n);
   projection[11] = -1.0;
   projection[14] = -2.0 * f * n / (f - n);
@@ -126,11 +126,11 @@ void GlBackend::LoadMatrices(const DrawGeometry& geometry, bool mirrored) {
   gl_.glLoadMatrixd(projection);
 
   // Camera space to GL eye space turns z round, and x too in a mirror.
-  const csMatrix3& m = geometry.object_to_camera.GetO2T();
+  const csMatrix3& m = geometry.objectToCamera.GetO2T();
   const double sx = mirrored ? -1.0 : 1.0;
   const double r[3][3] = {
       {sx * m.m11, sx * m.m12, sx * m.m13}, {m.m21, m.m22, m.m23}, {-m.m31, -m.m32, -m.m33}};
-  const csVector3& o = geometry.object_to_camera.GetOrigin();
+  const csVector3& o = geometry.objectToCamera.GetOrigin();
   double modelview[16] = {};
   for (int row = 0; row < 3; row++) {
     for (int col = 0; col < 3; col++) modelview[col * 4 + row] = r[row][col];
@@ -173,7 +173,7 @@ void GlBackend::DrawTriangleMesh(const G3DTriangleMesh& record, const DrawGeomet
   Busy busy(*this);
   if (record.num_triangles <= 0 || geometry.vertices == nullptr) return;
   LoadMatrices(geometry, record.do_mirror);
-  ApplyZMode(geometry.zbuf_mode);
+  ApplyZMode(geometry.zbufMode);
   gl_.glFrontFace(record.do_mirror ? GL_CCW : GL_CW);
 
   if ((record.mixmode & CS_FX_KEYCOLOR) != 0) {
@@ -233,7 +233,7 @@ void GlBackend::DrawFog(const G3DTriangleMesh& record, const DrawGeometry& geome
   gl_.glColorPointer(4, GL_FLOAT, 0, fogColors_.data());
   gl_.glEnable(GL_BLEND);
   gl_.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-  if (geometry.zbuf_mode == CS_ZBUF_USE || geometry.zbuf_mode == CS_ZBUF_TEST) {
+  if (geometry.zbufMode == CS_ZBUF_USE || geometry.zbufMode == CS_ZBUF_TEST) {
     gl_.glEnable(GL_DEPTH_TEST);
     gl_.glDepthFunc(GL_LEQUAL);
   }

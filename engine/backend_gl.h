@@ -99,7 +99,7 @@ class GlBackend : public RenderBackend {
   void BeginFrame(int width, int height) override;
   void EndFrame() override;
   void SetRenderState(G3D_RENDERSTATEOPTION op, int32_t value) override;
-  void SetObjectToCamera(const csReversibleTransform& object_to_camera) override;
+  void SetObjectToCamera(const csReversibleTransform& objectToCamera) override;
   void DrawTriangleMesh(const G3DTriangleMesh& record, const DrawGeometry& geometry) override;
   void OnLock(iVertexBuffer*, const csVector3*, const csVector2*, const csColor*, int,
               int) override {}

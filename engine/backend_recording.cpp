@@ -24,8 +24,8 @@ void RecordingBackend::SetRenderState(G3D_RENDERSTATEOPTION op, int32_t value) {
   call.value = value;
 }
 
-void RecordingBackend::SetObjectToCamera(const csReversibleTransform& object_to_camera) {
-  Add(RecordedCall::ObjectToCamera).transform = object_to_camera;
+void RecordingBackend::SetObjectToCamera(const csReversibleTransform& objectToCamera) {
+  Add(RecordedCall::ObjectToCamera).transform = objectToCamera;
 }
 
 void RecordingBackend::DrawTriangleMesh(const G3DTriangleMesh& record,
@@ -33,9 +33,9 @@ void RecordingBackend::DrawTriangleMesh(const G3DTriangleMesh& record,
   RecordedCall& call = Add(RecordedCall::Draw);
   call.record = record;
   call.material = record.mat_handle;
-  call.transform = geometry.object_to_camera;
+  call.transform = geometry.objectToCamera;
   call.projection = geometry.projection;
-  call.zbuf_mode = geometry.zbuf_mode;
+  call.zbufMode = geometry.zbufMode;
   call.count = geometry.count;
   const size_t n = geometry.count > 0 ? static_cast<size_t>(geometry.count) : 0;
   if (record.triangles != nullptr && record.num_triangles > 0)
@@ -49,14 +49,14 @@ void RecordingBackend::DrawTriangleMesh(const G3DTriangleMesh& record,
 
 void RecordingBackend::OnLock(iVertexBuffer* buffer, const csVector3* vertices,
                               const csVector2* texels, const csColor* colors, int count,
-                              int buf_number) {
+                              int bufNumber) {
   RecordedCall& call = Add(RecordedCall::Lock);
   call.buffer = buffer;
-  call.lock_vertices = vertices;
-  call.lock_texels = texels;
-  call.lock_colors = colors;
+  call.lockVertices = vertices;
+  call.lockTexels = texels;
+  call.lockColors = colors;
   call.count = count;
-  call.buf_number = buf_number;
+  call.bufNumber = bufNumber;
 }
 
 void RecordingBackend::OnUnlock(iVertexBuffer* buffer) {
@@ -65,10 +65,10 @@ void RecordingBackend::OnUnlock(iVertexBuffer* buffer) {
 
 void RecordingBackend::OnFog(const G3DTriangleMesh* record, int count) {
   RecordedCall& call = Add(RecordedCall::Fog);
-  call.fog_record = record;
+  call.fogRecord = record;
   call.count = count;
-  call.do_fog = record != nullptr && record->do_fog;
-  if (call.do_fog && record->vertex_fog != nullptr && count > 0)
+  call.doFog = record != nullptr && record->do_fog;
+  if (call.doFog && record->vertex_fog != nullptr && count > 0)
     call.fog.assign(record->vertex_fog, record->vertex_fog + count);
 }
 

@@ -32,20 +32,20 @@ struct RecordedCall {
   int count = 0;                        // also Lock (vertices locked) and Fog (values filled)
   iMaterialHandle* material = nullptr;  // pointer only: no reference is held
   Projection projection;
-  csZBufMode zbuf_mode = CS_ZBUF_NONE;
+  csZBufMode zbufMode = CS_ZBUF_NONE;
 
   // Fog: the record the view filled, as it was passed (not a copy).
-  const G3DTriangleMesh* fog_record = nullptr;
-  bool do_fog = false;
+  const G3DTriangleMesh* fogRecord = nullptr;
+  bool doFog = false;
   // Fog and Draw: copies of the record's fog values when do_fog is set.
   std::vector<G3DFogInfo> fog;
 
   // Lock and Unlock: the buffer; for Lock the caller's arrays (not copies).
   iVertexBuffer* buffer = nullptr;
-  const csVector3* lock_vertices = nullptr;
-  const csVector2* lock_texels = nullptr;
-  const csColor* lock_colors = nullptr;
-  int buf_number = 0;
+  const csVector3* lockVertices = nullptr;
+  const csVector2* lockTexels = nullptr;
+  const csColor* lockColors = nullptr;
+  int bufNumber = 0;
 };
 
 class RecordingBackend : public RenderBackend {
@@ -53,10 +53,10 @@ class RecordingBackend : public RenderBackend {
   void BeginFrame(int width, int height) override;
   void EndFrame() override;
   void SetRenderState(G3D_RENDERSTATEOPTION op, int32_t value) override;
-  void SetObjectToCamera(const csReversibleTransform& object_to_camera) override;
+  void SetObjectToCamera(const csReversibleTransform& objectToCamera) override;
   void DrawTriangleMesh(const G3DTriangleMesh& record, const DrawGeometry& geometry) override;
   void OnLock(iVertexBuffer* buffer, const csVector3* vertices, const csVector2* texels,
-              const csColor* colors, int count, int buf_number) override;
+              const csColor* colors, int count, int bufNumber) override;
   void OnUnlock(iVertexBuffer* buffer) override;
   void OnFog(const G3DTriangleMesh* record, int count) override;
 

@@ -6,7 +6,7 @@
 
 #include "engine/live_objects.h"
 #include "engine/materials.h"
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/ref.h"
 #include "host/scf_impl.h"
 

@@ -126,8 +126,8 @@ void Graphics3D::DrawTriangleMesh(G3DTriangleMesh& mesh) {
   geometry.colors = buffer->GetColors();
   geometry.count = buffer->GetVertexCount();
   geometry.projection = GetProjection();
-  geometry.object_to_camera = objectToCamera_;
-  geometry.zbuf_mode = static_cast<csZBufMode>(renderStates_[G3DRENDERSTATE_ZBUFFERMODE]);
+  geometry.objectToCamera = objectToCamera_;
+  geometry.zbufMode = static_cast<csZBufMode>(renderStates_[G3DRENDERSTATE_ZBUFFERMODE]);
   backend_->DrawTriangleMesh(mesh, geometry);
 }
 
@@ -146,8 +146,8 @@ void Graphics3D::SetSize(int width, int height) {
 Projection Graphics3D::GetProjection() const {
   Projection projection;
   projection.aspect = aspect_;
-  projection.center_x = centerX_;
-  projection.center_y = centerY_;
+  projection.centerX = centerX_;
+  projection.centerY = centerY_;
   projection.width = width_;
   projection.height = height_;
   return projection;

@@ -4,7 +4,7 @@
 
 #include "engine/engine.h"
 #include "engine/live_objects.h"
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/ref.h"
 #include "host/scf_impl.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/live_objects.h"
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/graphics.h"
 #include "host/ref.h"
 #include "host/scf_impl.h"

@@ -15,7 +15,8 @@ void RenderView::SetFog(const csColor& color, float density) {
   fogOn_ = density >= 0.0f;
 }
 
-void RenderView::CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) {
+void RenderView::CalculateFogMesh(const csReversibleTransform& objectToCamera,
+                                  G3DTriangleMesh& mesh) {
   fogCalls++;
   iVertexBuffer* buffer = mesh.buffers[0];
   const int count = buffer != nullptr ? buffer->GetVertexCount() : 0;
@@ -32,7 +33,7 @@ void RenderView::CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriang
       fog.b = fogColor_.blue;
       fog.intensity = 0.0f;
       if (vertices == nullptr) continue;
-      const float depth = tr_o2c.Other2This(vertices[i]).z;
+      const float depth = objectToCamera.Other2This(vertices[i]).z;
       if (depth > 0.0f) fog.intensity = 1.0f - std::exp(-fogDensity_ * depth);
     }
   }
@@ -40,12 +41,12 @@ void RenderView::CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriang
     backend->OnFog(&mesh, count);
 }
 
-bool RenderView::ClipBBox(const csBox2&, const csBox3&, int& clip_portal, int& clip_plane,
-                          int& clip_z_plane) {
+bool RenderView::ClipBBox(const csBox2&, const csBox3&, int& clipPortal, int& clipPlane,
+                          int& clipZPlane) {
   clipBBoxCalls++;
-  clip_portal = clipPortal_;
-  clip_plane = clipPlane_;
-  clip_z_plane = clipZPlane_;
+  clipPortal = clipPortal_;
+  clipPlane = clipPlane_;
+  clipZPlane = clipZPlane_;
   return true;
 }
 

@@ -24,11 +24,12 @@ class RenderView : public scfImplementation<RenderView, iRenderView>,
   // Writes do_fog; with fog, also one fog value for each vertex locked in
   // buffers[0]: the fog colour at intensity 1 - exp(-density * depth), depth
   // being the vertex's camera-space z (nothing behind the eye).
-  void CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) override;
+  void CalculateFogMesh(const csReversibleTransform& objectToCamera,
+                        G3DTriangleMesh& mesh) override;
   // Writes the clip values set with SetClipping: by default 0 for all three,
   // as one sector without portals never needs clipping.
-  bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clip_portal, int& clip_plane,
-                int& clip_z_plane) override;
+  bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clipPortal, int& clipPlane,
+                int& clipZPlane) override;
   // Reserved slots: nothing calls them.
   void ReservedSlot4() override {}
   void ReservedSlot5() override {}

@@ -25,18 +25,18 @@ VertexBuffer* VertexBufferManager::Own(iVertexBuffer* buffer) {
 }
 
 bool VertexBufferManager::LockBuffer(iVertexBuffer* buffer, csVector3* vertices, csVector2* texels,
-                                     csColor* colors, int num_vertices, int buf_number) {
+                                     csColor* colors, int vertexCount, int bufNumber) {
   VertexBuffer* own = Own(buffer);
   if (closed_ || own == nullptr || own->locked_) return false;
-  if (num_vertices < 0 || (num_vertices > 0 && vertices == nullptr)) return false;
+  if (vertexCount < 0 || (vertexCount > 0 && vertices == nullptr)) return false;
   own->locked_ = true;
   own->vertices_ = vertices;
   own->texels_ = texels;
   own->colors_ = colors;
-  own->count_ = num_vertices;
-  own->bufNumber_ = buf_number;
+  own->count_ = vertexCount;
+  own->bufNumber_ = bufNumber;
   if (backend_ != nullptr)
-    backend_->OnLock(buffer, vertices, texels, colors, num_vertices, buf_number);
+    backend_->OnLock(buffer, vertices, texels, colors, vertexCount, bufNumber);
   return true;
 }
 

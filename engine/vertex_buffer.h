@@ -58,7 +58,7 @@ class VertexBufferManager : public scfImplementation<VertexBufferManager, iVerte
   // Refused (false) while closed, for buffers of another manager, for a
   // buffer already locked, and for a negative count or missing vertices.
   bool LockBuffer(iVertexBuffer* buffer, csVector3* vertices, csVector2* texels, csColor* colors,
-                  int num_vertices, int buf_number) override;
+                  int vertexCount, int bufNumber) override;
   void UnlockBuffer(iVertexBuffer* buffer) override;
   // Clients are embedded interfaces of mesh objects that remove themselves
   // when destroyed, so no reference is taken. A client added twice is

@@ -86,7 +86,8 @@ RawTextureError DecodeRawTexture(const uint8_t* data, size_t size, RawTextureHea
   RawTextureError error = ParseRawTextureHeader(data, size, header);
   if (error != RawTextureError::None) return error;
   if (size - kRawHeaderSize < header.DataSize()) return RawTextureError::Truncated;
-  pixels = new (std::nothrow) csRGBpixel[static_cast<size_t>(header.width) * header.height];
+  pixels = new (std::nothrow)
+      csRGBpixel[static_cast<size_t>(header.width) * static_cast<size_t>(header.height)];
   if (pixels == nullptr) return RawTextureError::BadSize;
   ConvertRawTexturePixels(header, data + kRawHeaderSize, pixels);
   return RawTextureError::None;

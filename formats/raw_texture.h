@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/engine.h"
+#include "host/engine_loading.h"
 
 namespace rigweave {
 

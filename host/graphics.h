@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/math.h"
+#include "host/math_types.h"
 #include "host/scf.h"
 
 struct iImage;

@@ -1,7 +1,7 @@
 // An in-memory true-colour image over a pixel array.
 #pragma once
 
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/scf_impl.h"
 
 class csImageMemory : public scfImplementation<csImageMemory, iImage> {

@@ -6,7 +6,7 @@
 
 #include "host/clock.h"
 #include "host/graphics.h"
-#include "host/math.h"
+#include "host/math_types.h"
 #include "host/scf.h"
 #include "host/view.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "host/graphics.h"
-#include "host/math.h"
+#include "host/math_types.h"
 #include "host/scf.h"
 
 struct iCamera : iBase {

@@ -6,7 +6,7 @@
 // (an "animation = walk.caf" line names the animation "walk").
 #pragma once
 
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/scf.h"
 
 struct iCal3DState : iBase {

@@ -4,7 +4,7 @@
 // engine's one thread.
 #pragma once
 
-#include "host/math.h"
+#include "host/math_types.h"
 #include "render/limits.h"
 
 namespace rigweave {

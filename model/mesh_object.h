@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/file_system.h"
 #include "host/graphics.h"
 #include "host/mesh.h"

@@ -160,10 +160,11 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       record.do_morph_colors = false;
       record.vertex_mode = VM_WORLDSPACE;
       // One fog array per record, grown only when a sub-mesh needs more.
-      if (fogCapacities[slot] < vertexCount) {
+      int32_t& fogCapacity = fogCapacities[static_cast<size_t>(slot)];
+      if (fogCapacity < vertexCount) {
         delete[] record.vertex_fog;
-        record.vertex_fog = new (std::nothrow) G3DFogInfo[vertexCount];
-        fogCapacities[slot] = record.vertex_fog != nullptr ? vertexCount : 0;
+        record.vertex_fog = new (std::nothrow) G3DFogInfo[static_cast<size_t>(vertexCount)];
+        fogCapacity = record.vertex_fog != nullptr ? vertexCount : 0;
         if (record.vertex_fog == nullptr) continue;
       }
 

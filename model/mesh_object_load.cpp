@@ -233,7 +233,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   }
 
   // Zeroed, so that every field is defined before the first frame fills it.
-  meshRecords = new (std::nothrow) G3DTriangleMesh[submeshCount]();
+  meshRecords = new (std::nothrow) G3DTriangleMesh[static_cast<size_t>(submeshCount)]();
   if (meshRecords == nullptr) return false;
   meshRecordCount = submeshCount;
   fogCapacities.assign(static_cast<size_t>(submeshCount), 0);

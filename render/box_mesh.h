@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "host/math.h"
+#include "host/math_types.h"
 #include "host/mesh.h"
 
 namespace rigweave {

@@ -5,7 +5,7 @@
 // the same turn itself.
 #pragma once
 
-#include "host/math.h"
+#include "host/math_types.h"
 #include "render/span.h"
 
 namespace rigweave {

@@ -2,7 +2,7 @@
 // turned round by swapping its second and third corner.
 #pragma once
 
-#include "host/math.h"
+#include "host/math_types.h"
 #include "render/span.h"
 
 namespace rigweave {

@@ -116,7 +116,7 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
       const size_t i = g * kGroup + lane;
       if (i >= vertices.size) break;
       const SkinningVertex& vertex = vertices[i];
-      for (int c = 0; c < 3; c++) positions_[g * 3 + c].v[lane] = vertex.position[c];
+      for (size_t c = 0; c < 3; c++) positions_[g * 3 + c].v[lane] = vertex.position[c];
       counts_[i] = static_cast<uint8_t>(vertex.influences.size);
       most = std::max(most, vertex.influences.size);
       for (size_t k = 0; k < vertex.influences.size; k++) {

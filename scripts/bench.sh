@@ -5,7 +5,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${RIGWEAVE_BENCH_BUILD:-$root/build-bench}"
-"$root/scripts/install-deps.sh" >&2
+"$root/scripts/install-deps.sh" --if-root >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DRIGWEAVE_BENCH=ON \
   -DRIGWEAVE_TESTS=OFF -DRIGWEAVE_VIEWER=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target rigweave-bench rigweave sample_models >&2

@@ -12,7 +12,7 @@ build="${RIGWEAVE_FUZZ_BUILD:-$root/build-fuzz}"
 fuzzers=("$@")
 [ ${#fuzzers[@]} -gt 0 ] || fuzzers=(fuzz_config_line fuzz_raw_texture fuzz_cal3d_xml fuzz_load_model)
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" --if-root
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRIGWEAVE_FUZZ=ON -DRIGWEAVE_TESTS=OFF -DRIGWEAVE_VIEWER=OFF -DRIGWEAVE_BENCH=OFF \
   -DRIGWEAVE_SANITIZE=address,undefined >/dev/null

@@ -1,5 +1,10 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project needs, and only what is missing.
+# Installs every Debian package the project needs, and only what is missing:
+# the one list that the README, CI and the other scripts share.
+# Usage: install-deps.sh [--if-root]
+#   --if-root  install only when running as root; otherwise name what is
+#              missing on standard error and go on, so that a build that has
+#              what it needs runs without root.
 set -euo pipefail
 
 PACKAGES=(
@@ -21,10 +26,17 @@ missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+[ ${#missing[@]} -gt 0 ] || exit 0
 
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ "$(id -u)" -ne 0 ]; then
+  if [ "${1:-}" = "--if-root" ]; then
+    echo "install-deps: not installed: ${missing[*]} (scripts/install-deps.sh as root installs them)" >&2
+    exit 0
+  fi
+  echo "install-deps: installing ${missing[*]} needs root" >&2
+  exit 1
 fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

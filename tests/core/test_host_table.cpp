@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/file_system.h"
 #include "host/graphics.h"
 #include "host/mesh.h"

@@ -115,8 +115,8 @@ TEST_F(EngineTest, FocalLengthFollowsTheFieldOfView) {
   // The renderer starts with the default camera's projection.
   auto g3d = Make(new Graphics3D(640, 480));
   EXPECT_NEAR(g3d->GetPerspectiveAspect(), Make(new Camera)->FocalLength(640), 1e-3f);
-  EXPECT_EQ(g3d->GetProjection().center_x, 320);
-  EXPECT_EQ(g3d->GetProjection().center_y, 240);
+  EXPECT_EQ(g3d->GetProjection().centerX, 320);
+  EXPECT_EQ(g3d->GetProjection().centerY, 240);
 }
 
 // ---------------------------------------------------------------------------
@@ -213,7 +213,7 @@ TEST_F(EngineTest, BufferLendsTheLockedArraysOnlyWhileLocked) {
   const RecordedCall& lock = backend.Calls()[0];
   EXPECT_EQ(lock.kind, Kind::Lock);
   EXPECT_EQ(lock.buffer, buffer.get());
-  EXPECT_EQ(lock.lock_vertices, vertices);
+  EXPECT_EQ(lock.lockVertices, vertices);
   EXPECT_EQ(lock.count, 3);
   EXPECT_EQ(backend.Calls()[1].kind, Kind::Unlock);
 
@@ -301,10 +301,10 @@ TEST_F(EngineTest, RecordingBackendCopiesGeometryAtDrawTime) {
   EXPECT_EQ(draw.triangles[0].a, 0);
   EXPECT_EQ(draw.material, material.get());
   EXPECT_TRUE(draw.record.do_mirror);
-  EXPECT_EQ(draw.zbuf_mode, CS_ZBUF_USE);
+  EXPECT_EQ(draw.zbufMode, CS_ZBUF_USE);
   ExpectNear(draw.transform.Other2This(csVector3(0, 0, 0)), csVector3(0, 0, 7));
   EXPECT_EQ(draw.projection.width, 320);
-  EXPECT_EQ(draw.projection.center_y, 100);
+  EXPECT_EQ(draw.projection.centerY, 100);
   EXPECT_FLOAT_EQ(draw.projection.aspect, g3d->GetPerspectiveAspect());
 
   // Everything in the order it happened.
@@ -433,8 +433,8 @@ TEST_F(EngineTest, FogFillsExactlyTheLockedVertices) {
   const std::vector<const RecordedCall*> fogs = backend.Of(Kind::Fog);
   ASSERT_EQ(fogs.size(), 3u);
   EXPECT_EQ(fogs[0]->count, 2);
-  EXPECT_EQ(fogs[0]->fog_record, &tri.record);
-  EXPECT_TRUE(fogs[1]->do_fog);
+  EXPECT_EQ(fogs[0]->fogRecord, &tri.record);
+  EXPECT_TRUE(fogs[1]->doFog);
   EXPECT_EQ(fogs[1]->fog.size(), 2u);
   EXPECT_EQ(fogs[2]->count, 0);
 }
@@ -640,7 +640,7 @@ TEST_F(SampleModelTest, EveryDrawOfTheModuleIsLockedFoggedAndComplete) {
     ASSERT_NE(lastFog, nullptr);
     EXPECT_EQ(lastFog->count, locked);
     EXPECT_TRUE(call.record.do_fog);
-    EXPECT_EQ(call.zbuf_mode, CS_ZBUF_USE);
+    EXPECT_EQ(call.zbufMode, CS_ZBUF_USE);
     ASSERT_NE(call.material, nullptr);
     EXPECT_NE(call.material->GetTexture()->GetImage(), nullptr);
     EXPECT_EQ(call.vertices.size(), static_cast<size_t>(locked));

@@ -255,12 +255,12 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
     EXPECT_EQ(locks[slot]->buffer, locks[0]->buffer);
     EXPECT_EQ(draws[d]->count, slot == 0 ? 4 : 8);
     EXPECT_EQ(locks[slot]->count, draws[d]->count);
-    EXPECT_EQ(locks[slot]->buf_number, 0);
+    EXPECT_EQ(locks[slot]->bufNumber, 0);
   }
   EXPECT_EQ(rwengine::LiveObjects::Count("VertexBuffer"), buffersBefore + 1);
   // Each sub-mesh locks a colour array of its own.
-  ASSERT_NE(locks[0]->lock_colors, nullptr);
-  EXPECT_NE(locks[0]->lock_colors, locks[1]->lock_colors);
+  ASSERT_NE(locks[0]->lockColors, nullptr);
+  EXPECT_NE(locks[0]->lockColors, locks[1]->lockColors);
   // Before each draw the view fogged exactly the locked vertices, seen
   // through the object-to-camera transform, into an array that holds them.
   const auto fogs = recorder.Of(K::Fog);
@@ -281,8 +281,8 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
       EXPECT_NEAR(fog[i].intensity, 1.0f - std::exp(-density * seen.z), 1e-5f) << i;
     }
     // The view was handed the object's own record (not a copy) to fill.
-    ASSERT_NE(fogs[d]->fog_record, nullptr);
-    const G3DFogInfo* array = fogs[d]->fog_record->vertex_fog;
+    ASSERT_NE(fogs[d]->fogRecord, nullptr);
+    const G3DFogInfo* array = fogs[d]->fogRecord->vertex_fog;
     ASSERT_NE(array, nullptr);
     EXPECT_GE(malloc_usable_size(const_cast<G3DFogInfo*>(array)),
               static_cast<size_t>(draws[d]->count) * sizeof(G3DFogInfo));
@@ -306,8 +306,8 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
   // The next frame locks the same arrays into the same buffer and hands the
   // view the same records: nothing is made again.
   std::vector<const G3DTriangleMesh*> records;
-  for (const RecordedCall* fog : fogs) records.push_back(fog->fog_record);
-  const std::vector<const csColor*> colours = {locks[0]->lock_colors, locks[1]->lock_colors};
+  for (const RecordedCall* fog : fogs) records.push_back(fog->fogRecord);
+  const std::vector<const csColor*> colours = {locks[0]->lockColors, locks[1]->lockColors};
   iVertexBuffer* buffer = locks[0]->buffer;
   now += 10;
   recorder.Clear();
@@ -315,12 +315,12 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
   const auto again = recorder.Of(K::Lock);
   ASSERT_EQ(again.size(), 2u);
   for (int slot = 0; slot < 2; slot++) {
-    EXPECT_EQ(again[slot]->lock_colors, colours[slot]);
+    EXPECT_EQ(again[slot]->lockColors, colours[slot]);
     EXPECT_EQ(again[slot]->buffer, buffer);
   }
   const auto fogsAgain = recorder.Of(K::Fog);
   ASSERT_EQ(fogsAgain.size(), 4u);
-  for (int d = 0; d < 4; d++) EXPECT_EQ(fogsAgain[d]->fog_record, records[d]);
+  for (int d = 0; d < 4; d++) EXPECT_EQ(fogsAgain[d]->fogRecord, records[d]);
   EXPECT_EQ(records[0], records[1]);
   EXPECT_NE(records[1], records[2]);
 }
@@ -419,8 +419,8 @@ TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
   // Only sub-mesh 1 is drawn, each frame with its two triangles.
   EXPECT_EQ(draws[0]->vertices[0].x, 5 * 0.02f);
   for (const RecordedCall* draw : draws) EXPECT_EQ(draw->record.num_triangles, 2);
-  const csColor* drawnColours = locks[0]->lock_colors;
-  EXPECT_EQ(locks[1]->lock_colors, drawnColours);
+  const csColor* drawnColours = locks[0]->lockColors;
+  EXPECT_EQ(locks[1]->lockColors, drawnColours);
 
   // With the default material, the map-less sub-mesh shows it.
   ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
@@ -436,8 +436,8 @@ TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
   // first sub-mesh's colours, which it locks now.
   const auto locksNow = recorder.Of(RecordedCall::Lock);
   ASSERT_EQ(locksNow.size(), 2u);
-  EXPECT_EQ(locksNow[0]->lock_colors, drawnColours);
-  EXPECT_NE(locksNow[1]->lock_colors, drawnColours);
+  EXPECT_EQ(locksNow[0]->lockColors, drawnColours);
+  EXPECT_NE(locksNow[1]->lockColors, drawnColours);
 }
 
 TEST_F(Drawing, AMaterialWithoutHandleIsReportedAndSkipped) {
@@ -527,8 +527,8 @@ TEST_F(Drawing, LightingPaintsExactlyTheVerticesOfEachSelectedSlot) {
   // in them shows exactly which colours get painted.
   const auto locks = recorder.Of(RecordedCall::Lock);
   ASSERT_EQ(locks.size(), 2u);
-  csColor* colours[2] = {const_cast<csColor*>(locks[0]->lock_colors),
-                         const_cast<csColor*>(locks[1]->lock_colors)};
+  csColor* colours[2] = {const_cast<csColor*>(locks[0]->lockColors),
+                         const_cast<csColor*>(locks[1]->lockColors)};
   const csColor pattern{0.25f, 0.5f, 0.75f};
   for (csColor* slot : colours)
     for (int i = 0; i < 20; i++) slot[i] = pattern;
@@ -556,8 +556,8 @@ TEST_F(Drawing, LightingPaintsExactlyTheVerticesOfEachSelectedSlot) {
   ASSERT_TRUE(DrawOnce(mesh.get()));
   const auto locksAfter = recorder.Of(RecordedCall::Lock);
   ASSERT_EQ(locksAfter.size(), 2u);
-  EXPECT_EQ(locksAfter[0]->lock_colors, colours[0]);
-  EXPECT_EQ(locksAfter[1]->lock_colors, colours[1]);
+  EXPECT_EQ(locksAfter[0]->lockColors, colours[0]);
+  EXPECT_EQ(locksAfter[1]->lockColors, colours[1]);
 }
 
 TEST_F(Drawing, EachResolvedWrapperIsVisitedOnceAfterItsHandleIsFetched) {

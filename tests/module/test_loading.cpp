@@ -273,7 +273,7 @@ TEST_F(Loading, EveryMeshIsAttachedAndEverySubmeshGetsARecord) {
   }
   // One record of its own for each of the seven sub-meshes.
   std::set<const G3DTriangleMesh*> records;
-  for (const auto* fog : recorder.Of(rwengine::RecordedCall::Fog)) records.insert(fog->fog_record);
+  for (const auto* fog : recorder.Of(rwengine::RecordedCall::Fog)) records.insert(fog->fogRecord);
   EXPECT_EQ(records.size(), 7u);
 }
 

@@ -13,7 +13,7 @@
 
 #include "engine/backend_recording.h"
 #include "host/clock.h"
-#include "host/math.h"
+#include "host/math_types.h"
 
 namespace rwtest {
 

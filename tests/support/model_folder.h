@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/math.h"
+#include "host/math_types.h"
 
 namespace rwtest {
 

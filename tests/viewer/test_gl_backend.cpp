@@ -90,10 +90,10 @@ class GlBackendTest : public ::testing::Test {
     g.texels = mesh.texels.data();
     g.count = static_cast<int>(mesh.vertices.size());
     g.projection.aspect = kFocal;
-    g.projection.center_x = g.projection.center_y = kSize / 2;
+    g.projection.centerX = g.projection.centerY = kSize / 2;
     g.projection.width = g.projection.height = kSize;
-    g.object_to_camera = o2c;
-    g.zbuf_mode = mode;
+    g.objectToCamera = o2c;
+    g.zbufMode = mode;
     return g;
   }
 

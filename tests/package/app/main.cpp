@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/engine.h"
+#include "host/engine_loading.h"
 #include "host/file_system.h"
 #include "host/mesh.h"
 #include "host/ref.h"

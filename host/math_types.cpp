@@ -1,4 +1,4 @@
-#include "host/math.h"
+#include "host/math_types.h"
 
 #include <algorithm>
 #include <cmath>
