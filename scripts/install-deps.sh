@@ -12,8 +12,7 @@ PACKAGES=(
   libcal3d12-dev                       # the character library
   libtinyxml2-dev                      # Cal3D's XML files
   libgtest-dev googletest              # tests
-  libpng-dev                           # viewer images
-  libstb-dev                           # pictures read by the texture converter and importer
+  libstb-dev                           # pictures: read, written and scaled
   libcli11-dev                         # command lines of the programs
   libegl-dev libegl-mesa0              # headless rendering through EGL
   libosmesa6-dev libgl-dev libsdl2-dev # headless and windowed rendering

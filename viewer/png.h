@@ -1,4 +1,5 @@
-// PNG files of 8-bit RGB pictures, top row first, through libpng.
+// PNG files of 8-bit RGB pictures, top row first: written through
+// stb_image_write, read through stb_image.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "viewer/sheet.h"
 
+#include <stb_image_resize.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -57,20 +59,15 @@ void ContactSheet::Add(int index, const Picture& frame) {
   const int k = layout_.shrink;
   const int ox = kGap + column * (layout_.thumbWidth + kGap);
   const int oy = kGap + row * (layout_.thumbHeight + kGap);
-  for (int y = 0; y < layout_.thumbHeight; y++) {
-    for (int x = 0; x < layout_.thumbWidth; x++) {
-      int sum[3] = {0, 0, 0}, n = 0;
-      for (int dy = 0; dy < k && y * k + dy < frame.height; dy++) {
-        for (int dx = 0; dx < k && x * k + dx < frame.width; dx++) {
-          const uint8_t* p = frame.At(x * k + dx, y * k + dy);
-          for (int c = 0; c < 3; c++) sum[c] += p[c];
-          n++;
-        }
-      }
-      uint8_t* out = sheet_.At(ox + x, oy + y);
-      for (int c = 0; c < 3; c++) out[c] = static_cast<uint8_t>(n > 0 ? (sum[c] + n / 2) / n : 0);
-    }
-  }
+  // Each thumbnail pixel is the average of a k x k block of the frame: a box
+  // filter over exactly the frame's pixels the thumbnail covers.
+  const int width = std::min(frame.width, layout_.thumbWidth * k);
+  const int height = std::min(frame.height, layout_.thumbHeight * k);
+  if (width <= 0 || height <= 0) return;
+  stbir_resize_uint8_generic(frame.rgb.data(), width, height, frame.width * 3, sheet_.At(ox, oy),
+                             layout_.thumbWidth, layout_.thumbHeight, sheet_.width * 3, 3,
+                             STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_BOX,
+                             STBIR_COLORSPACE_LINEAR, nullptr);
 }
 
 }  // namespace rwview

@@ -1,4 +1,4 @@
-#include "bench/measure.h"
+#include "bench/instruments.h"
 
 #include <fcntl.h>
 #include <unistd.h>

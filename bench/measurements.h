@@ -1,0 +1,58 @@
+// The benchmark's measurements, each adding its figures to the session.
+// Those that draw take the stage the run loaded the module into and its
+// backend; the others make what they need.
+#pragma once
+
+#include <string>
+
+#include "bench/session.h"
+#include "bench/walkers.h"
+#include "engine/backend_null.h"
+#include "engine/stage.h"
+
+namespace rwbench {
+
+// The frame: Draw of a walking character against the direct Cal3D loop,
+// frames interleaved. Timed only; AddDrawFigures turns them into figures.
+struct DrawTimes {
+  // Medians of thread CPU time, and of wall time for reference.
+  double drawUs = 0, drawTestUs = 0, directUs = 0, hostUs = 0, clockReadUs = 0;
+  // The Cal3D calls a Draw still makes, timed alone on a Cal3D character of
+  // its own: the update, and the faces of every sub-mesh.
+  double updateUs = 0, facesUs = 0;
+  int vertices = 0;  // drawn a frame
+  double drawWallUs = 0, directWallUs = 0;
+};
+DrawTimes MeasureDraw(Session& session, rwengine::Stage& stage, rwengine::NullBackend& backend,
+                      const char* config, int frames);
+// The draw_ratio_* figures of `model` from its times, and the same ratio
+// with the renderer checking every index (measured again for it).
+void AddDrawFigures(Session& session, rwengine::Stage& stage, BenchBackend& backend,
+                    const std::string& model, int frames, const DrawTimes& times);
+
+// vertex_mismatches over `frames` frames of every character named.
+void MeasureMismatches(Session& session, rwengine::Stage& stage, BenchBackend& backend, int frames);
+
+// Vertices a second one core skins for `config`, through the unit on each
+// instruction set and through Cal3D's renderer. Medians of batches of
+// `frames` frames.
+void MeasureSkinning(Session& session, const char* config, int frames);
+
+// load_ratio and its parts, over `repetitions` interleaved loads.
+void MeasureLoad(Session& session, rwengine::Stage& stage, int repetitions);
+
+// Resident memory per object, `count` more objects of each kind, each kind
+// in a child process forked for it alone.
+void MeasureMemory(Session& session, int count);
+
+// crowd_60hz: walking characters whose median frame fits 16.7 ms of one
+// core, the module's and the direct loop's searched in lockstep from the
+// given estimates; `suffix` names a variant whose figures carry no target.
+void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBackend& backend,
+                  double moduleUsEach, double directUsEach, int framesPerProbe,
+                  const std::string& suffix);
+
+// Heap allocations inside Draw and DrawTest, over `frames` frames after the first.
+void MeasureAllocations(Session& session, rwengine::Stage& stage, int frames);
+
+}  // namespace rwbench
