@@ -273,8 +273,11 @@ class StdoutDiversion {
 
 // What the viewer knows of one configuration besides what the module loads.
 struct Model {
-  std::string name;  // below models/
-  rigweave::ConfigFile config;
+  std::string name;    // below models/, as the module is given it
+  std::string root;    // the folder that holds that models/ ("" for the current one)
+  fs::path folder;     // the folder that serves as models/, where its files are read
+  std::string config;  // the configuration's path as the user may type it again
+  rigweave::ConfigFile entries;
   std::vector<std::string> animations;  // the module's names, in configuration order
   std::string cycle;                    // empty: the rest pose
   std::vector<std::string> actions;     // the module's names of options.actions
@@ -440,7 +443,10 @@ std::string Quoted(const std::string& path) {
 class Viewer {
  public:
   explicit Viewer(Options options) : options_(std::move(options)) {}
-  ~Viewer() { Release(); }
+  ~Viewer() {
+    Release();
+    RemoveLinkedRoots();
+  }
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
@@ -473,38 +479,108 @@ class Viewer {
   // The folder that holds models/: the module reads below it through the
   // stage's file system, and so does the viewer.
   std::string Root() const { return options_.root.empty() ? "." : options_.root; }
-  std::string ModelPath(const std::string& name) const {
-    return (fs::path(Root()) / "models" / name).string();
+  static std::string ModelPath(const Model& model, const std::string& name) {
+    return (model.folder / name).string();
+  }
+
+  void RequireModelsFolder() const {
+    std::error_code error;
+    const fs::path models = fs::path(Root()) / "models";
+    if (fs::is_directory(models, error)) return;
+    fs::path here = fs::canonical(Root(), error);
+    if (error) here = Absolute(Root());
+    throw Failure{"no models/ folder in " + here.string() +
+                  (!fs::exists(fs::symlink_status(models, error)) || error
+                       ? ""
+                       : " (models cannot be entered)")};
+  }
+
+  // Where a model named on the command line is read from: below the root's
+  // models/ as the module names it, or else, when the name is the path of a
+  // configuration, from that file. Its values are then taken relative to
+  // the nearest folder above it named models when its skeleton is found
+  // there (a model of another root), and otherwise relative to its own
+  // folder, as exporters leave them.
+  void Place(const std::string& name, Model& model) {
+    std::error_code error;
+    const fs::path models = fs::path(Root()) / "models";
+    const fs::path given(name);
+    if ((given.is_relative() && fs::exists(fs::symlink_status(models / name, error))) ||
+        !fs::is_regular_file(given, error)) {
+      RequireModelsFolder();
+      model.name = name;
+      model.root = options_.root;
+      model.folder = models;
+      model.config = Absolute((models / name).string());
+      return;
+    }
+    const fs::path file = fs::absolute(given, error).lexically_normal();
+    std::string reason;
+    if (error || !rwtools::ReadConfig(file.string(), model.entries, reason))
+      throw Failure{"model " + name + " cannot be read (" + (error ? error.message() : reason) +
+                    ")"};
+    fs::path base = file.parent_path();
+    const std::vector<std::string> skeletons = model.entries.Values(rigweave::ConfigKey::Skeleton);
+    for (fs::path up = base; up.has_relative_path(); up = up.parent_path()) {
+      if (up.filename() != "models") continue;
+      if (up == base || (!skeletons.empty() && fs::exists(up / skeletons.front(), error)))
+        base = up;
+      break;
+    }
+    model.name = file.lexically_relative(base).string();
+    model.folder = base;
+    model.config = file.string();
+    model.root = base.filename() == "models" ? base.parent_path().string() : LinkedRoot(base);
+  }
+
+  // A temporary folder whose models/ is a link to `folder`: the module reads
+  // below a root's models/, wherever the configuration lies.
+  std::string LinkedRoot(const fs::path& folder) {
+    for (const auto& [linked, root] : linkedRoots_)
+      if (linked == folder) return root;
+    std::error_code error;
+    const fs::path temporary = fs::temp_directory_path(error);
+    std::string root = ((error ? fs::path("/tmp") : temporary) / "rigweave-view-XXXXXX").string();
+    if (mkdtemp(root.data()) == nullptr)
+      throw Failure{"cannot make a folder in " + fs::path(root).parent_path().string() + " (" +
+                    std::strerror(errno) + ")"};
+    linkedRoots_.emplace_back(folder, root);
+    fs::create_directory_symlink(folder, fs::path(root) / "models", error);
+    if (error)
+      throw Failure{"cannot link " + (fs::path(root) / "models").string() + " to " +
+                    folder.string() + " (" + error.message() + ")"};
+    return root;
+  }
+
+  void RemoveLinkedRoots() {
+    for (const auto& [linked, root] : linkedRoots_) {
+      std::error_code error;
+      fs::remove(fs::path(root) / "models", error);  // the link, never what it names
+      fs::remove(root, error);
+    }
+    linkedRoots_.clear();
   }
 
   // Reads each configuration with the module's own line parser and finds
   // the animations asked for, so that a wrong name stops the run before the
   // first frame.
   void ReadModels() {
-    std::error_code error;
-    const fs::path models = fs::path(Root()) / "models";
-    const bool folder = fs::is_directory(models, error);
-    if (!folder) {
-      fs::path here = fs::canonical(Root(), error);
-      if (error) here = Absolute(Root());
-      throw Failure{"no models/ folder in " + here.string() +
-                    (!fs::exists(fs::symlink_status(models, error)) || error
-                         ? ""
-                         : " (models cannot be entered)")};
+    if (options_.empty) {
+      RequireModelsFolder();
+      return;
     }
-    if (options_.empty) return;
     models_.reserve(options_.models.size());
     for (const std::string& name : options_.models) {
       Model model;
-      model.name = name;
-      const std::string path = ModelPath(name);
+      Place(name, model);
       std::string reason;
-      if (!rwtools::ReadConfig(path, model.config, reason)) {
+      if (model.entries.entries.empty() &&
+          !rwtools::ReadConfig(ModelPath(model, model.name), model.entries, reason)) {
         if (reason == rigweave::FileErrorText(rigweave::FileError::Missing))
           throw Failure{"unknown model " + name + ": there is no file models/" + name};
         throw Failure{"model " + name + ": models/" + name + " cannot be read (" + reason + ")"};
       }
-      model.animations = model.config.AnimationNames();
+      model.animations = model.entries.AnimationNames();
       if (options_.cycle.empty()) {
         if (!model.animations.empty()) model.cycle = model.animations.front();
       } else {
@@ -570,14 +646,24 @@ class Viewer {
   // aside (shown with --verbose, once per model) so that standard output
   // carries only the summary; the last one explains a failed load.
   bool Load(Character& character, bool firstOfModel, std::string& lastMessage) {
-    std::FILE* messages = std::tmpfile();
-    bool loaded;
-    {
-      StdoutDiversion diversion(options_.verbose && firstOfModel ? STDERR_FILENO
-                                : messages != nullptr            ? fileno(messages)
-                                                                 : STDERR_FILENO);
+    // Each model is read below its own root.
+    stage_->GetFileSystem()->SetRoot(character.model->root);
+    bool loaded = false;
+    Diverted(options_.verbose && firstOfModel, lastMessage, [&] {
       loaded = character.state->LoadModel(character.model->name.c_str(), stage_->GetLoader(),
                                           stage_->GetEngine());
+    });
+    return loaded;
+  }
+
+  // Runs `step` with the module's lines kept aside (or shown on standard
+  // error), and keeps the last of them.
+  template <typename Step>
+  static void Diverted(bool show, std::string& lastMessage, Step&& step) {
+    std::FILE* messages = std::tmpfile();
+    {
+      StdoutDiversion diversion(show || messages == nullptr ? STDERR_FILENO : fileno(messages));
+      step();
     }
     if (messages != nullptr) {
       std::rewind(messages);
@@ -589,7 +675,6 @@ class Viewer {
       }
       std::fclose(messages);
     }
-    return loaded;
   }
 
   void MakeCharacters() {
@@ -603,14 +688,20 @@ class Viewer {
       // A crowd in step looks like one character copied: each is made at a
       // different moment, so its first frame finds it further into its cycle.
       clock_.now = kStartTicks - static_cast<csTicks>(std::fmod(i * 0.618034, 1.0) * 1000.0);
-      character.mesh = stage_->NewMeshObject(rwengine::Stage::kRigweaveClass);
+      std::string lastMessage;
+      Diverted(false, lastMessage,
+               [&] { character.mesh = stage_->NewMeshObject(rwengine::Stage::kRigweaveClass); });
+      if (!character.mesh && lastMessage.find("Out of memory") != std::string::npos)
+        throw Failure{"out of memory after " + std::to_string(i) + " of " + std::to_string(count) +
+                      " characters (the module's last word: " + lastMessage + ")"};
       if (!character.mesh)
-        throw Failure{std::string("the module gives no mesh object of class ") +
-                      rwengine::Stage::kRigweaveClass};
+        throw Failure{
+            std::string("the module gives no mesh object of class ") +
+            rwengine::Stage::kRigweaveClass +
+            (lastMessage.empty() ? "" : " (the module's last word: " + lastMessage + ")")};
       character.state =
           csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(character.mesh.get()));
       if (!character.state) throw Failure{"the mesh object does not offer iCal3DState"};
-      std::string lastMessage;
       rwengine::Engine* engine = stage_->GetEngine();
       const int materialsBefore = engine->GetMaterialCount();
       if (!Load(character, !loadedOnce[which], lastMessage))
@@ -644,12 +735,12 @@ class Viewer {
 
   std::vector<MaterialMaps> ReadMaterials(const Model& model) const {
     std::vector<MaterialMaps> materials;
-    for (const std::string& file : model.config.Values(rigweave::ConfigKey::Material)) {
+    for (const std::string& file : model.entries.Values(rigweave::ConfigKey::Material)) {
       MaterialMaps entry;
       entry.file = file;
       std::vector<uint8_t> bytes;
-      if (!rwtools::ReadCheckedCal3D(ModelPath(file), rigweave::Cal3DKind::Material, 0, bytes,
-                                     entry.problem)) {
+      if (!rwtools::ReadCheckedCal3D(ModelPath(model, file), rigweave::Cal3DKind::Material, 0,
+                                     bytes, entry.problem)) {
         materials.push_back(entry);
         continue;
       }
@@ -668,8 +759,8 @@ class Viewer {
   // Why a map the module did not load could not be read, and the command
   // that makes it readable when there is one ("" when none).
   std::string MapProblem(const Model& model, const std::string& map, std::string& fix) const {
-    const std::string path = ModelPath(map);
-    const std::string config = Quoted(Absolute(ModelPath(model.name)));
+    const std::string path = ModelPath(model, map);
+    const std::string config = Quoted(model.config);
     const std::string importRoot = Quoted((fs::path(options_.startFolder) / "imported").string());
     std::vector<uint8_t> bytes;
     std::string reason;
@@ -723,8 +814,8 @@ class Viewer {
     int bones = 0;
     std::vector<uint8_t> bytes;
     std::string reason;
-    for (const rigweave::ConfigEntry& entry : model.config.entries) {
-      const std::string path = ModelPath(entry.value);
+    for (const rigweave::ConfigEntry& entry : model.entries.entries) {
+      const std::string path = ModelPath(model, entry.value);
       switch (entry.key) {
         case rigweave::ConfigKey::Scale:
           std::printf("  scale %s\n", entry.value.c_str());
@@ -1070,6 +1161,7 @@ class Viewer {
   std::unique_ptr<rwengine::GlBackend> backend_;
   std::unique_ptr<rwengine::Stage> stage_;
   std::vector<Model> models_;
+  std::vector<std::pair<fs::path, std::string>> linkedRoots_;  // folder, the root linking it
   std::vector<Character> characters_;
   std::string currentCycle_;
   Orbit orbit_;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -274,6 +276,71 @@ TEST_F(Characters, OutputsThatCannotBeWrittenAreRefusedBeforeRendering) {
     EXPECT_EQ(run.err.find("frame 1/"), std::string::npos) << run.err;
     EXPECT_EQ(Lines(run.err), 1) << run.err;
   }
+}
+
+// A configuration given by its path is read from where it lies: beside its
+// files in a folder of any name, as exporters leave it, or below the
+// models/ folder of another root.
+TEST_F(Characters, ReadsAConfigurationGivenByItsPathWhereItLies) {
+  folder.WriteRawTexture("red.raw", 2, 2, 3, {200, 40, 40, 200, 40, 40, 200, 40, 40, 200, 40, 40});
+  ASSERT_TRUE(folder.WriteMaterial("red.crf", {"red.raw", "gone.raw"}));
+  Picture tiny;
+  tiny.width = tiny.height = 2;
+  tiny.rgb.assign(12, 90);
+  ASSERT_TRUE(rwview::WritePng(folder.Path("gone.png"), tiny));
+  WriteCharacter("red.cfg", "material = red.crf\n");
+  fs::create_directories(folder.Path("sub"));
+  folder.WriteFile("sub/nested.cfg", "skeleton = one.csf\nmesh = quad.cmf\nmaterial = red.crf\n");
+  const std::string shot = " --frames 1 --size 120x120 --quiet --screenshot ";
+  ASSERT_EQ(View("red.cfg" + shot + (out / "reference.png")).status, 0);
+  const Picture reference = rwtest::LoadPicture(out / "reference.png");
+
+  rwtest::TempDir exported, temporary, elsewhere;
+  fs::copy(fs::path(folder.Path("red.cfg")).parent_path(), exported / "paladin",
+           fs::copy_options::recursive);
+  struct Case {
+    std::string where, config;
+  };
+  for (const Case& c : {Case{exported.Path(), "paladin/red.cfg"},
+                        Case{elsewhere.Path(), exported / "paladin/red.cfg"},
+                        Case{elsewhere.Path(), folder.Path("red.cfg")},
+                        Case{elsewhere.Path(), folder.Path("sub/nested.cfg")}}) {
+    SCOPED_TRACE(c.config);
+    const std::string viewer =
+        "cd " + c.where + " && TMPDIR=" + temporary.Path() + " " + RIGWEAVE_VIEW + " " + c.config;
+    const rwtest::RunResult run = rwtest::Run(viewer + shot + (out / "shot.png"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(rwtest::ShareDiffering(rwtest::LoadPicture(out / "shot.png"), reference, 0), 0.0);
+    const rwtest::RunResult list = rwtest::Run(viewer + " --list");
+    EXPECT_NE(list.out.find("    map red.raw: loaded\n"), std::string::npos) << list.out;
+    // The command that fixes a map names the files where they are.
+    const rwtest::RunResult maps = rwtest::Run(viewer + " --frames 1");
+    const std::string base = fs::path(c.config).is_absolute()
+                                 ? fs::path(c.config).parent_path().string()
+                                 : exported / "paladin";
+    const std::string models =
+        c.config.find("/sub/") != std::string::npos ? fs::path(base).parent_path().string() : base;
+    EXPECT_NE(maps.err.find("to fix: rigweave-raw " + models + "/gone.png " + models + "/gone.raw"),
+              std::string::npos)
+        << maps.err;
+    // The temporary root that links an exported folder is gone with the viewer.
+    EXPECT_TRUE(fs::is_empty(temporary.Path()));
+  }
+}
+
+// Each mesh object holds tens of megabytes of colour arrays: under a limit
+// of address space a crowd runs out, and the viewer says so.
+TEST_F(Characters, OutOfMemoryIsSaidAsSuch) {
+  const char* preload = std::getenv("LD_PRELOAD");
+  if (RIGWEAVE_SANITIZED || (preload != nullptr && std::strstr(preload, "vgpreload") != nullptr))
+    GTEST_SKIP() << "the checker's own reservations exceed the limit";
+  WriteCharacter("good.cfg", "");
+  const rwtest::RunResult run = rwtest::Run("ulimit -v 1000000 && " + std::string(RIGWEAVE_VIEW) +
+                                            " --root " + Root() + " good.cfg --list --crowd 100");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.rfind("rigweave-view: out of memory after ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find(": Out of memory for a new mesh object)"), std::string::npos) << run.err;
+  EXPECT_EQ(Lines(run.err), 1) << run.err;
 }
 
 TEST(ViewOffscreen, EglAndOsMesaDrawTheSamePictures) {
