@@ -65,7 +65,7 @@ class CrowdSearch {
 // `suffix` names a variant (the renderer's index check off); without one
 // the figures carry their targets.
 void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBackend& backend,
-                  double moduleUsEach, double directUsEach, int framesPerProbe,
+                  double moduleUsEach, double directUsEach, int framesPerProbe, int searches,
                   const std::string& suffix) {
   const int cap = 1000;
   const int warmup = 2;
@@ -113,41 +113,62 @@ void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBacken
     return watch.CpuUs();
   };
 
-  CrowdSearch module(static_cast<int>(kFrameBudgetUs / moduleUsEach), cap);
-  CrowdSearch direct(static_cast<int>(kFrameBudgetUs / directUsEach), cap);
-  while (!broken && (!module.Done() || !direct.Done())) {
-    const int m = module.Done() ? 0 : module.Candidate();
-    const int d = direct.Done() ? 0 : direct.Candidate();
-    moduleReady(m);
-    directReady(d);
-    if (broken) break;
-    std::vector<double> moduleTimes, directTimes;
-    for (int frame = 0; frame < warmup + framesPerProbe; frame++) {
-      const double moduleUs = m > 0 ? moduleFrame(m) : 0.0;
-      const double directUs = d > 0 ? directFrame(d) : 0.0;
-      if (frame < warmup) continue;
-      moduleTimes.push_back(moduleUs);
-      directTimes.push_back(directUs);
+  // One search pair, module and direct in lockstep with their frames interleaved.
+  auto search = [&]() -> std::pair<int, int> {
+    CrowdSearch module(static_cast<int>(kFrameBudgetUs / moduleUsEach), cap);
+    CrowdSearch direct(static_cast<int>(kFrameBudgetUs / directUsEach), cap);
+    while (!broken && (!module.Done() || !direct.Done())) {
+      const int m = module.Done() ? 0 : module.Candidate();
+      const int d = direct.Done() ? 0 : direct.Candidate();
+      moduleReady(m);
+      directReady(d);
+      if (broken) break;
+      std::vector<double> moduleTimes, directTimes;
+      for (int frame = 0; frame < warmup + framesPerProbe; frame++) {
+        const double moduleUs = m > 0 ? moduleFrame(m) : 0.0;
+        const double directUs = d > 0 ? directFrame(d) : 0.0;
+        if (frame < warmup) continue;
+        moduleTimes.push_back(moduleUs);
+        directTimes.push_back(directUs);
+      }
+      if (m > 0) module.Report(Median(moduleTimes) <= kFrameBudgetUs);
+      if (d > 0) direct.Report(Median(directTimes) <= kFrameBudgetUs);
     }
-    if (m > 0) module.Report(Median(moduleTimes) <= kFrameBudgetUs);
-    if (d > 0) direct.Report(Median(directTimes) <= kFrameBudgetUs);
+    return {module.Result(), direct.Result()};
+  };
+  // The two searches end at different moments, so a machine whose speed
+  // changes during a run (a shared one) can favour either side: the figure
+  // is the search pair of median ratio out of several.
+  std::vector<std::pair<int, int>> results;
+  for (int i = 0; i < searches && !broken; i++) {
+    results.push_back(search());
+    if (results.back().first <= 0 || results.back().second <= 0) broken = true;
   }
-  if (broken || module.Result() <= 0 || direct.Result() <= 0)
-    return session.Fail("the crowd could not be drawn");
-  const double ratio = static_cast<double>(module.Result()) / direct.Result();
+  if (broken) return session.Fail("the crowd could not be drawn");
+  auto ratioOf = [](const std::pair<int, int>& r) {
+    return static_cast<double>(r.first) / r.second;
+  };
+  std::sort(results.begin(), results.end(),
+            [&](const auto& a, const auto& b) { return ratioOf(a) < ratioOf(b); });
+  const std::pair<int, int> chosen = results[results.size() / 2];
+  std::string spread;
+  for (const auto& r : results) spread += (spread.empty() ? "" : ", ") + Fixed(ratioOf(r), 2);
+  const int moduleCount = chosen.first, directCount = chosen.second;
+  const double ratio = static_cast<double>(moduleCount) / directCount;
   const std::string how = "walking samples whose median frame takes <= 16.7 ms of one core (" +
                           std::to_string(framesPerProbe) +
                           " frames per probe; module and direct searched in lockstep, frames "
-                          "interleaved)";
+                          "interleaved; the median ratio of " +
+                          std::to_string(searches) + " searches: " + spread + ")";
   if (!suffix.empty()) {
-    session.Add("crowd_60hz" + suffix, module.Result(), 0, "", true,
+    session.Add("crowd_60hz" + suffix, moduleCount, 0, "", true,
                 "the same with the renderer checking every index; direct " +
-                    std::to_string(direct.Result()) + ", ratio " + Fixed(ratio, 3));
+                    std::to_string(directCount) + ", ratio " + Fixed(ratio, 3));
     return;
   }
-  session.Add("crowd_60hz", module.Result(), 0, ">= 2 x direct", ratio >= 2.0,
+  session.Add("crowd_60hz", moduleCount, 0, ">= 2 x direct", ratio >= 2.0,
               how + ", DrawTest + Draw of each through the module (Stage::DrawFrame)");
-  session.Add("crowd_60hz_direct", direct.Result(), 0, "", true, how + ", the direct Cal3D loop");
+  session.Add("crowd_60hz_direct", directCount, 0, "", true, how + ", the direct Cal3D loop");
   session.Add("crowd_60hz_ratio", ratio, 3, ">= 2.0", ratio >= 2.0,
               "crowd_60hz / crowd_60hz_direct");
 }

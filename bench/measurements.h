@@ -47,9 +47,10 @@ void MeasureMemory(Session& session, int count);
 
 // crowd_60hz: walking characters whose median frame fits 16.7 ms of one
 // core, the module's and the direct loop's searched in lockstep from the
-// given estimates; `suffix` names a variant whose figures carry no target.
+// given estimates, `searches` times (the median ratio counts); `suffix`
+// names a variant whose figures carry no target.
 void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBackend& backend,
-                  double moduleUsEach, double directUsEach, int framesPerProbe,
+                  double moduleUsEach, double directUsEach, int framesPerProbe, int searches,
                   const std::string& suffix);
 
 // Heap allocations inside Draw and DrawTest, over `frames` frames after the first.

@@ -73,11 +73,13 @@ int Run(Session& session) {
     session.group = kCrowd;
     if (session.Wants("crowd") && hero.directUs > 0) {
       const double moduleUs = hero.drawUs + hero.drawTestUs;
-      MeasureCrowd(session, stage, backend, moduleUs, hero.directUs, quick ? 3 : 15, "");
+      MeasureCrowd(session, stage, backend, moduleUs, hero.directUs, quick ? 3 : 15, quick ? 1 : 5,
+                   "");
       // The null backend reads no geometry, so the renderer does not check
       // its indices; this is what a renderer that does check would cost.
       backend.checked = true;
-      MeasureCrowd(session, stage, backend, moduleUs, hero.directUs, quick ? 3 : 15, "_checked");
+      MeasureCrowd(session, stage, backend, moduleUs, hero.directUs, quick ? 3 : 15, quick ? 1 : 3,
+                   "_checked");
       backend.checked = false;
     }
 
