@@ -21,21 +21,6 @@ class Camera : public scfImplementation<Camera, iCamera>, private LiveCounted<Ca
   void SetFOVAngle(float degrees) override;
   void SetMirrored(bool mirrored) override { mirrored_ = mirrored; }
   bool IsMirrored() override { return mirrored_; }
-  // Reserved slots: nothing calls them.
-  void ReservedSlot8() override {}
-  void ReservedSlot9() override {}
-  void ReservedSlot10() override {}
-  void ReservedSlot11() override {}
-  void ReservedSlot12() override {}
-  void ReservedSlot13() override {}
-  void ReservedSlot15() override {}
-  void ReservedSlot16() override {}
-  void ReservedSlot17() override {}
-  void ReservedSlot18() override {}
-  void ReservedSlot19() override {}
-  void ReservedSlot20() override {}
-  void ReservedSlot21() override {}
-  void ReservedSlot22() override {}
 
   // The focal length in pixels that shows the field of view across `width` pixels.
   float FocalLength(int width) const;

@@ -30,12 +30,6 @@ class ComponentSystem : public scfImplementation<ComponentSystem, iSCF> {
   // caches the ids it looks up for good, so a component system started after
   // an earlier one must hand out the same ones.
   scfInterfaceID GetInterfaceID(const char* name) override;
-  // Reserved slots: nothing calls them.
-  void ReservedSlot9() override {}
-  void ReservedSlot10() override {}
-  void ReservedSlot11() override {}
-  void ReservedSlot12() override {}
-  void ReservedSlot13() override {}
 
   // Why the last RegisterModule failed.
   const std::string& LastError() const { return lastError_; }

@@ -43,36 +43,6 @@ class Graphics3D : public scfImplementation<Graphics3D, iGraphics3D>,
   // vertices, fog asked for without fog values) are counted and dropped.
   void DrawTriangleMesh(G3DTriangleMesh& mesh) override;
   iVertexBufferManager* GetVertexBufferManager() override { return manager_.get(); }
-  // Reserved slots: nothing calls them.
-  void ReservedSlot12() override {}
-  void ReservedSlot13() override {}
-  void ReservedSlot14() override {}
-  void ReservedSlot17() override {}
-  void ReservedSlot18() override {}
-  void ReservedSlot19() override {}
-  void ReservedSlot20() override {}
-  void ReservedSlot21() override {}
-  void ReservedSlot22() override {}
-  void ReservedSlot23() override {}
-  void ReservedSlot24() override {}
-  void ReservedSlot25() override {}
-  void ReservedSlot26() override {}
-  void ReservedSlot27() override {}
-  void ReservedSlot28() override {}
-  void ReservedSlot31() override {}
-  void ReservedSlot32() override {}
-  void ReservedSlot33() override {}
-  void ReservedSlot35() override {}
-  void ReservedSlot36() override {}
-  void ReservedSlot37() override {}
-  void ReservedSlot38() override {}
-  void ReservedSlot39() override {}
-  void ReservedSlot40() override {}
-  void ReservedSlot41() override {}
-  void ReservedSlot42() override {}
-  void ReservedSlot43() override {}
-  void ReservedSlot44() override {}
-  void ReservedSlot45() override {}
 
   // Not owned; null draws nothing.
   void SetBackend(RenderBackend* backend);

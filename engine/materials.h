@@ -68,13 +68,6 @@ class MaterialWrapper : public scfImplementation<MaterialWrapper, iMaterialWrapp
   const char* GetName() override { return name_.c_str(); }
   iMaterialHandle* GetMaterialHandle() override { return handle_.get(); }
   void Visit() override { visits_++; }
-  // Reserved slots: nothing calls them.
-  void ReservedSlot5() override {}
-  void ReservedSlot6() override {}
-  void ReservedSlot7() override {}
-  void ReservedSlot9() override {}
-  void ReservedSlot10() override {}
-  void ReservedSlot11() override {}
 
   int VisitCount() const { return visits_; }
 

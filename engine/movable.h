@@ -24,15 +24,6 @@ class Movable : public scfImplementation<Movable, iMovable>, private LiveCounted
   void UpdateMove() override { updates_++; }
   // With a parent: world to parent first, then parent to this object.
   csReversibleTransform GetFullTransform() override;
-  // Reserved slots: nothing calls them.
-  void ReservedSlot9() override {}
-  void ReservedSlot10() override {}
-  void ReservedSlot11() override {}
-  void ReservedSlot12() override {}
-  void ReservedSlot13() override {}
-  void ReservedSlot14() override {}
-  void ReservedSlot15() override {}
-  void ReservedSlot16() override {}
 
   // Holds a reference on the parent; null detaches.
   void SetParent(iMovable* parent);

@@ -30,33 +30,6 @@ class RenderView : public scfImplementation<RenderView, iRenderView>,
   // as one sector without portals never needs clipping.
   bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clipPortal, int& clipPlane,
                 int& clipZPlane) override;
-  // Reserved slots: nothing calls them.
-  void ReservedSlot4() override {}
-  void ReservedSlot5() override {}
-  void ReservedSlot6() override {}
-  void ReservedSlot7() override {}
-  void ReservedSlot8() override {}
-  void ReservedSlot9() override {}
-  void ReservedSlot11() override {}
-  void ReservedSlot12() override {}
-  void ReservedSlot13() override {}
-  void ReservedSlot14() override {}
-  void ReservedSlot15() override {}
-  void ReservedSlot16() override {}
-  void ReservedSlot17() override {}
-  void ReservedSlot18() override {}
-  void ReservedSlot19() override {}
-  void ReservedSlot20() override {}
-  void ReservedSlot21() override {}
-  void ReservedSlot22() override {}
-  void ReservedSlot23() override {}
-  void ReservedSlot24() override {}
-  void ReservedSlot25() override {}
-  void ReservedSlot27() override {}
-  void ReservedSlot28() override {}
-  void ReservedSlot29() override {}
-  void ReservedSlot31() override {}
-  void ReservedSlot32() override {}
 
   // Negative densities are taken as no fog.
   void SetFog(const csColor& color, float density);

@@ -65,9 +65,6 @@ class VertexBufferManager : public scfImplementation<VertexBufferManager, iVerte
   // notified once.
   void AddClient(iVertexBufferManagerClient* client) override;
   void RemoveClient(iVertexBufferManagerClient* client) override;
-  // Reserved slots: nothing calls them.
-  void ReservedSlot5() override {}
-  void ReservedSlot8() override {}
 
   // Tells every client once that the manager shuts down, then forgets them.
   void Close();

@@ -41,14 +41,14 @@ struct iTextureWrapper : iBase {
 struct iMaterialWrapper : iBase {
   SCF_INTERFACE(iMaterialWrapper, 0, 0, 1)
   virtual const char* GetName() = 0;
-  virtual void ReservedSlot5() = 0;
-  virtual void ReservedSlot6() = 0;
-  virtual void ReservedSlot7() = 0;
+  virtual void ReservedSlot5() {}
+  virtual void ReservedSlot6() {}
+  virtual void ReservedSlot7() {}
   // 8.
   virtual iMaterialHandle* GetMaterialHandle() = 0;
-  virtual void ReservedSlot9() = 0;
-  virtual void ReservedSlot10() = 0;
-  virtual void ReservedSlot11() = 0;
+  virtual void ReservedSlot9() {}
+  virtual void ReservedSlot10() {}
+  virtual void ReservedSlot11() {}
   // 12. Tells the engine the material is about to be used in this frame.
   virtual void Visit() = 0;
 

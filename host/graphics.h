@@ -104,13 +104,13 @@ struct iVertexBufferManager : iBase {
   SCF_INTERFACE(iVertexBufferManager, 0, 0, 1)
   // 4. A new buffer with one reference for the caller.
   virtual iVertexBuffer* CreateBuffer(int priority) = 0;
-  virtual void ReservedSlot5() = 0;
+  virtual void ReservedSlot5() {}
   // 6. The buffer holds the given arrays (not copies) until UnlockBuffer.
   virtual bool LockBuffer(iVertexBuffer* buffer, csVector3* vertices, csVector2* texels,
                           csColor* colors, int num_vertices, int buf_number) = 0;
   // 7.
   virtual void UnlockBuffer(iVertexBuffer* buffer) = 0;
-  virtual void ReservedSlot8() = 0;
+  virtual void ReservedSlot8() {}
   // 9.
   virtual void AddClient(iVertexBufferManagerClient* client) = 0;
   virtual void RemoveClient(iVertexBufferManagerClient* client) = 0;
@@ -130,45 +130,45 @@ struct iGraphics3D : iBase {
   // Projection: focal length in pixels and the screen centre.
   virtual void SetPerspectiveAspect(float aspect) = 0;
   virtual void SetPerspectiveCenter(int x, int y) = 0;
-  virtual void ReservedSlot12() = 0;
-  virtual void ReservedSlot13() = 0;
-  virtual void ReservedSlot14() = 0;
+  virtual void ReservedSlot12() {}
+  virtual void ReservedSlot13() {}
+  virtual void ReservedSlot14() {}
   // 15.
   virtual void SetObjectToCamera(const csReversibleTransform& o2c) = 0;
   // 16.
   virtual const csReversibleTransform& GetObjectToCamera() = 0;
-  virtual void ReservedSlot17() = 0;
-  virtual void ReservedSlot18() = 0;
-  virtual void ReservedSlot19() = 0;
-  virtual void ReservedSlot20() = 0;
-  virtual void ReservedSlot21() = 0;
-  virtual void ReservedSlot22() = 0;
-  virtual void ReservedSlot23() = 0;
-  virtual void ReservedSlot24() = 0;
-  virtual void ReservedSlot25() = 0;
-  virtual void ReservedSlot26() = 0;
-  virtual void ReservedSlot27() = 0;
-  virtual void ReservedSlot28() = 0;
+  virtual void ReservedSlot17() {}
+  virtual void ReservedSlot18() {}
+  virtual void ReservedSlot19() {}
+  virtual void ReservedSlot20() {}
+  virtual void ReservedSlot21() {}
+  virtual void ReservedSlot22() {}
+  virtual void ReservedSlot23() {}
+  virtual void ReservedSlot24() {}
+  virtual void ReservedSlot25() {}
+  virtual void ReservedSlot26() {}
+  virtual void ReservedSlot27() {}
+  virtual void ReservedSlot28() {}
   // 29.
   virtual bool SetRenderState(G3D_RENDERSTATEOPTION op, int32_t value) = 0;
   virtual int32_t GetRenderState(G3D_RENDERSTATEOPTION op) = 0;
-  virtual void ReservedSlot31() = 0;
-  virtual void ReservedSlot32() = 0;
-  virtual void ReservedSlot33() = 0;
+  virtual void ReservedSlot31() {}
+  virtual void ReservedSlot32() {}
+  virtual void ReservedSlot33() {}
   // 34. Draws the record's triangles from vertex set 0 of buffers[0], which
   // is locked.
   virtual void DrawTriangleMesh(G3DTriangleMesh& mesh) = 0;
-  virtual void ReservedSlot35() = 0;
-  virtual void ReservedSlot36() = 0;
-  virtual void ReservedSlot37() = 0;
-  virtual void ReservedSlot38() = 0;
-  virtual void ReservedSlot39() = 0;
-  virtual void ReservedSlot40() = 0;
-  virtual void ReservedSlot41() = 0;
-  virtual void ReservedSlot42() = 0;
-  virtual void ReservedSlot43() = 0;
-  virtual void ReservedSlot44() = 0;
-  virtual void ReservedSlot45() = 0;
+  virtual void ReservedSlot35() {}
+  virtual void ReservedSlot36() {}
+  virtual void ReservedSlot37() {}
+  virtual void ReservedSlot38() {}
+  virtual void ReservedSlot39() {}
+  virtual void ReservedSlot40() {}
+  virtual void ReservedSlot41() {}
+  virtual void ReservedSlot42() {}
+  virtual void ReservedSlot43() {}
+  virtual void ReservedSlot44() {}
+  virtual void ReservedSlot45() {}
   // 46. The renderer's manager; no reference is handed to the caller.
   virtual iVertexBufferManager* GetVertexBufferManager() = 0;
 

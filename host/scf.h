@@ -34,7 +34,7 @@ constexpr bool scfCompatibleVersion(scfInterfaceVersion asked, scfInterfaceVersi
 // against these declarations calls the right operations of any engine built to
 // the same table. The positions the module calls are noted beside them, and a
 // test holds them there. A slot named ReservedSlotN (N its position) is one the
-// module never calls; an engine implements it as it likes.
+// module never calls: it does nothing unless an engine gives it a use.
 struct iBase {
   virtual void IncRef() = 0;
   virtual void DecRef() = 0;
@@ -55,11 +55,11 @@ struct iSCF : iBase {
   virtual iBase* CreateInstance(const char* classId) = 0;
   virtual const char* GetClassDescription(const char* classId) = 0;
   virtual void UnloadUnusedModules() = 0;
-  virtual void ReservedSlot9() = 0;
-  virtual void ReservedSlot10() = 0;
-  virtual void ReservedSlot11() = 0;
-  virtual void ReservedSlot12() = 0;
-  virtual void ReservedSlot13() = 0;
+  virtual void ReservedSlot9() {}
+  virtual void ReservedSlot10() {}
+  virtual void ReservedSlot11() {}
+  virtual void ReservedSlot12() {}
+  virtual void ReservedSlot13() {}
   // 14. One id per name for the life of the component system.
   virtual scfInterfaceID GetInterfaceID(const char* name) = 0;
 

@@ -12,22 +12,22 @@ struct iCamera : iBase {
   virtual float GetFOVAngle() = 0;
   virtual void SetFOVAngle(float degrees) = 0;
   virtual void SetMirrored(bool mirrored) = 0;
-  virtual void ReservedSlot8() = 0;
-  virtual void ReservedSlot9() = 0;
-  virtual void ReservedSlot10() = 0;
-  virtual void ReservedSlot11() = 0;
-  virtual void ReservedSlot12() = 0;
-  virtual void ReservedSlot13() = 0;
+  virtual void ReservedSlot8() {}
+  virtual void ReservedSlot9() {}
+  virtual void ReservedSlot10() {}
+  virtual void ReservedSlot11() {}
+  virtual void ReservedSlot12() {}
+  virtual void ReservedSlot13() {}
   // 14. World space to camera space.
   virtual csOrthoTransform& GetTransform() = 0;
-  virtual void ReservedSlot15() = 0;
-  virtual void ReservedSlot16() = 0;
-  virtual void ReservedSlot17() = 0;
-  virtual void ReservedSlot18() = 0;
-  virtual void ReservedSlot19() = 0;
-  virtual void ReservedSlot20() = 0;
-  virtual void ReservedSlot21() = 0;
-  virtual void ReservedSlot22() = 0;
+  virtual void ReservedSlot15() {}
+  virtual void ReservedSlot16() {}
+  virtual void ReservedSlot17() {}
+  virtual void ReservedSlot18() {}
+  virtual void ReservedSlot19() {}
+  virtual void ReservedSlot20() {}
+  virtual void ReservedSlot21() {}
+  virtual void ReservedSlot22() {}
   // 23.
   virtual bool IsMirrored() = 0;
 
@@ -43,14 +43,14 @@ struct iMovable : iBase {
   virtual void SetTransform(const csReversibleTransform& transform) = 0;
   virtual csReversibleTransform& GetTransform() = 0;
   virtual void UpdateMove() = 0;
-  virtual void ReservedSlot9() = 0;
-  virtual void ReservedSlot10() = 0;
-  virtual void ReservedSlot11() = 0;
-  virtual void ReservedSlot12() = 0;
-  virtual void ReservedSlot13() = 0;
-  virtual void ReservedSlot14() = 0;
-  virtual void ReservedSlot15() = 0;
-  virtual void ReservedSlot16() = 0;
+  virtual void ReservedSlot9() {}
+  virtual void ReservedSlot10() {}
+  virtual void ReservedSlot11() {}
+  virtual void ReservedSlot12() {}
+  virtual void ReservedSlot13() {}
+  virtual void ReservedSlot14() {}
+  virtual void ReservedSlot15() {}
+  virtual void ReservedSlot16() {}
   // 17. World space to object space, parents included.
   virtual csReversibleTransform GetFullTransform() = 0;
 
@@ -60,39 +60,39 @@ struct iMovable : iBase {
 
 struct iRenderView : iBase {
   SCF_INTERFACE(iRenderView, 0, 0, 1)
-  virtual void ReservedSlot4() = 0;
-  virtual void ReservedSlot5() = 0;
-  virtual void ReservedSlot6() = 0;
-  virtual void ReservedSlot7() = 0;
-  virtual void ReservedSlot8() = 0;
-  virtual void ReservedSlot9() = 0;
+  virtual void ReservedSlot4() {}
+  virtual void ReservedSlot5() {}
+  virtual void ReservedSlot6() {}
+  virtual void ReservedSlot7() {}
+  virtual void ReservedSlot8() {}
+  virtual void ReservedSlot9() {}
   // 10.
   virtual iGraphics3D* GetGraphics3D() = 0;
-  virtual void ReservedSlot11() = 0;
-  virtual void ReservedSlot12() = 0;
-  virtual void ReservedSlot13() = 0;
-  virtual void ReservedSlot14() = 0;
-  virtual void ReservedSlot15() = 0;
-  virtual void ReservedSlot16() = 0;
-  virtual void ReservedSlot17() = 0;
-  virtual void ReservedSlot18() = 0;
-  virtual void ReservedSlot19() = 0;
-  virtual void ReservedSlot20() = 0;
-  virtual void ReservedSlot21() = 0;
-  virtual void ReservedSlot22() = 0;
-  virtual void ReservedSlot23() = 0;
-  virtual void ReservedSlot24() = 0;
-  virtual void ReservedSlot25() = 0;
+  virtual void ReservedSlot11() {}
+  virtual void ReservedSlot12() {}
+  virtual void ReservedSlot13() {}
+  virtual void ReservedSlot14() {}
+  virtual void ReservedSlot15() {}
+  virtual void ReservedSlot16() {}
+  virtual void ReservedSlot17() {}
+  virtual void ReservedSlot18() {}
+  virtual void ReservedSlot19() {}
+  virtual void ReservedSlot20() {}
+  virtual void ReservedSlot21() {}
+  virtual void ReservedSlot22() {}
+  virtual void ReservedSlot23() {}
+  virtual void ReservedSlot24() {}
+  virtual void ReservedSlot25() {}
   // 26.
   virtual iCamera* GetCamera() = 0;
-  virtual void ReservedSlot27() = 0;
-  virtual void ReservedSlot28() = 0;
-  virtual void ReservedSlot29() = 0;
+  virtual void ReservedSlot27() {}
+  virtual void ReservedSlot28() {}
+  virtual void ReservedSlot29() {}
   // 30. Sets the record's do_fog and fills vertex_fog for the vertices of
   // the locked buffer, seen through the object-to-camera transform.
   virtual void CalculateFogMesh(const csReversibleTransform& tr_o2c, G3DTriangleMesh& mesh) = 0;
-  virtual void ReservedSlot31() = 0;
-  virtual void ReservedSlot32() = 0;
+  virtual void ReservedSlot31() {}
+  virtual void ReservedSlot32() {}
   // 33. How an object with the given screen and camera-space bounds must be
   // clipped.
   virtual bool ClipBBox(const csBox2& sbox, const csBox3& cbox, int& clip_portal, int& clip_plane,

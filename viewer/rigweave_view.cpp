@@ -495,12 +495,12 @@ class Viewer {
                        : " (models cannot be entered)")};
   }
 
-  // Where a model named on the command line is read from: below the root's
-  // models/ as the module names it, or else, when the name is the path of a
-  // configuration, from that file. Its values are then taken relative to
-  // the nearest folder above it named models when its skeleton is found
-  // there (a model of another root), and otherwise relative to its own
-  // folder, as exporters leave them.
+  // Where a model named on the command line is read from, and its lines:
+  // below the root's models/ as the module names it, or else, when the name
+  // is the path of a configuration, from that file. Its values are then
+  // taken relative to the nearest folder above it named models when its
+  // skeleton is found there (a model of another root), and otherwise
+  // relative to its own folder, as exporters leave them.
   void Place(const std::string& name, Model& model) {
     std::error_code error;
     const fs::path models = fs::path(Root()) / "models";
@@ -512,6 +512,12 @@ class Viewer {
       model.root = options_.root;
       model.folder = models;
       model.config = Absolute((models / name).string());
+      std::string reason;
+      if (!rwtools::ReadConfig(ModelPath(model, name), model.entries, reason)) {
+        if (reason == rigweave::FileErrorText(rigweave::FileError::Missing))
+          throw Failure{"unknown model " + name + ": there is no file models/" + name};
+        throw Failure{"model " + name + ": models/" + name + " cannot be read (" + reason + ")"};
+      }
       return;
     }
     const fs::path file = fs::absolute(given, error).lexically_normal();
@@ -573,13 +579,6 @@ class Viewer {
     for (const std::string& name : options_.models) {
       Model model;
       Place(name, model);
-      std::string reason;
-      if (model.entries.entries.empty() &&
-          !rwtools::ReadConfig(ModelPath(model, model.name), model.entries, reason)) {
-        if (reason == rigweave::FileErrorText(rigweave::FileError::Missing))
-          throw Failure{"unknown model " + name + ": there is no file models/" + name};
-        throw Failure{"model " + name + ": models/" + name + " cannot be read (" + reason + ")"};
-      }
       model.animations = model.entries.AnimationNames();
       if (options_.cycle.empty()) {
         if (!model.animations.empty()) model.cycle = model.animations.front();

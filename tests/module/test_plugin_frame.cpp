@@ -30,11 +30,6 @@ class RecordingSCF : public scfImplementation<RecordingSCF, iSCF> {
   iBase* CreateInstance(const char*) override { return nullptr; }
   const char* GetClassDescription(const char*) override { return nullptr; }
   void UnloadUnusedModules() override {}
-  void ReservedSlot9() override {}
-  void ReservedSlot10() override {}
-  void ReservedSlot11() override {}
-  void ReservedSlot12() override {}
-  void ReservedSlot13() override {}
   scfInterfaceID GetInterfaceID(const char* name) override {
     asked.push_back(name);
     return (*ids)[name] != 0 ? (*ids)[name] : ((*ids)[name] = static_cast<int>(ids->size()));

@@ -56,11 +56,6 @@ class ComponentSystem : public scfImplementation<ComponentSystem, iSCF> {
     finalize_ = nullptr;
     handle_ = nullptr;
   }
-  void ReservedSlot9() override {}
-  void ReservedSlot10() override {}
-  void ReservedSlot11() override {}
-  void ReservedSlot12() override {}
-  void ReservedSlot13() override {}
   scfInterfaceID GetInterfaceID(const char* name) override {
     return ids_.emplace(name, static_cast<scfInterfaceID>(ids_.size() + 1)).first->second;
   }
