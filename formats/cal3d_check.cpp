@@ -1,5 +1,6 @@
 #include "formats/cal3d_check.h"
 
+#include "formats/cal3d_newer.h"
 #include "formats/cal3d_xml.h"
 
 #include <algorithm>
@@ -407,12 +408,21 @@ Cal3DCheck CheckCal3DFile(Cal3DKind kind, const uint8_t* bytes, size_t size, int
 }
 
 Cal3DCheck PrepareCal3DFile(std::string_view name, Cal3DKind kind, std::vector<uint8_t>& bytes,
-                            int boneCount) {
+                            int boneCount, NewerCal3DContext* newer) {
   if (NamesCal3DXmlFile(name, kind)) {
     std::vector<uint8_t> binary;
     if (const char* reason = ConvertXmlToBinary(kind, bytes.data(), bytes.size(), binary))
       return Refuse(reason);
     bytes.swap(binary);
+  }
+  if (NeedsNewerTranslation(kind, bytes.data(), bytes.size())) {
+    NewerCal3DContext unknownSkeleton;
+    unknownSkeleton.restTranslations.assign(3 * static_cast<size_t>(std::max(boneCount, 0)), 1e10f);
+    std::vector<uint8_t> translated;
+    if (const char* reason = TranslateNewerCal3D(kind, bytes.data(), bytes.size(),
+                                                 newer ? *newer : unknownSkeleton, translated))
+      return Refuse(reason);
+    bytes.swap(translated);
   }
   return CheckCal3DFile(kind, bytes.data(), bytes.size(), boneCount);
 }

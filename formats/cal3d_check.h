@@ -25,6 +25,8 @@ struct Cal3DCheck {
 
 enum class Cal3DKind { Skeleton, Animation, Mesh, Material };
 
+struct NewerCal3DContext;
+
 // Cal3D hands a file whose name ends in the kind's XML extension (.xsf,
 // .xaf, .xmf, .xrf, any case) to its XML reader.
 bool NamesCal3DXmlFile(std::string_view name, Cal3DKind kind);
@@ -47,10 +49,13 @@ Cal3DCheck CheckCal3DFile(Cal3DKind kind, const uint8_t* bytes, size_t size, int
 
 // Makes the bytes of the file `name` ready for Cal3D's binary reader: an XML
 // file (as Cal3D tells them by name) is converted to the binary layout in
-// place, then the binary file is checked. On failure `bytes` may hold
-// anything.
+// place, a binary file of a newer Cal3D (formats/cal3d_newer.h) is rewritten
+// in the 0.11 layout with `newer` (its skeleton's rest translations in, its
+// morph targets out; without it, tracks that leave translations out get
+// Cal3D's marker 1e10), then the binary file is checked. On failure `bytes`
+// may hold anything.
 Cal3DCheck PrepareCal3DFile(std::string_view name, Cal3DKind kind, std::vector<uint8_t>& bytes,
-                            int boneCount);
+                            int boneCount, NewerCal3DContext* newer = nullptr);
 
 // The first face of each sub-mesh of a checked binary mesh, {-1, -1, -1}
 // for a sub-mesh without faces. Cal3D's binary reader turns every face of a

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <exception>
+#include <memory>
 #include <utility>
 
 #include "formats/cal3d_check.h"
@@ -33,6 +34,33 @@ void KeepWrittenWinding(CalCoreMesh& mesh, const std::vector<std::array<int32_t,
   }
 }
 
+// Cal3D 0.11 reads no morph target from a file; it holds them dense, a
+// position and a normal for every vertex, and blends
+// (1 - sum of weights) * base + sum of weight * target.
+bool AddMorphTargets(CalCoreMesh& mesh, const std::vector<DenseMorphTarget>& targets) {
+  for (const DenseMorphTarget& target : targets) {
+    CalCoreSubmesh* submesh = mesh.getCoreSubmesh(target.submesh);
+    if (submesh == nullptr) return false;
+    const int vertexCount = submesh->getVertexCount();
+    if (target.positions.size() != 3 * static_cast<size_t>(vertexCount) ||
+        target.normals.size() != target.positions.size())
+      return false;
+    auto morph = std::make_unique<CalCoreSubMorphTarget>();
+    if (!morph->reserve(vertexCount)) return false;
+    for (int v = 0; v < vertexCount; v++) {
+      const float* p = &target.positions[3 * static_cast<size_t>(v)];
+      const float* n = &target.normals[3 * static_cast<size_t>(v)];
+      CalCoreSubMorphTarget::BlendVertex blend;
+      blend.position.set(p[0], p[1], p[2]);
+      blend.normal.set(n[0], n[1], n[2]);
+      morph->setBlendVertex(v, blend);
+    }
+    // The sub-mesh owns and deletes it from here on.
+    submesh->addCoreSubMorphTarget(morph.release());
+  }
+  return true;
+}
+
 }  // namespace
 
 CalCoreSkeletonPtr ReadCoreSkeleton(std::vector<uint8_t>& bytes) {
@@ -43,12 +71,23 @@ CalCoreAnimationPtr ReadCoreAnimation(std::vector<uint8_t>& bytes, CalCoreSkelet
   return WithoutThrowing([&] { return CalLoader::loadCoreAnimation(bytes.data(), skeleton); });
 }
 
-CalCoreMeshPtr ReadCoreMesh(std::vector<uint8_t>& bytes, bool xml) {
+CalCoreMeshPtr ReadCoreMesh(std::vector<uint8_t>& bytes, bool xml,
+                            const std::vector<DenseMorphTarget>& morphTargets) {
   return WithoutThrowing([&] {
     CalCoreMeshPtr mesh = CalLoader::loadCoreMesh(bytes.data());
     if (mesh && xml) KeepWrittenWinding(*mesh, FirstFaces(bytes.data(), bytes.size()));
+    if (mesh && !AddMorphTargets(*mesh, morphTargets)) return CalCoreMeshPtr();
     return mesh;
   });
+}
+
+std::vector<float> RestTranslations(CalCoreSkeleton& skeleton) {
+  std::vector<float> rest;
+  for (CalCoreBone* bone : skeleton.getVectorCoreBone()) {
+    const CalVector& t = bone->getTranslation();
+    rest.insert(rest.end(), {t.x, t.y, t.z});
+  }
+  return rest;
 }
 
 CalCoreMaterialPtr ReadCoreMaterial(std::vector<uint8_t>& bytes) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "formats/cal3d_newer.h"
+
 namespace rigweave {
 
 // Null when Cal3D refuses the bytes; Cal3D's exceptions (length_error,
@@ -16,7 +18,15 @@ CalCoreSkeletonPtr ReadCoreSkeleton(std::vector<uint8_t>& bytes);
 CalCoreAnimationPtr ReadCoreAnimation(std::vector<uint8_t>& bytes, CalCoreSkeleton* skeleton);
 // `xml`: the bytes were converted from an XML file, whose faces keep the
 // winding they were written with, as Cal3D's XML reader keeps it.
-CalCoreMeshPtr ReadCoreMesh(std::vector<uint8_t>& bytes, bool xml);
+// `morphTargets` (from a newer file's translation) are added to their
+// sub-meshes, before any model instance is made from the mesh; null when a
+// target does not match its sub-mesh's vertices.
+CalCoreMeshPtr ReadCoreMesh(std::vector<uint8_t>& bytes, bool xml,
+                            const std::vector<DenseMorphTarget>& morphTargets = {});
+
+// Each bone's rest translation relative to its parent, as
+// NewerCal3DContext::restTranslations wants them.
+std::vector<float> RestTranslations(CalCoreSkeleton& skeleton);
 CalCoreMaterialPtr ReadCoreMaterial(std::vector<uint8_t>& bytes);
 
 // Cal3D 0.11 does not free an animation's tracks and keyframes with it.

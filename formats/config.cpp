@@ -22,6 +22,7 @@ ConfigKey KeyOf(std::string_view key) {
   if (key == "animation") return ConfigKey::Animation;
   if (key == "mesh") return ConfigKey::Mesh;
   if (key == "material") return ConfigKey::Material;
+  if (key == "morphanim") return ConfigKey::MorphAnimation;
   return ConfigKey::Other;
 }
 

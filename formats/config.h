@@ -11,7 +11,9 @@
 
 namespace rigweave {
 
-enum class ConfigKey { Other, Scale, Skeleton, Animation, Mesh, Material };
+// MorphAnimation is "morphanim", the facial animation exporters of Cal3D's
+// newer line name (formats/morph_animation.h).
+enum class ConfigKey { Other, Scale, Skeleton, Animation, Mesh, Material, MorphAnimation };
 
 struct ConfigLine {
   enum Kind {

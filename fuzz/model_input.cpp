@@ -154,6 +154,7 @@ bool WriteXmlTwin(const std::string& dir) {
         break;
       }
       case rigweave::ConfigKey::Scale:
+      case rigweave::ConfigKey::MorphAnimation:
       case rigweave::ConfigKey::Other:
         twin << line << "\n";
         continue;

@@ -65,6 +65,8 @@ void csCal3DMeshObject::Unload() {
   for (std::string& name : animationNames) name.clear();
   animationCount = 0;
   currentAnimation = 0;
+  morphAnimations.clear();
+  morphNames.clear();
   scale = 1.0f;
   lastTextureImage = nullptr;
   defaultMaterial = nullptr;

@@ -14,6 +14,8 @@
 #include "host/ref.h"
 #include "host/scf_impl.h"
 #include "ical3dstate.h"
+#include "formats/cal3d_newer.h"
+#include "formats/morph_animation.h"
 #include "render/box_mesh.h"
 #include "render/limits.h"
 
@@ -77,7 +79,7 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   bool LoadConfigFile(const std::string& modelName);
   bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
-                       std::vector<uint8_t>& bytes);
+                       std::vector<uint8_t>& bytes, rigweave::NewerCal3DContext* newer = nullptr);
   // False, with a line that says so, when no skeleton was loaded before the
   // file `value` that needs one.
   bool SkeletonBefore(const std::string& value);
@@ -177,6 +179,10 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   std::string animationNames[rigweave::kMaxAnimations];
   int32_t animationCount = 0;
   int32_t currentAnimation = 0;
+  // The morphanim files, checked and kept for a player, and the names of
+  // each mesh's morph targets by sub-mesh, which Cal3D 0.11 does not keep.
+  std::vector<rigweave::MorphAnimation> morphAnimations;
+  std::vector<std::vector<std::vector<std::string>>> morphNames;
   // Part of the object and never grown; untouched pages cost no memory.
   csColor vertexColors[rigweave::kMaxSubmeshes][rigweave::kMaxSubmeshVertices];
   int32_t meshRecordCount = 0;

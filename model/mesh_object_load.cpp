@@ -78,10 +78,16 @@ bool csCal3DMeshObject::ReadModelFile(const std::string& name, size_t limit,
 // animations and meshes, and for a skeleton the least it must have. False,
 // with the reason printed, when the file must not reach Cal3D.
 bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind,
-                                        int bones, std::vector<uint8_t>& bytes) {
+                                        int bones, std::vector<uint8_t>& bytes,
+                                        rigweave::NewerCal3DContext* newer) {
   using rigweave::Cal3DKind;
   if (!ReadModelFile(value, rigweave::kMaxCal3DFileBytes, bytes)) return false;
-  rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(value, kind, bytes, bones);
+  // Compressed tracks of newer files leave out translations the skeleton has.
+  rigweave::NewerCal3DContext context;
+  if (newer == nullptr) newer = &context;
+  if (kind == Cal3DKind::Animation && calCoreModel->getCoreSkeleton() != nullptr)
+    newer->restTranslations = rigweave::RestTranslations(*calCoreModel->getCoreSkeleton());
+  rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(value, kind, bytes, bones, newer);
   if (kind == Cal3DKind::Skeleton && check.Ok() && check.boneCount < bones)
     check.reason = "fewer bones than the skeleton it replaces";
   if (check.Ok()) return true;
@@ -106,6 +112,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   // skeleton: most likely one of them was meant to be "skeleton".
   std::string unknownKeys;
   int unknownCount = 0;
+  std::vector<std::string> morphFiles;
   const rigweave::ConfigFile config = rigweave::ParseConfig(file);
   for (const rigweave::ConfigEntry& parsed : config.entries) {
     // Lines are acted on in order up to the first one the format refuses.
@@ -168,12 +175,17 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         Diagnose(": Loading mesh ", value);
         CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
         std::vector<uint8_t> bytes;
+        rigweave::NewerCal3DContext newer;
         if (!SkeletonBefore(value) ||
-            !ReadCheckedFile(value, rigweave::Cal3DKind::Mesh, BoneCount(skeleton), bytes))
+            !ReadCheckedFile(value, rigweave::Cal3DKind::Mesh, BoneCount(skeleton), bytes, &newer))
           return false;
         CalCoreMeshPtr mesh = rigweave::ReadCoreMesh(
-            bytes, rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Mesh));
+            bytes, rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Mesh),
+            newer.morphTargets);
         if (!mesh) return false;
+        auto& names = morphNames.emplace_back(static_cast<size_t>(mesh->getCoreSubmeshCount()));
+        for (const rigweave::DenseMorphTarget& target : newer.morphTargets)
+          names[static_cast<size_t>(target.submesh)].push_back(target.name);
         mesh->setFilename(modelPath + value);
         calCoreModel->addCoreMesh(mesh.get());
         break;
@@ -190,6 +202,27 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         calCoreModel->addCoreMaterial(material.get());
         break;
       }
+      case rigweave::ConfigKey::MorphAnimation: {
+        Diagnose(": Loading morph animation ", value);
+        std::vector<uint8_t> bytes;
+        rigweave::MorphAnimation animation;
+        if (!ReadModelFile(value, rigweave::kMaxCal3DFileBytes, bytes)) return false;
+        if (const char* reason =
+                rigweave::ReadMorphAnimation(value, bytes.data(), bytes.size(), animation)) {
+          Diagnose(": Invalid Cal3D file ", value + " (" + reason + ")");
+          return false;
+        }
+        morphFiles.push_back(value);
+        morphAnimations.push_back(std::move(animation));
+        break;
+      }
+    }
+  }
+  // Tracks name meshes by the order of the mesh lines, wherever they stand.
+  for (size_t i = 0; i < morphAnimations.size(); i++) {
+    if (const char* reason = rigweave::CheckMorphTargets(morphAnimations[i], morphNames)) {
+      Diagnose(": Invalid Cal3D file ", morphFiles[i] + " (" + reason + ")");
+      return false;
     }
   }
 

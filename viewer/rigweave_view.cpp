@@ -851,6 +851,7 @@ class Viewer {
           break;
         }
         case rigweave::ConfigKey::Material:
+        case rigweave::ConfigKey::MorphAnimation:
         case rigweave::ConfigKey::Other:
           break;
       }
