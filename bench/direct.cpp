@@ -45,6 +45,7 @@ bool ReadCharacterFiles(const std::string& folder, const std::string& config,
       case rigweave::ConfigKey::Material:
         files.materials.push_back(entry.value);
         break;
+      case rigweave::ConfigKey::MorphAnimation:
       case rigweave::ConfigKey::Other:
         break;
     }

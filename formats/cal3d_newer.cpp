@@ -696,7 +696,8 @@ bool NeedsNewerTranslation(Cal3DKind kind, const uint8_t* bytes, size_t size) {
   if (size < 8 || std::memcmp(bytes, Magic(kind), 4) != 0) return false;
   int32_t version = 0;
   std::memcpy(&version, bytes + 4, 4);
-  return IsLineage(version) || (version > 1100 && version <= kNewestVersion);
+  // Past the newest too, so that the refusal names the version.
+  return IsLineage(version) || version > 1100;
 }
 
 const char* TranslateNewerCal3D(Cal3DKind kind, const uint8_t* bytes, size_t size,

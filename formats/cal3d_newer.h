@@ -53,8 +53,8 @@ constexpr size_t kMaxDenseBlendVertices = size_t{1} << 22;
 
 // Whether a binary file of this kind and these first bytes is one Cal3D 0.11
 // cannot read as it is but TranslateNewerCal3D can: versions 911 to 919 and
-// 1101 to 1301. Anything else (other versions, XML, another magic) is left
-// to the 0.11 checks.
+// 1101 to 1301 (and later ones, which it refuses naming them). Anything else
+// (older versions, XML, another magic) is left to the 0.11 checks.
 bool NeedsNewerTranslation(Cal3DKind kind, const uint8_t* bytes, size_t size);
 
 // Rewrites the binary file `bytes` of `kind` in the 0.11 layout (version

@@ -29,6 +29,7 @@
 #include "tools/body.h"
 #include "tools/cal3d_files.h"
 #include "tools/collapse_order.h"
+#include "tools/newer_files.h"
 #include "formats/raw_texture.h"
 #include "tools/skeleton.h"
 #include "tools/textures.h"
@@ -515,6 +516,8 @@ void Run(const fs::path& dir) {
     CheckRestPose(character);
     Summarize(character);
   }
+  // From the files just written, as exporters of the newer line write them.
+  WriteNewerCharacters(dir.string());
 }
 
 }  // namespace

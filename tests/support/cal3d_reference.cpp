@@ -48,6 +48,7 @@ bool ReferenceCharacter::Load(const std::string& root, const std::string& config
         ok = core_->loadCoreMesh(path) >= 0;
         break;
       case rigweave::ConfigKey::Material:
+      case rigweave::ConfigKey::MorphAnimation:
       case rigweave::ConfigKey::Other:
         break;
     }

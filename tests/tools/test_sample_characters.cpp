@@ -54,6 +54,7 @@ Config ReadConfig(const std::string& name) {
       case rigweave::ConfigKey::Material:
         config.materials.push_back(value);
         break;
+      case rigweave::ConfigKey::MorphAnimation:
       case rigweave::ConfigKey::Other:
         ADD_FAILURE() << name << ": unknown key " << parsed.keyText;
     }
@@ -139,6 +140,9 @@ TEST(SampleCharacters, EachLoadsInCal3DAndIsSoundAtEveryLevelOfDetail) {
   for (const char* name : kGenerated) EXPECT_TRUE(found.count(name)) << name << " not generated";
 
   for (const std::string& name : found) {
+    // Files of Cal3D's newer line, which Cal3D 0.11 refuses until the module
+    // translates them (tests/formats/test_newer_cal3d.cpp).
+    if (name.rfind("newer-", 0) == 0) continue;
     SCOPED_TRACE(name);
     Character character(name);
     ASSERT_TRUE(character.Loaded()) << CalError::getLastErrorText();
