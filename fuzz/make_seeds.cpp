@@ -177,6 +177,9 @@ bool XmlSeeds(const fs::path& dir, const fs::path& twin) {
 
 }  // namespace
 
+// fuzz/newer_seeds.cpp: the seeds of fuzz_cal3d_newer and fuzz_morph_animation.
+bool NewerSeeds(const fs::path& seeds, const std::string& models);
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s SEEDS_DIR MODELS_DIR\n", argv[0]);
@@ -204,7 +207,7 @@ int main(int argc, char** argv) {
       !RawTextureSeeds(seeds / "fuzz_raw_texture") ||
       !LoadModelSeeds(seeds / "fuzz_load_model", files, 0) ||
       !LoadModelSeeds(seeds / "fuzz_load_model", xmlFiles, rwfuzz::kXmlCharacter) ||
-      !XmlSeeds(seeds / "fuzz_cal3d_xml", twin)) {
+      !XmlSeeds(seeds / "fuzz_cal3d_xml", twin) || !NewerSeeds(seeds, models)) {
     std::fprintf(stderr, "cannot write the seeds in %s\n", argv[1]);
     return 1;
   }

@@ -90,6 +90,39 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfigRow{"lineage_911_919", "newer-lineage.cfg", "newer/wave.916"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// File names as exporters write them: spaces, dots inside, UTF-8, and
+// dozens of meshes (the 17 parts of hero-parts.cfg, twice).
+TEST_F(NewerCharacters, NamesWithSpacesDotsAndUtf8ForDozensOfMeshesLoad) {
+  rwtest::ModelFolder folder;
+  const std::string models = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
+  std::string config = "skeleton = hero.csf\n";
+  folder.WriteFile("hero.csf", rwtest::ReadFile(models + "hero.csf"));
+  int meshes = 0;
+  for (const std::string& line :
+       {std::string("part_head"), std::string("part_nose"), std::string("part_ear_l"),
+        std::string("part_ear_r"), std::string("part_neck"), std::string("part_hand_l"),
+        std::string("part_hand_r"), std::string("part_torso"), std::string("part_arm_l"),
+        std::string("part_arm_r"), std::string("part_pelvis"), std::string("part_leg_l"),
+        std::string("part_leg_r"), std::string("part_belt"), std::string("part_boot_l"),
+        std::string("part_boot_r"), std::string("part_hair")}) {
+    for (const char* copy : {"部品 ", "pièce "}) {
+      const std::string name = std::string(copy) + line + ".001.cmf";
+      folder.WriteFile(name, rwtest::ReadFile(models + line + ".cmf"));
+      config += "mesh = " + name + "\n";
+      meshes++;
+    }
+  }
+  folder.WriteFile("exported model.cfg", config);
+  Use(folder);
+  csRef<iMeshObject> mesh = NewMesh();
+  bool loaded = false;
+  const std::string printed = LoadPrinting(mesh.get(), "exported model.cfg", &loaded);
+  EXPECT_TRUE(loaded) << printed;
+  recorder.Clear();
+  EXPECT_TRUE(DrawOnce(mesh.get()));
+  EXPECT_EQ(recorder.Of(RecordedCall::Draw).size(), 2u * static_cast<size_t>(meshes));
+}
+
 // A morph animation whose track names a morph target the meshes do not
 // have refuses the load like any other file that does not check.
 TEST_F(NewerCharacters, MorphAnimationOfAMissingTargetRefusesTheLoad) {
