@@ -717,6 +717,14 @@ void WriteNewerCharacters(const std::string& dirName) {
     if (!config.morphanim.empty()) text << "morphanim = " << config.morphanim << "\n";
     WriteFile(dir / config.file, text.str());
   }
+  // Cal3D 0.11 frees an animation without its tracks.
+  for (CalCoreAnimationPtr& loaded : animations) {
+    for (CalCoreTrack* track : loaded->getListCoreTrack()) {
+      track->destroy();
+      delete track;
+    }
+    loaded->getListCoreTrack().clear();
+  }
 }
 
 }  // namespace rigweave_tools
