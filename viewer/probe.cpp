@@ -7,10 +7,11 @@
 #include "engine/object_registry.h"
 #include "host/mesh.h"
 #include "host/ref.h"
+#include "ical3dstate.h"
 
 int main(int argc, char** argv) {
   const char* modulePath = argc > 1 ? argv[1] : "rigweave.so";
-  const char* classId = argc > 2 ? argv[2] : "crystalspace.mesh.object.rigweave";
+  const char* classId = argc > 2 ? argv[2] : kRigweaveClassId;
 
   auto scf = csRef<rwengine::ComponentSystem>::Adopt(rwengine::ComponentSystem::Start());
   if (!scf->RegisterModule(modulePath)) {
