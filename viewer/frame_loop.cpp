@@ -127,6 +127,8 @@ void FrameLoop::Run() {
   double seconds = 0;  // animation time since the first frame
   try {
     for (int frame = 0; options_.Interactive() || frame < options_.frames; frame++) {
+      // An open window takes a signal as the person's quit, as SDL would.
+      if (options_.Interactive() && InterruptCaught()) break;
       ThrowIfInterrupted();
       if (options_.window && !input_.Handle()) break;
       if (options_.Interactive()) {

@@ -24,6 +24,10 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+bool InterruptCaught() {
+  return caught != 0;
+}
+
 void ThrowIfInterrupted() {
   if (caught != 0) throw Interrupted{caught};
 }
