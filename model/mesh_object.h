@@ -212,7 +212,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   csColor vertexColors[rigweave::kMaxSubmeshes][rigweave::kMaxSubmeshVertices];
   int32_t meshRecordCount = 0;
   G3DTriangleMesh* meshRecords = nullptr;
-  // Where the model being loaded is read: the file system's root, then models/.
+  // Where the model being loaded is read: the file system's model folder,
+  // by default models/ below its root.
   std::string modelPath;
   csRef<iFileSystem> fileSystem;
   iVertexBuffer* vertexBuffer = nullptr;

@@ -302,10 +302,15 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
 }
 
 bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, iEngine* engine) {
-  // The format names files below models/, which the engine's file system
-  // places; without one, models/ is below the process's current folder.
+  // The format names files below a model folder, which the engine's file
+  // system places (models/ below its root unless it names one); without
+  // one, models/ is below the process's current folder.
+  const std::string folder = fileSystem ? fileSystem->GetModelFolder() : "";
   const std::string root = fileSystem ? fileSystem->GetRoot() : "";
-  modelPath = root.empty() || root.back() == '/' ? root + "models/" : root + "/models/";
+  if (!folder.empty())
+    modelPath = folder.back() == '/' ? folder : folder + "/";
+  else
+    modelPath = root.empty() || root.back() == '/' ? root + "models/" : root + "/models/";
 
   loader->LoadTexture(modelName, kFallbackTexture, kFallbackTextureFlags, nullptr, false);
   defaultMaterial = engine->FindMaterial(modelName, nullptr);
