@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/newer_files.h"
+#include "sample/newer_files.h"
 
 namespace fs = std::filesystem;
-using namespace rigweave_tools;
+using namespace rwsample;
 
 namespace {
 

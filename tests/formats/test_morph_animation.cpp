@@ -12,7 +12,7 @@
 
 #include "formats/morph_animation.h"
 #include "support/files.h"
-#include "tools/newer_files.h"
+#include "sample/newer_files.h"
 
 namespace {
 
@@ -43,9 +43,8 @@ TEST_P(MorphAnimationLayouts, ReadTheTracksTheyWereWrittenFrom) {
   CalCoreMeshPtr gear = CalLoader::loadCoreMesh(kModels + "hero_gear.cmf");
   ASSERT_TRUE(body && gear);
   float duration = 0;
-  const std::vector<rigweave_tools::MorphTrackDef> want = rigweave_tools::FaceTracks(
-      rigweave_tools::FaceMorphs(*body, rigweave_tools::HeadLevel({body.get(), gear.get()})),
-      duration);
+  const std::vector<rwsample::MorphTrackDef> want = rwsample::FaceTracks(
+      rwsample::FaceMorphs(*body, rwsample::HeadLevel({body.get(), gear.get()})), duration);
   ASSERT_GE(want.size(), 3u);
 
   std::string reason;

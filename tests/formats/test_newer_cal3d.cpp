@@ -18,7 +18,7 @@
 #include "formats/cal3d_newer.h"
 #include "formats/cal3d_objects.h"
 #include "support/files.h"
-#include "tools/newer_files.h"
+#include "sample/newer_files.h"
 
 namespace {
 
@@ -285,10 +285,9 @@ TEST_P(NewerMeshes, HoldTheGeometryAndDenseMorphTargets) {
   ASSERT_TRUE(read);
   ASSERT_EQ(read->getCoreSubmeshCount(), original->getCoreSubmeshCount());
 
-  const std::vector<rigweave_tools::MorphDef> morphs =
-      row.morphs ? rigweave_tools::FaceMorphs(*original,
-                                              rigweave_tools::HeadLevel({body.get(), gear.get()}))
-                 : std::vector<rigweave_tools::MorphDef>{};
+  const std::vector<rwsample::MorphDef> morphs =
+      row.morphs ? rwsample::FaceMorphs(*original, rwsample::HeadLevel({body.get(), gear.get()}))
+                 : std::vector<rwsample::MorphDef>{};
   size_t morphsSeen = 0;
   for (int s = 0; s < original->getCoreSubmeshCount(); s++) {
     CalCoreSubmesh* want = original->getCoreSubmesh(s);
@@ -316,12 +315,12 @@ TEST_P(NewerMeshes, HoldTheGeometryAndDenseMorphTargets) {
         ASSERT_EQ(got->getVectorFace()[f].vertexId[c], want->getVectorFace()[f].vertexId[c]);
 
     int index = 0;
-    for (const rigweave_tools::MorphDef& morph : morphs) {
+    for (const rwsample::MorphDef& morph : morphs) {
       if (morph.submesh != s) continue;
       ASSERT_LT(index, got->getCoreSubMorphTargetCount()) << morph.name;
       auto& blend = got->getCoreSubMorphTarget(index)->getVectorBlendVertex();
       ASSERT_EQ(blend.size(), wv.size());
-      std::vector<const rigweave_tools::MorphRecordDef*> byVertex(wv.size(), nullptr);
+      std::vector<const rwsample::MorphRecordDef*> byVertex(wv.size(), nullptr);
       for (const auto& record : morph.records)
         byVertex[static_cast<size_t>(record.vertex)] = &record;
       for (size_t v = 0; v < wv.size(); v++) {

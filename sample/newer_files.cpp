@@ -1,4 +1,4 @@
-#include "tools/newer_files.h"
+#include "sample/newer_files.h"
 
 #include <cal3d/corekeyframe.h>
 #include <cal3d/coretrack.h>
@@ -12,7 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 class Bytes {
@@ -727,4 +727,4 @@ void WriteNewerCharacters(const std::string& dirName) {
   }
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

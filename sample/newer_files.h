@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace rigweave_tools {
+namespace rwsample {
 
 // ---------------------------------------------------------------------------
 // What the files hold beyond the 0.11 objects they are written from
@@ -97,4 +97,4 @@ std::string MorphAnimationBinary(const std::vector<MorphTrackDef>& tracks, float
 // hero_body.cmf, hero_gear.cmf, the materials).
 void WriteNewerCharacters(const std::string& dir);
 
-}  // namespace rigweave_tools
+}  // namespace rwsample
