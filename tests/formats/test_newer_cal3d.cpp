@@ -367,6 +367,56 @@ INSTANTIATE_TEST_SUITE_P(
                               true, "vertex colours, morph blocks ended by an id"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Cal3D 0.11 blends the dense targets as the newer line blends its deltas:
+// at the rest pose, where skinning moves nothing, a morph at weight w moves
+// each vertex by w times its delta, and a vertex without one not at all.
+TEST(NewerMorphTargets, Cal3DBlendsThemAsTheNewerLineBlendsDeltas) {
+  CalCoreSkeletonPtr skeleton = Skeleton();
+  CalCoreMeshPtr body = CalLoader::loadCoreMesh(kModels + "hero_body.cmf");
+  CalCoreMeshPtr gear = CalLoader::loadCoreMesh(kModels + "hero_gear.cmf");
+  ASSERT_TRUE(skeleton && body && gear);
+  const std::vector<rwsample::MorphDef> morphs =
+      rwsample::FaceMorphs(*body, rwsample::HeadLevel({body.get(), gear.get()}));
+  Prepared prepared = Prepare("newer/hero body.001.cmf", Cal3DKind::Mesh, skeleton.get());
+  ASSERT_EQ(prepared.reason, "");
+  CalCoreMeshPtr mesh =
+      rigweave::ReadCoreMesh(prepared.bytes, false, prepared.context.morphTargets);
+  ASSERT_TRUE(mesh);
+
+  CalCoreModel core("morphs");
+  core.setCoreSkeleton(skeleton.get());
+  core.addCoreMesh(mesh.get());
+  CalModel model(&core);
+  ASSERT_TRUE(model.attachMesh(0));
+  model.getSkeleton()->calculateState();
+  const auto vertices = [&model](int submesh) {
+    CalRenderer* renderer = model.getRenderer();
+    std::vector<float> out;
+    if (!renderer->beginRendering() || !renderer->selectMeshSubmesh(0, submesh)) return out;
+    out.resize(3 * static_cast<size_t>(renderer->getVertexCount()));
+    renderer->getVertices(out.data());
+    renderer->endRendering();
+    return out;
+  };
+  std::vector<int> indexInSubmesh(static_cast<size_t>(mesh->getCoreSubmeshCount()), 0);
+  for (const rwsample::MorphDef& morph : morphs) {
+    const int index = indexInSubmesh[static_cast<size_t>(morph.submesh)]++;
+    CalSubmesh* submesh = model.getMesh(0)->getSubmesh(morph.submesh);
+    const std::vector<float> rest = vertices(morph.submesh);
+    submesh->setMorphTargetWeight(index, 0.5f);
+    const std::vector<float> moved = vertices(morph.submesh);
+    submesh->setMorphTargetWeight(index, 0.0f);
+    ASSERT_EQ(moved.size(), rest.size());
+    std::vector<const rwsample::MorphRecordDef*> byVertex(rest.size() / 3, nullptr);
+    for (const auto& record : morph.records) byVertex[static_cast<size_t>(record.vertex)] = &record;
+    for (size_t v = 0; v < byVertex.size(); v++)
+      for (size_t a = 0; a < 3; a++) {
+        const float want = byVertex[v] ? 0.5f * byVertex[v]->dp[a] : 0.0f;
+        EXPECT_NEAR(moved[3 * v + a] - rest[3 * v + a], want, 1e-3) << morph.name << " " << v;
+      }
+  }
+}
+
 // ---------------------------------------------------------------------------
 
 struct MaterialRow {
