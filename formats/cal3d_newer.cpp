@@ -350,6 +350,69 @@ struct MeshMorphs {
   size_t denseVertices = 0;
 };
 
+// The vertices of a sub-mesh, and their positions and normals when
+// `positions` is not null.
+const char* ReadVertices(In& in, const MeshLayout& layout, int32_t vertexCount, bool physique,
+                         size_t texelBytes, Out& out, std::vector<float>* positions,
+                         std::vector<float>* normals) {
+  std::vector<uint8_t> texels(texelBytes);
+  for (int32_t vertex = 0; vertex < vertexCount; vertex++) {
+    float geometry[6];
+    int32_t collapse[2], influenceCount = 0;
+    if (!in.Floats(geometry, 6) || (layout.vertexColours && !in.Skip(12)) || !in.Raw(collapse, 8) ||
+        !in.Raw(texels.data(), texelBytes) || !in.Int(influenceCount))
+      return "truncated vertex";
+    if (!in.Fits(influenceCount, 8)) return "influence count out of range";
+    out.Floats(geometry, 6);
+    out.Raw(collapse, 8);
+    out.Raw(texels.data(), texelBytes);
+    out.Int(influenceCount);
+    for (int32_t i = 0; i < influenceCount; i++) {
+      int32_t influence[2];
+      in.Raw(influence, 8);
+      out.Raw(influence, 8);
+    }
+    if (physique) {
+      float weight = 0;
+      if (!in.Float(weight)) return "truncated vertex";
+      out.Float(weight);
+    }
+    if (positions != nullptr) {
+      positions->insert(positions->end(), geometry, geometry + 3);
+      normals->insert(normals->end(), geometry + 3, geometry + 6);
+    }
+  }
+  return nullptr;
+}
+
+// One morph block: counted, or ended by an id past the vertices. Ids must
+// rise strictly: the newer reader puts a record where its walk up the
+// vertices has reached, so any other order lands records on wrong vertices.
+const char* ReadMorphBlock(In& in, bool counted, int32_t vertexCount, size_t texelBytes,
+                           SparseMorph& morph) {
+  if (!in.String(morph.name)) return "morph name out of range";
+  int32_t recordCount = vertexCount;  // the most strictly increasing ids can make
+  if (counted) {
+    if (!in.Int(recordCount)) return "truncated morph";
+    // A block of no records desynchronises the newer reader: it reads an id anyway.
+    if (recordCount <= 0 || recordCount > vertexCount) return "morph record count out of range";
+    if (!in.Fits(recordCount, 4 + 24 + texelBytes)) return "morph record count out of range";
+  }
+  int32_t previous = -1;
+  for (int32_t r = 0; !counted || r < recordCount; r++) {
+    int32_t vertex = 0;
+    if (!in.Int(vertex)) return "truncated morph";
+    if (!counted && vertex >= vertexCount) break;  // the block's end
+    if (vertex <= previous || vertex >= vertexCount) return "morph vertex id out of order";
+    previous = vertex;
+    MorphRecord& record = morph.records.emplace_back();
+    record.vertex = vertex;
+    if (!in.Floats(record.position, 3) || !in.Floats(record.normal, 3) || !in.Skip(texelBytes))
+      return "truncated morph";
+  }
+  return nullptr;
+}
+
 const char* ReadSubmesh(In& in, const MeshLayout& layout, int submesh, Out& out,
                         MeshMorphs& morphs) {
   int32_t header[7] = {};
@@ -378,33 +441,9 @@ const char* ReadSubmesh(In& in, const MeshLayout& layout, int submesh, Out& out,
     positions.reserve(3 * static_cast<size_t>(vertexCount));
     normals.reserve(3 * static_cast<size_t>(vertexCount));
   }
-  std::vector<uint8_t> texels(texelBytes);
-  for (int32_t vertex = 0; vertex < vertexCount; vertex++) {
-    float geometry[6];
-    int32_t collapse[2], influenceCount = 0;
-    if (!in.Floats(geometry, 6) || (layout.vertexColours && !in.Skip(12)) || !in.Raw(collapse, 8) ||
-        !in.Raw(texels.data(), texelBytes) || !in.Int(influenceCount))
-      return "truncated vertex";
-    if (!in.Fits(influenceCount, 8)) return "influence count out of range";
-    out.Floats(geometry, 6);
-    out.Raw(collapse, 8);
-    out.Raw(texels.data(), texelBytes);
-    out.Int(influenceCount);
-    for (int32_t i = 0; i < influenceCount; i++) {
-      int32_t influence[2];
-      in.Raw(influence, 8);
-      out.Raw(influence, 8);
-    }
-    if (springCount > 0) {
-      float physique = 0;
-      if (!in.Float(physique)) return "truncated vertex";
-      out.Float(physique);
-    }
-    if (morphCount > 0) {
-      positions.insert(positions.end(), geometry, geometry + 3);
-      normals.insert(normals.end(), geometry + 3, geometry + 6);
-    }
-  }
+  if (const char* bad = ReadVertices(in, layout, vertexCount, springCount > 0, texelBytes, out,
+                                     morphCount > 0 ? &positions : nullptr, &normals))
+    return bad;
   for (int32_t spring = 0; spring < springCount; spring++) {
     int32_t ends[2];
     float values[2];
@@ -417,27 +456,8 @@ const char* ReadSubmesh(In& in, const MeshLayout& layout, int submesh, Out& out,
   for (int32_t m = 0; m < morphCount; m++) {
     SparseMorph& morph = morphs.morphs.emplace_back();
     morph.submesh = submesh;
-    if (!in.String(morph.name)) return "morph name out of range";
-    int32_t recordCount = vertexCount;  // the most strictly increasing ids can make
-    if (layout.counted) {
-      if (!in.Int(recordCount)) return "truncated morph";
-      // A block of no records desynchronises the newer reader: it reads an id anyway.
-      if (recordCount <= 0 || recordCount > vertexCount) return "morph record count out of range";
-      if (!in.Fits(recordCount, 4 + 24 + texelBytes)) return "morph record count out of range";
-    }
-    int32_t previous = -1;
-    for (int32_t r = 0;; r++) {
-      if (layout.counted && r == recordCount) break;
-      int32_t vertex = 0;
-      if (!in.Int(vertex)) return "truncated morph";
-      if (!layout.counted && vertex >= vertexCount) break;  // the block's end
-      if (vertex <= previous || vertex >= vertexCount) return "morph vertex id out of order";
-      previous = vertex;
-      MorphRecord& record = morph.records.emplace_back();
-      record.vertex = vertex;
-      if (!in.Floats(record.position, 3) || !in.Floats(record.normal, 3) || !in.Skip(texelBytes))
-        return "truncated morph";
-    }
+    if (const char* bad = ReadMorphBlock(in, layout.counted, vertexCount, texelBytes, morph))
+      return bad;
   }
   for (int32_t face = 0; face < faceCount; face++) {
     int32_t corners[3];

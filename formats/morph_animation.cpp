@@ -63,6 +63,40 @@ void SortKeyframes(MorphTrack& track) {
                    [](const MorphKeyframe& a, const MorphKeyframe& b) { return a.time < b.time; });
 }
 
+// A track names its target by id (mesh, sub-meshes, morph index) or, in the
+// older layout, by name.
+const char* ReadXmlTrack(const XMLElement* element, MorphTrack& track) {
+  if (const char* name = element->Attribute("MORPHNAME")) {
+    track.morphName = name;
+  } else {
+    if (!ReadInt(element->Attribute("MORPHID"), track.morphId) || track.morphId < 0)
+      return "bad or missing track MORPHID";
+    if (!ReadInt(element->Attribute("MESHID"), track.meshId) || track.meshId < 0)
+      return "bad or missing track MESHID";
+  }
+  // Counts are not trusted: the elements present are what is read.
+  for (const XMLElement* item = element->FirstChildElement(); item != nullptr;
+       item = item->NextSiblingElement()) {
+    if (Is(item, "SUBMESH")) {
+      int32_t submesh = 0;
+      if (track.morphId < 0) return "SUBMESH in a track by name";
+      if (!ReadInt(item->Attribute("ID"), submesh) || submesh < 0)
+        return "bad or missing SUBMESH ID";
+      track.submeshes.push_back(submesh);
+    } else if (Is(item, "KEYFRAME")) {
+      MorphKeyframe keyframe;
+      const XMLElement* weight = item->FirstChildElement();
+      if (!ReadFloat(item->Attribute("TIME"), keyframe.time)) return "bad or missing KEYFRAME TIME";
+      if (!Is(weight, "WEIGHT") || !ReadFloat(weight->GetText(), keyframe.weight))
+        return "bad or missing KEYFRAME WEIGHT";
+      track.keyframes.push_back(keyframe);
+    } else {
+      return "element other than SUBMESH or KEYFRAME in TRACK";
+    }
+  }
+  return nullptr;
+}
+
 const char* ReadXml(const uint8_t* bytes, size_t size, MorphAnimation& animation) {
   XMLDocument document(true, tinyxml2::COLLAPSE_WHITESPACE);
   if (size == 0 ||
@@ -85,37 +119,8 @@ const char* ReadXml(const uint8_t* bytes, size_t size, MorphAnimation& animation
        element = element->NextSiblingElement()) {
     if (!Is(element, "TRACK")) return "element other than TRACK in ANIMATION";
     MorphTrack& track = animation.tracks.emplace_back();
-    if (const char* name = element->Attribute("MORPHNAME")) {
-      track.morphName = name;
-      byName = true;
-    } else {
-      if (!ReadInt(element->Attribute("MORPHID"), track.morphId) || track.morphId < 0)
-        return "bad or missing track MORPHID";
-      if (!ReadInt(element->Attribute("MESHID"), track.meshId) || track.meshId < 0)
-        return "bad or missing track MESHID";
-      byId = true;
-    }
-    // Counts are not trusted: the elements present are what is read.
-    for (const XMLElement* item = element->FirstChildElement(); item != nullptr;
-         item = item->NextSiblingElement()) {
-      if (Is(item, "SUBMESH")) {
-        int32_t submesh = 0;
-        if (track.morphId < 0) return "SUBMESH in a track by name";
-        if (!ReadInt(item->Attribute("ID"), submesh) || submesh < 0)
-          return "bad or missing SUBMESH ID";
-        track.submeshes.push_back(submesh);
-      } else if (Is(item, "KEYFRAME")) {
-        MorphKeyframe keyframe;
-        const XMLElement* weight = item->FirstChildElement();
-        if (!ReadFloat(item->Attribute("TIME"), keyframe.time))
-          return "bad or missing KEYFRAME TIME";
-        if (!Is(weight, "WEIGHT") || !ReadFloat(weight->GetText(), keyframe.weight))
-          return "bad or missing KEYFRAME WEIGHT";
-        track.keyframes.push_back(keyframe);
-      } else {
-        return "element other than SUBMESH or KEYFRAME in TRACK";
-      }
-    }
+    if (const char* bad = ReadXmlTrack(element, track)) return bad;
+    (track.morphId < 0 ? byName : byId) = true;
     SortKeyframes(track);
   }
   if (animation.tracks.empty()) return "no tracks";

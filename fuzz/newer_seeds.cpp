@@ -3,6 +3,7 @@
 // blocks, written by the generator's own writers in every layout, and the
 // generated morph animations.
 #include <cal3d/cal3d.h>
+#include <cal3d/coretrack.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,7 +66,7 @@ std::string ReadAll(const std::string& path) {
 
 bool NewerSeeds(const fs::path& seeds, const std::string& models) {
   const fs::path cal3d = seeds / "fuzz_cal3d_newer";
-  const fs::path morph = seeds / "fuzz_morph_animation";
+  const fs::path morphDir = seeds / "fuzz_morph_animation";
   CalCoreSkeletonPtr skeleton = CalLoader::loadCoreSkeleton(models + "/hero.csf");
   CalCoreAnimationPtr walk = CalLoader::loadCoreAnimation(models + "/walk.caf", skeleton.get());
   CalCoreMaterialPtr skin = CalLoader::loadCoreMaterial(models + "/skin.crf");
@@ -129,8 +130,8 @@ bool NewerSeeds(const fs::path& seeds, const std::string& models) {
        Write(cal3d, "material_915_types", 3, MaterialFile(*skin, 915, true));
 
   for (const char* file : {"face.xpf", "face named.XPF"})
-    ok = ok && Write(morph, file, 1, ReadAll(models + "/newer/" + file));
+    ok = ok && Write(morphDir, file, 1, ReadAll(models + "/newer/" + file));
   for (const char* file : {"face.cpf", "face saver.cpf", "face named.cpf"})
-    ok = ok && Write(morph, file, 0, ReadAll(models + "/newer/" + file));
+    ok = ok && Write(morphDir, file, 0, ReadAll(models + "/newer/" + file));
   return ok;
 }

@@ -546,64 +546,61 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 const char* const kAnimations[] = {"idle", "walk", "wave", "jump"};
 const char* const kMaterials[] = {"skin", "shirt", "trousers", "belt", "boots", "hair"};
 
-}  // namespace
-
-void WriteNewerCharacters(const std::string& dirName) {
-  const fs::path dir(dirName);
-  const fs::path newer = dir / "newer";
-  fs::create_directories(newer);
-  const auto path = [&dir](const std::string& file) { return (dir / file).string(); };
-
-  CalCoreSkeletonPtr skeleton = CalLoader::loadCoreSkeleton(path("hero.csf"));
-  Check(skeleton, "cannot read hero.csf");
+// The 0.11 sample files the newer ones are written from.
+struct Sample {
+  CalCoreSkeletonPtr skeleton;
   std::vector<CalCoreAnimationPtr> animations;
-  for (const char* name : kAnimations) {
-    animations.push_back(
-        CalLoader::loadCoreAnimation(path(std::string(name) + ".caf"), skeleton.get()));
-    Check(animations.back(), std::string("cannot read ") + name + ".caf");
-  }
-  CalCoreMeshPtr body = CalLoader::loadCoreMesh(path("hero_body.cmf"));
-  CalCoreMeshPtr gear = CalLoader::loadCoreMesh(path("hero_gear.cmf"));
-  Check(body && gear, "cannot read the hero's meshes");
+  CalCoreMeshPtr body, gear;
   std::vector<CalCoreMaterialPtr> materials;
-  for (const char* name : kMaterials) {
-    materials.push_back(CalLoader::loadCoreMaterial(path(std::string(name) + ".crf")));
-    Check(materials.back(), std::string("cannot read ") + name + ".crf");
-  }
+  std::vector<MorphDef> bodyMorphs, gearMorphs;
 
-  const float headLevel = HeadLevel({body.get(), gear.get()});
-  const std::vector<MorphDef> bodyMorphs = FaceMorphs(*body, headLevel);
-  const std::vector<MorphDef> gearMorphs = FaceMorphs(*gear, headLevel);
-  float duration = 0;
-  const std::vector<MorphTrackDef> tracks = FaceTracks(bodyMorphs, duration);
+  explicit Sample(const fs::path& dir) {
+    const auto path = [&dir](const std::string& file) { return (dir / file).string(); };
+    skeleton = CalLoader::loadCoreSkeleton(path("hero.csf"));
+    Check(skeleton, "cannot read hero.csf");
+    for (const char* name : kAnimations) {
+      animations.push_back(
+          CalLoader::loadCoreAnimation(path(std::string(name) + ".caf"), skeleton.get()));
+      Check(animations.back(), std::string("cannot read ") + name + ".caf");
+    }
+    body = CalLoader::loadCoreMesh(path("hero_body.cmf"));
+    gear = CalLoader::loadCoreMesh(path("hero_gear.cmf"));
+    Check(body && gear, "cannot read the hero's meshes");
+    for (const char* name : kMaterials) {
+      materials.push_back(CalLoader::loadCoreMaterial(path(std::string(name) + ".crf")));
+      Check(materials.back(), std::string("cannot read ") + name + ".crf");
+    }
+    const float headLevel = HeadLevel({body.get(), gear.get()});
+    bodyMorphs = FaceMorphs(*body, headLevel);
+    gearMorphs = FaceMorphs(*gear, headLevel);
+  }
+  // Cal3D 0.11 frees an animation without its tracks.
+  ~Sample() {
+    for (CalCoreAnimationPtr& animation : animations) {
+      if (!animation) continue;
+      for (CalCoreTrack* track : animation->getListCoreTrack()) {
+        track->destroy();
+        delete track;
+      }
+      animation->getListCoreTrack().clear();
+    }
+  }
+};
+
+void WriteSkeletonsAndAnimations(const Sample& sample, const fs::path& newer) {
+  CalCoreSkeleton& skeleton = *sample.skeleton;
+  WriteFile(newer / "hero.1301.csf", SkeletonFile(skeleton, 1301, SkeletonLayout::Plain));
+  WriteFile(newer / "hero.a1300.csf", SkeletonFile(skeleton, 1300, SkeletonLayout::AmbientLights));
+  WriteFile(newer / "hero.l1300.csf", SkeletonFile(skeleton, 1300, SkeletonLayout::Lights));
+  WriteFile(newer / "hero.1200.csf", SkeletonFile(skeleton, 1200, SkeletonLayout::AmbientLights));
+  WriteFile(newer / "hero.915.csf", SkeletonFile(skeleton, 915, SkeletonLayout::AmbientLights));
 
   using AL = AnimationLayout;
-  using ML = MeshLayout;
   const auto animation = [&](const std::string& file, int index, int version, AL layout,
                              bool high = false) {
-    WriteFile(newer / file, AnimationFile(*animations[static_cast<size_t>(index)], *skeleton,
+    WriteFile(newer / file, AnimationFile(*sample.animations[static_cast<size_t>(index)], skeleton,
                                           version, layout, high));
   };
-  const auto material = [&](const std::string& file, int index, int version, bool types) {
-    WriteFile(newer / file, MaterialFile(*materials[static_cast<size_t>(index)], version, types));
-  };
-  const auto meshes = [&](const std::string& bodyFile, const std::string& gearFile, int version,
-                          ML bodyLayout, ML gearLayout) {
-    WriteFile(newer / bodyFile,
-              MeshFile(*body, version, bodyLayout,
-                       bodyLayout == ML::Plain ? std::vector<MorphDef>{} : bodyMorphs));
-    WriteFile(newer / gearFile,
-              MeshFile(*gear, version, gearLayout,
-                       gearLayout == ML::Plain ? std::vector<MorphDef>{} : gearMorphs));
-  };
-
-  // Skeletons of every layout.
-  WriteFile(newer / "hero.1301.csf", SkeletonFile(*skeleton, 1301, SkeletonLayout::Plain));
-  WriteFile(newer / "hero.a1300.csf", SkeletonFile(*skeleton, 1300, SkeletonLayout::AmbientLights));
-  WriteFile(newer / "hero.l1300.csf", SkeletonFile(*skeleton, 1300, SkeletonLayout::Lights));
-  WriteFile(newer / "hero.1200.csf", SkeletonFile(*skeleton, 1200, SkeletonLayout::AmbientLights));
-  WriteFile(newer / "hero.915.csf", SkeletonFile(*skeleton, 915, SkeletonLayout::AmbientLights));
-
   // The head's animations: compression flag, then track flags too.
   animation("idle.1300.caf", 0, 1300, AL::CompressionFlagPacked);
   animation("walk.1301.caf", 1, 1301, AL::FlagsPacked, true);
@@ -621,8 +618,19 @@ void WriteNewerCharacters(const std::string& dirName) {
   animation("wave.916.caf", 2, 916, AL::LineagePacked);
   animation("jump.917.caf", 3, 917, AL::LineagePacked, true);
   animation("walk.919.caf", 1, 919, AL::CompressionFlagPacked);
+}
 
-  // Meshes with morph blocks, in each layout.
+void WriteMeshesAndMaterials(const Sample& sample, const fs::path& newer) {
+  using ML = MeshLayout;
+  const auto meshes = [&](const std::string& bodyFile, const std::string& gearFile, int version,
+                          ML bodyLayout, ML gearLayout) {
+    WriteFile(newer / bodyFile,
+              MeshFile(*sample.body, version, bodyLayout,
+                       bodyLayout == ML::Plain ? std::vector<MorphDef>{} : sample.bodyMorphs));
+    WriteFile(newer / gearFile,
+              MeshFile(*sample.gear, version, gearLayout,
+                       gearLayout == ML::Plain ? std::vector<MorphDef>{} : sample.gearMorphs));
+  };
   meshes("hero body.001.cmf", "hero gear.001.cmf", 1300, ML::Counted, ML::Counted);
   meshes("hero body.1301.cmf", "hero gear.1301.cmf", 1301, ML::Counted, ML::Counted);
   meshes("hero body.a1300.cmf", "hero gear.a1300.cmf", 1300, ML::ColoursEnded,
@@ -632,35 +640,43 @@ void WriteNewerCharacters(const std::string& dirName) {
   meshes("hero body.911.cmf", "hero gear.911.cmf", 911, ML::ColoursEndedAbsolute,
          ML::ColoursEndedAbsolute);
 
-  // Materials: map types from 1300 on, in the 911-919 lineage, and at 1200
-  // of 2009; plain at 0.12's 1200.
-  for (int i = 0; i < 6; i++) {
+  // Map types from 1300 on, in the 911-919 lineage and at 1200 of 2008;
+  // none at 0.12's 1200.
+  for (size_t i = 0; i < sample.materials.size(); i++) {
+    CalCoreMaterial& material = *sample.materials[i];
     const std::string name = kMaterials[i];
-    material(name + " 1300.crf", i, 1300, true);
-    material(name + ".1301.crf", i, 1301, true);
-    material(name + ".1200.crf", i, 1200, i % 2 == 0);
-    material(name + ".915.crf", i, 915, true);
+    WriteFile(newer / (name + " 1300.crf"), MaterialFile(material, 1300, true));
+    WriteFile(newer / (name + ".1301.crf"), MaterialFile(material, 1301, true));
+    WriteFile(newer / (name + ".1200.crf"), MaterialFile(material, 1200, i % 2 == 0));
+    WriteFile(newer / (name + ".915.crf"), MaterialFile(material, 915, true));
   }
+}
 
-  // Morph animations in every layout.
+void WriteMorphAnimations(const Sample& sample, const fs::path& newer) {
+  float duration = 0;
+  const std::vector<MorphTrackDef> tracks = FaceTracks(sample.bodyMorphs, duration);
   WriteFile(newer / "face.xpf", MorphAnimationXml(tracks, duration, false));
   WriteFile(newer / "face named.XPF", MorphAnimationXml(tracks, duration, true));
   WriteFile(newer / "face.cpf", MorphAnimationBinary(tracks, duration, CpfLayout::Loader));
   WriteFile(newer / "face saver.cpf", MorphAnimationBinary(tracks, duration, CpfLayout::Saver));
   WriteFile(newer / "face named.cpf", MorphAnimationBinary(tracks, duration, CpfLayout::Named));
+}
 
-  struct Config {
-    const char* file;
-    const char* comment;
-    std::string skeleton;
-    std::vector<std::string> animations, meshes, materials;
-    std::string morphanim;
-  };
-  const auto each = [](const std::string& suffix) {
-    std::vector<std::string> files;
-    for (const char* name : kMaterials) files.push_back("newer/" + std::string(name) + suffix);
-    return files;
-  };
+struct Config {
+  const char* file;
+  const char* comment;
+  std::string skeleton;
+  std::vector<std::string> animations, meshes, materials;
+  std::string morphanim;
+};
+
+std::vector<std::string> EachMaterial(const std::string& suffix) {
+  std::vector<std::string> files;
+  for (const char* name : kMaterials) files.push_back("newer/" + std::string(name) + suffix);
+  return files;
+}
+
+void WriteConfigs(const fs::path& dir) {
   const std::vector<std::string> plainAnimations = {"idle.caf", "walk.caf", "wave.caf", "jump.caf"};
   const Config configs[] = {
       {"newer-hero.cfg",
@@ -668,7 +684,7 @@ void WriteNewerCharacters(const std::string& dirName) {
        "hero.csf",
        plainAnimations,
        {"newer/hero body.001.cmf", "newer/hero gear.001.cmf"},
-       each(" 1300.crf"),
+       EachMaterial(" 1300.crf"),
        "newer/face.xpf"},
       {"newer-1301.cfg",
        "The newer line's head: 1301 and 1300 files, compressed tracks",
@@ -676,28 +692,28 @@ void WriteNewerCharacters(const std::string& dirName) {
        {"newer/idle.1300.caf", "newer/walk.1301.caf", "newer/wave.1300 plain.caf",
         "newer/jump.1150.caf"},
        {"newer/hero body.1301.cmf", "newer/hero gear.1301.cmf"},
-       each(".1301.crf"),
+       EachMaterial(".1301.crf"),
        "newer/face.cpf"},
       {"newer-a1300.cfg",
        "1300 as written from 2009 to 2017: lights, vertex colours, ended blocks",
        "newer/hero.a1300.csf",
        {"newer/idle.a1300.caf", "newer/walk.a1300.caf"},
        {"newer/hero body.a1300.cmf", "newer/hero gear.a1300.cmf"},
-       each(" 1300.crf"),
+       EachMaterial(" 1300.crf"),
        "newer/face named.XPF"},
       {"newer-e1300.cfg",
        "1300 of March 2017: bone lights only, ended blocks without colours",
        "newer/hero.l1300.csf",
        {"newer/idle.1300.caf"},
        {"newer/hero body.e1300.cmf", "newer/hero gear.e1300.cmf"},
-       each(".1301.crf"),
+       EachMaterial(".1301.crf"),
        "newer/face saver.cpf"},
       {"newer-1200.cfg",
        "1200 of 0.12 (track flags, min/scale tracks) and of 2008",
        "newer/hero.1200.csf",
        {"newer/walk.1200.caf", "newer/idle.1200.caf"},
        {"newer/hero body.1200.cmf", "newer/hero gear.1200.cmf"},
-       each(".1200.crf"),
+       EachMaterial(".1200.crf"),
        ""},
       {"newer-lineage.cfg",
        "The 911-919 lineage",
@@ -705,7 +721,7 @@ void WriteNewerCharacters(const std::string& dirName) {
        {"newer/idle.911.caf", "newer/walk.913.caf", "newer/wave.916.caf", "newer/jump.917.caf",
         "newer/walk.919.caf"},
        {"newer/hero body.911.cmf", "newer/hero gear.911.cmf"},
-       each(".915.crf"),
+       EachMaterial(".915.crf"),
        "newer/face named.cpf"},
   };
   for (const Config& config : configs) {
@@ -717,14 +733,19 @@ void WriteNewerCharacters(const std::string& dirName) {
     if (!config.morphanim.empty()) text << "morphanim = " << config.morphanim << "\n";
     WriteFile(dir / config.file, text.str());
   }
-  // Cal3D 0.11 frees an animation without its tracks.
-  for (CalCoreAnimationPtr& loaded : animations) {
-    for (CalCoreTrack* track : loaded->getListCoreTrack()) {
-      track->destroy();
-      delete track;
-    }
-    loaded->getListCoreTrack().clear();
-  }
+}
+
+}  // namespace
+
+void WriteNewerCharacters(const std::string& dirName) {
+  const fs::path dir(dirName);
+  const fs::path newer = dir / "newer";
+  fs::create_directories(newer);
+  const Sample sample(dir);
+  WriteSkeletonsAndAnimations(sample, newer);
+  WriteMeshesAndMaterials(sample, newer);
+  WriteMorphAnimations(sample, newer);
+  WriteConfigs(dir);
 }
 
 }  // namespace rwsample
