@@ -27,6 +27,7 @@ class In {
   bool Floats(float* values, int count) { return Raw(values, 4 * static_cast<size_t>(count)); }
   bool Raw(void* to, size_t count) {
     if (Left() < count) return false;
+    if (count == 0) return true;  // `to` may be the null data of an empty buffer
     std::memcpy(to, bytes_ + pos_, count);
     pos_ += count;
     return true;
@@ -62,6 +63,7 @@ class Out {
  public:
   explicit Out(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
   void Raw(const void* from, size_t count) {
+    if (count == 0) return;
     const auto* p = static_cast<const uint8_t*>(from);
     bytes_.insert(bytes_.end(), p, p + count);
   }
