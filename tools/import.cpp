@@ -25,6 +25,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -87,9 +88,10 @@ Cal3DKind KindOf(ConfigKey key) {
 // program as it would have.
 class Interruption {
  public:
+  // Never destroyed: the waiting thread may still hold it while main returns.
   static Interruption& Get() {
-    static Interruption instance;
-    return instance;
+    static Interruption* instance = new Interruption;
+    return *instance;
   }
 
   // Before any other thread exists: the signals are blocked in every thread
@@ -131,9 +133,12 @@ class Interruption {
       std::lock_guard<std::mutex> lock(names_);
       staging = staging_;
     }
-    std::error_code ignored;
-    if (!staging.empty()) fs::remove_all(staging, ignored);
-    std::fprintf(stderr, "%s: stopped by signal %d; nothing was changed\n", kProgram, signal);
+    // Empty once the import is over: then it stands whole, or failed and said so.
+    if (!staging.empty()) {
+      std::error_code ignored;
+      fs::remove_all(staging, ignored);
+      std::fprintf(stderr, "%s: stopped by signal %d; nothing was changed\n", kProgram, signal);
+    }
     std::signal(signal, SIG_DFL);
     pthread_sigmask(SIG_UNBLOCK, &signals_, nullptr);
     raise(signal);
@@ -220,6 +225,21 @@ bool FitsAValue(const std::string& text) {
   return true;
 }
 
+// A name as one line: control characters as \ooo.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7f) {
+      shown += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\%03o", c);
+      shown += escaped;
+    }
+  }
+  return shown;
+}
+
 // A file's identity, so that one file named in several spellings is read and
 // converted once.
 std::string IdentityOf(const fs::path& path) {
@@ -234,6 +254,13 @@ class Importer {
       : configPath_(std::move(config)), root_(std::move(root)), force_(force) {}
 
   void Run() {
+    name_ = fs::path(configPath_).stem().string();
+    if (name_.empty() || name_[0] == '.')
+      throw Failure{Printable(configPath_) + ": the configuration's name must not start with '.'"};
+    if (!FitsAValue(name_))
+      throw Failure{Printable(configPath_) +
+                    ": the configuration's name holds a line break, a control character or a "
+                    "leading blank, which no configuration line can name"};
     std::string error;
     rigweave::ConfigFile config;
     if (!rwtools::ReadConfig(configPath_, config, error))
@@ -243,13 +270,6 @@ class Importer {
                     ": a key without '=', which the module refuses"};
     CheckLoadable(config, false);
     source_ = fs::absolute(fs::path(configPath_)).parent_path();
-    name_ = fs::path(configPath_).stem().string();
-    if (name_.empty() || name_[0] == '.')
-      throw Failure{configPath_ + ": the configuration's name must not start with '.'"};
-    if (!FitsAValue(name_))
-      throw Failure{configPath_ +
-                    ": the configuration's name holds a line break, a control character or a "
-                    "leading blank, which no configuration line can name"};
 
     const fs::path models = fs::path(root_) / "models";
     const fs::path folder = models / name_, file = models / (name_ + ".cfg");
@@ -268,9 +288,9 @@ class Importer {
     const fs::path stagingPath = models / ("." + name_ + ".import-" + std::to_string(getpid()));
     fs::remove_all(stagingPath, status);
     Interruption::Get().SetStaging(stagingPath);
-    if (!fs::create_directory(stagingPath, status) ||
-        !fs::create_directory(stagingPath / "new", status))
-      throw Failure{"cannot write into " + models.string() + " (" + status.message() + ")"};
+    // Made here and now, never one that was there before.
+    if (mkdir(stagingPath.c_str(), 0777) != 0 || mkdir((stagingPath / "new").c_str(), 0777) != 0)
+      throw Failure{"cannot write into " + models.string() + " (" + std::strerror(errno) + ")"};
     Staging staging(stagingPath);
     staging_ = stagingPath / "new";
 
@@ -353,6 +373,11 @@ class Importer {
     return candidate;
   }
 
+  // Where a file written aside as `relative` is to stand: what messages name.
+  std::string Final(const std::string& relative) const {
+    return (fs::path(root_) / "models" / name_ / relative).string();
+  }
+
   fs::path Staged(const std::string& relative) {
     const fs::path path = staging_ / relative;
     std::error_code error;
@@ -367,7 +392,7 @@ class Importer {
     std::string error;
     const fs::path path = Staged(relative);
     if (!rwtools::WriteFileWhole(path.string(), bytes, error))
-      throw Failure{path.string() + ": " + error};
+      throw Failure{Final(relative) + ": " + error};
     written_.push_back(relative + note);
   }
 
@@ -421,7 +446,7 @@ class Importer {
     const fs::path path = Staged(destination);
     // Cal3D's saver does not check its writes: the file is read back below.
     if (!CalSaver::saveCoreMaterial(path.string(), material.get()))
-      throw Failure{path.string() + ": cannot be written"};
+      throw Failure{Final(destination) + ": cannot be written"};
     materials_[destination] = names;
     written_.push_back(destination + " (material " + entry.value + ", " +
                        std::to_string(maps.size()) + (maps.size() == 1 ? " map)" : " maps)"));
@@ -507,11 +532,11 @@ class Importer {
     for (const rigweave::ConfigEntry& entry : written.entries) {
       if (!IsCal3DKey(entry.key)) continue;
       const std::string relative = entry.value.substr(prefix.size());
-      const std::string path = (staging_ / relative).string();
+      const std::string path = (staging_ / relative).string(), shown = Final(relative);
       std::vector<uint8_t> bytes;
       int boneCount = 0;
       if (!rwtools::ReadCheckedCal3D(path, KindOf(entry.key), bones, bytes, error, &boneCount))
-        throw Failure{path + ": reads back as " + error};
+        throw Failure{shown + ": reads back as " + error};
       if (entry.key == ConfigKey::Skeleton) bones = boneCount;
       if (entry.key != ConfigKey::Material) continue;
       CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
@@ -520,19 +545,19 @@ class Importer {
         for (int i = 0; i < material->getMapCount(); i++)
           maps.push_back(material->getMapFilename(i));
       if (!material || maps != materials_[relative])
-        throw Failure{path + ": reads back other than it was written"};
+        throw Failure{shown + ": reads back other than it was written"};
     }
     for (const std::string& texture : textures_) {
-      const std::string path = (staging_ / texture).string();
+      const std::string path = (staging_ / texture).string(), shown = Final(texture);
       std::vector<uint8_t> bytes;
       rigweave::RawTextureHeader header;
       if (!rwtools::ReadRegularFile(path, rigweave::kMaxRawTextureFileBytes, bytes, error))
-        throw Failure{path + ": cannot be read back (" + error + ")"};
+        throw Failure{shown + ": cannot be read back (" + error + ")"};
       const rigweave::RawTextureError check =
           rigweave::ParseRawTextureHeader(bytes.data(), bytes.size(), header);
       if (check != rigweave::RawTextureError::None ||
           bytes.size() != rigweave::kRawHeaderSize + header.DataSize())
-        throw Failure{path + ": reads back as no whole raw texture (" +
+        throw Failure{shown + ": reads back as no whole raw texture (" +
                       rigweave::RawTextureErrorText(check) + ")"};
     }
   }
