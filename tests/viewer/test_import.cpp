@@ -248,6 +248,17 @@ TEST_F(Import, EveryFailureIsOneLineAndLeavesNothingBehind) {
   EXPECT_TRUE(NothingWritten(root.Path()));
 }
 
+TEST_F(Import, FollowsNoLinkPlantedWhereItWritesAside) {
+  WriteText(root / "target", "keep");
+  fs::create_directories(root / "models");
+  // The shell's process id is the importer's after exec.
+  const rwtest::RunResult run =
+      rwtest::Run("sh -c 'ln -s " + root / "target " + root / "models/paladin.cfg.part$$; exec " +
+                  RIGWEAVE_IMPORT + " " + source / "paladin.cfg " + root.Path() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(rwtest::ReadFile(root / "target"), "keep");
+}
+
 TEST_F(Import, RawTexturesArriveAsTheModuleReadsThem) {
   // A raw texture with more bytes after its rows than the module reads.
   const std::vector<uint8_t> pixels = Pixels(4, 10, 20, 30, 255);
