@@ -125,8 +125,10 @@ const char* MissingBmpRows(const uint8_t* data, size_t size) {
     bits = Little16(data + 28);
     compression = Little32(data + 30);
   }
-  // Run-length and embedded JPEG or PNG rows: stb_image refuses those itself.
-  if (compression != 0 && compression != 3) return nullptr;
+  // Run-length and embedded JPEG or PNG rows, and sizes beyond 2^24 each
+  // way: stb_image refuses those itself.
+  if ((compression != 0 && compression != 3) || width > (1u << 24) || height > (1u << 24))
+    return nullptr;
   const uint64_t masks = headerSize == 40 && compression == 3 ? 12 : 0;
   const uint64_t start = std::max(offset, 14 + headerSize + masks);
   const uint64_t stride = (width * bits + 31) / 32 * 4;
@@ -319,6 +321,9 @@ bool DecodePicture(const uint8_t* data, size_t size, int depth, DecodedPicture& 
     error = "not a picture stb_image reads (TGA, PNG, JPEG, BMP)";
     return false;
   }
+  // A BMP keeps its rows top first when its height is negative; stb_image
+  // tells that height as it is, and turns the rows round itself.
+  if (format == Format::Bmp && height < 0 && height != INT32_MIN) height = -height;
   if (width <= 0 || height <= 0 ||
       static_cast<int64_t>(width) * height > rigweave::kMaxRawTexturePixels) {
     error = std::to_string(width) + "x" + std::to_string(height) +

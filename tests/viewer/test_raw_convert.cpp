@@ -177,6 +177,24 @@ TEST_F(RawConvert, TgaFilesOfEveryKindGiveThePicture) {
   }
 }
 
+TEST_F(RawConvert, BmpRowsKeptTopFirstGiveThePicture) {
+  // 2 x 2, 24 bits, height -2: the rows top first, each padded to 8 bytes.
+  std::vector<uint8_t> bmp = {'B', 'M', 70, 0, 0, 0, 0, 0,    0,    0,    54,   0, 0, 0,  40,
+                              0,   0,   0,  2, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff, 1, 0, 24, 0};
+  bmp.resize(54, 0);
+  // BGR: red, green / blue, white.
+  bmp.insert(bmp.end(), {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0});
+  std::ofstream(dir / "top.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  const rwtest::RunResult run = Convert(dir / "top.bmp " + dir / "out.raw");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Decoded d = Decode(dir / "out.raw");
+  ASSERT_EQ(d.header.height, 2);
+  // Module row 0 is the picture's top row.
+  ExpectRow(d, 0, {255, 0, 0, 0, 255, 0}, 2, 0, 3);
+  ExpectRow(d, 1, {0, 0, 255, 255, 255, 255}, 2, 0, 3);
+}
+
 TEST_F(RawConvert, SampleTexturesSurviveTheRoundTripWithTopFirst) {
   // The sample character's textures count v upwards and are written top row
   // first; a picture of one, converted with --top-first, must give back the
