@@ -254,23 +254,7 @@ class Importer {
       : configPath_(std::move(config)), root_(std::move(root)), force_(force) {}
 
   void Run() {
-    name_ = fs::path(configPath_).stem().string();
-    if (name_.empty() || name_[0] == '.')
-      throw Failure{Printable(configPath_) + ": the configuration's name must not start with '.'"};
-    if (!FitsAValue(name_))
-      throw Failure{Printable(configPath_) +
-                    ": the configuration's name holds a line break, a control character or a "
-                    "leading blank, which no configuration line can name"};
-    std::string error;
-    rigweave::ConfigFile config;
-    if (!rwtools::ReadConfig(configPath_, config, error))
-      throw Failure{configPath_ + ": cannot be read (" + error + ")"};
-    if (config.syntaxErrorLine != 0)
-      throw Failure{configPath_ + " line " + std::to_string(config.syntaxErrorLine) +
-                    ": a key without '=', which the module refuses"};
-    CheckLoadable(config, false);
-    source_ = fs::absolute(fs::path(configPath_)).parent_path();
-
+    const rigweave::ConfigFile config = ReadSource();
     const fs::path models = fs::path(root_) / "models";
     const fs::path folder = models / name_, file = models / (name_ + ".cfg");
     std::error_code status;
@@ -294,6 +278,7 @@ class Importer {
     Staging staging(stagingPath);
     staging_ = stagingPath / "new";
 
+    std::string error;
     std::map<int, std::string> newValues;  // by line number
     int bones = 0;
     for (const rigweave::ConfigEntry& entry : config.entries) {
@@ -322,6 +307,28 @@ class Importer {
   }
 
  private:
+  // The configuration to import, refused when the module could not load
+  // it from its lines alone or its name cannot be a configuration's value.
+  rigweave::ConfigFile ReadSource() {
+    name_ = fs::path(configPath_).stem().string();
+    if (name_.empty() || name_[0] == '.')
+      throw Failure{Printable(configPath_) + ": the configuration's name must not start with '.'"};
+    if (!FitsAValue(name_))
+      throw Failure{Printable(configPath_) +
+                    ": the configuration's name holds a line break, a control character or a "
+                    "leading blank, which no configuration line can name"};
+    std::string error;
+    rigweave::ConfigFile config;
+    if (!rwtools::ReadConfig(configPath_, config, error))
+      throw Failure{configPath_ + ": cannot be read (" + error + ")"};
+    if (config.syntaxErrorLine != 0)
+      throw Failure{configPath_ + " line " + std::to_string(config.syntaxErrorLine) +
+                    ": a key without '=', which the module refuses"};
+    CheckLoadable(config, false);
+    source_ = fs::absolute(fs::path(configPath_)).parent_path();
+    return config;
+  }
+
   static bool Inside(const fs::path& path, const fs::path& folder) {
     std::error_code error;
     const fs::path a = fs::weakly_canonical(path, error);

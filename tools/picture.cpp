@@ -195,60 +195,45 @@ uint64_t PngRowBytes(uint64_t width, uint64_t height, uint64_t bitsPerPixel, boo
   return total;
 }
 
-std::string CheckPngData(const uint8_t* data, size_t size) {
-  if (size < 8 + 12 + 13 || Big32(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0)
-    return "a PNG file without its header";
-  const uint64_t width = Big32(data + 16), height = Big32(data + 20);
-  const int bitDepth = data[24], colourType = data[25];
-  const bool interlaced = data[28] == 1;
-  if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
-    return std::to_string(width) + "x" + std::to_string(height) + " is not a picture size";
-  if (width * height > static_cast<uint64_t>(rigweave::kMaxRawTexturePixels))
-    return std::to_string(width) + "x" + std::to_string(height) +
-           " is more than the module loads (" + std::to_string(rigweave::kMaxRawTexturePixels) +
-           " pixels)";
-  int channels = 0;
+// Bits a pixel of a PNG's colour type and bit depth takes, 0 for a
+// combination the format does not have.
+uint64_t PngBitsPerPixel(int colourType, int bitDepth) {
+  if (bitDepth != 1 && bitDepth != 2 && bitDepth != 4 && bitDepth != 8 && bitDepth != 16) return 0;
   switch (colourType) {
     case 0:
     case 3:
-      channels = 1;
-      break;
+      return static_cast<uint64_t>(bitDepth);
     case 2:
-      channels = 3;
-      break;
+      return 3u * bitDepth;
     case 4:
-      channels = 2;
-      break;
+      return 2u * bitDepth;
     case 6:
-      channels = 4;
-      break;
+      return 4u * bitDepth;
     default:
-      return "a PNG file of an unknown colour type";
+      return 0;
   }
-  if (bitDepth != 1 && bitDepth != 2 && bitDepth != 4 && bitDepth != 8 && bitDepth != 16)
-    return "a PNG file of an unknown bit depth";
-  const uint64_t expected =
-      PngRowBytes(width, height, static_cast<uint64_t>(channels) * bitDepth, interlaced);
-  const std::string header = std::to_string(width) + "x" + std::to_string(height);
+}
 
-  // Inflated into a small buffer that is only counted: the work is bounded by
-  // what the header allows whatever the compressed stream claims.
+// Walks the chunks up to IEND and inflates the IDAT data into a small
+// buffer that is only counted: the work stops as soon as it passes
+// `expected`, whatever the compressed stream claims. Empty when the data
+// inflates to exactly `expected` bytes.
+std::string CheckPngPixelData(const uint8_t* data, size_t size, uint64_t expected,
+                              const std::string& header) {
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) return "cannot be decoded (no memory to inflate)";
   std::unique_ptr<z_stream, int (*)(z_stream*)> owner(&stream, inflateEnd);
   static thread_local uint8_t sink[64 << 10];
   uint64_t inflated = 0;
   bool ended = false;
-  size_t at = 8;
-  while (true) {
+  for (size_t at = 8;;) {
     if (size - at < 12) return "cut short";
     const uint64_t length = Big32(data + at);
     if (length > size - at - 12) return "cut short";
     const uint8_t* type = data + at + 4;
-    const uint8_t* body = data + at + 8;
     if (std::memcmp(type, "IEND", 4) == 0) break;
     if (std::memcmp(type, "IDAT", 4) == 0 && !ended) {
-      stream.next_in = const_cast<uint8_t*>(body);
+      stream.next_in = const_cast<uint8_t*>(data + at + 8);
       stream.avail_in = static_cast<uInt>(length);
       while (stream.avail_in > 0 && !ended) {
         stream.next_out = sink;
@@ -271,6 +256,22 @@ std::string CheckPngData(const uint8_t* data, size_t size) {
   if (!ended) return "cut short: its pixel data ends early";
   if (inflated < expected) return "its pixel data ends before the " + header + " picture";
   return std::string();
+}
+
+std::string CheckPngData(const uint8_t* data, size_t size) {
+  if (size < 8 + 12 + 13 || Big32(data + 8) != 13 || std::memcmp(data + 12, "IHDR", 4) != 0)
+    return "a PNG file without its header";
+  const uint64_t width = Big32(data + 16), height = Big32(data + 20);
+  const std::string header = std::to_string(width) + "x" + std::to_string(height);
+  if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
+    return header + " is not a picture size";
+  if (width * height > static_cast<uint64_t>(rigweave::kMaxRawTexturePixels))
+    return header + " is more than the module loads (" +
+           std::to_string(rigweave::kMaxRawTexturePixels) + " pixels)";
+  const uint64_t bitsPerPixel = PngBitsPerPixel(data[25], data[24]);
+  if (bitsPerPixel == 0) return "a PNG file of an unknown colour type or bit depth";
+  return CheckPngPixelData(data, size, PngRowBytes(width, height, bitsPerPixel, data[28] == 1),
+                           header);
 }
 
 }  // namespace
