@@ -9,7 +9,6 @@
 //
 // Everything is written into a hidden folder beside the result first and
 // moved into place at the end, so that a failure leaves nothing half-written.
-#include <CLI/CLI.hpp>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +20,7 @@
 
 #include "formats/raw_texture.h"
 #include "formats/cal3d_objects.h"
+#include "tools/command_line.h"
 #include "tools/model_files.h"
 #include "tools/picture.h"
 
@@ -324,14 +324,8 @@ int main(int argc, char** argv) {
   app.add_option("CONFIG.cfg", config, "the character's configuration, anywhere")->required();
   app.add_option("ROOT", root, "the folder that gets models/NAME.cfg and models/NAME/")->required();
   app.add_flag("--force", force, "replace an earlier import of the same name");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, error.what());
-    return 2;
-  }
+  if (const int status = rwtools::ParseCommandLine(app, argc, argv, kProgram); status >= 0)
+    return status;
   if (config.empty() || root.empty()) {
     std::fprintf(stderr, "%s: the configuration and ROOT need names (try --help)\n", kProgram);
     return 2;
