@@ -25,6 +25,7 @@
 #include "support/model_folder.h"
 #include "support/rows.h"
 #include "support/stage_fixture.h"
+#include "ical3dstate.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ using rigweave::Cal3DKind;
 using rwtest::ModelFolder;
 using rwtest::ReadBytes;
 
-const std::string kId = "crystalspace.mesh.object.rigweave";
+const std::string kId = kRigweaveClassId;
 const std::string kModels = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
 
 using Bytes = std::vector<uint8_t>;
