@@ -13,7 +13,6 @@
 // signal leaves what was there before, and the leftovers of a run that was
 // killed outright are recognised (by their name and a process that no longer
 // runs) and put right by the next.
-#include <CLI/CLI.hpp>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -36,6 +35,7 @@
 
 #include "formats/raw_texture.h"
 #include "formats/cal3d_objects.h"
+#include "tools/command_line.h"
 #include "tools/model_files.h"
 #include "tools/picture.h"
 
@@ -642,14 +642,8 @@ int main(int argc, char** argv) {
   app.add_option("CONFIG.cfg", config, "the character's configuration, anywhere")->required();
   app.add_option("ROOT", root, "the folder that gets models/NAME.cfg and models/NAME/")->required();
   app.add_flag("--force", force, "replace an earlier import of the same name");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, error.what());
-    return 2;
-  }
+  if (const int status = rwtools::ParseCommandLine(app, argc, argv, kProgram); status >= 0)
+    return status;
   if (config.empty() || root.empty()) {
     std::fprintf(stderr, "%s: the configuration and ROOT need names (try --help)\n", kProgram);
     return 2;

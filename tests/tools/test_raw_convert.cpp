@@ -14,7 +14,7 @@
 
 #include "formats/raw_texture.h"
 #include "support/files.h"
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "tools/model_files.h"
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 
