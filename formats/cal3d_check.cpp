@@ -424,7 +424,10 @@ Cal3DCheck PrepareCal3DFile(std::string_view name, Cal3DKind kind, std::vector<u
       return Refuse(reason);
     bytes.swap(translated);
   }
-  return CheckCal3DFile(kind, bytes.data(), bytes.size(), boneCount);
+  const Cal3DCheck check = CheckCal3DFile(kind, bytes.data(), bytes.size(), boneCount);
+  // A refused mesh brings no morph targets either.
+  if (!check.Ok() && newer != nullptr) newer->morphTargets.clear();
+  return check;
 }
 
 std::vector<std::array<int32_t, 3>> FirstFaces(const uint8_t* bytes, size_t size) {

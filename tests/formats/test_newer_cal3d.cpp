@@ -545,6 +545,15 @@ const RefusalRow kRefusals[] = {
        return b;
      },
      "track bone out of range"},
+    // Translated, morph targets and all, then refused by the 0.11 checks:
+    // the targets go with the refusal.
+    {"influence_of_unknown_bone", Cal3DKind::Mesh,
+     [] {
+       CalCoreMeshPtr mesh = CalLoader::loadCoreMesh(kModels + "hero_body.cmf");
+       const size_t texels = mesh->getCoreSubmesh(0)->getVectorVectorTextureCoordinate().size();
+       return WithInt(Bytes("newer/hero body.001.cmf"), 12 + 7 * 4 + 8 * 4 + texels * 8 + 4, 999);
+     },
+     "influence bone out of range"},
     {"negative_map_count", Cal3DKind::Material,
      [] { return WithInt(Bytes("newer/skin 1300.crf"), 24, -1); }, "map count out of range"},
     // A sub-mesh of 30000 vertices and 200 morph blocks without records:
