@@ -1,5 +1,6 @@
 // The only two symbols the module exports.
 #include "plugin/class_table.h"
+#include "rigweave_module.h"
 
 extern "C" {
 

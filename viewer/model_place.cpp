@@ -72,6 +72,18 @@ std::string Resolve(const Model& model, const std::string& asked) {
 
 }  // namespace
 
+std::string DefaultRoot() {
+  std::error_code error;
+  if (fs::is_directory("models", error)) return ".";
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (error) return ".";
+  const fs::path above = program.parent_path().parent_path();
+  for (const fs::path& root : {above, above / RIGWEAVE_INSTALL_DATADIR / "rigweave"}) {
+    if (fs::is_directory(root / "models", error)) return root.lexically_normal().string();
+  }
+  return ".";
+}
+
 void RequireModelsFolder(const std::string& root) {
   std::error_code error;
   const fs::path models = fs::path(root) / "models";

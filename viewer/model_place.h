@@ -31,6 +31,11 @@ struct Model {
   std::string Path(const std::string& file) const { return (folder / file).string(); }
 };
 
+// The root when none is given: the current folder when it holds models/,
+// else the sample characters beside the program (the build folder, or
+// share/rigweave of the prefix it is installed in), else the current folder.
+std::string DefaultRoot();
+
 // Throws Failure when the root has no models/ folder that can be entered.
 void RequireModelsFolder(const std::string& root);
 

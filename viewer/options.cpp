@@ -79,7 +79,9 @@ void AddValues(CLI::App& app, Options& options, std::string& size, std::string& 
                std::vector<std::string>& actions) {
   app.add_option("MODEL.cfg", options.models, "configurations below models/ (default hero.cfg)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_option("--root", options.root, "folder holding models/ (default: the current folder)");
+  app.add_option("--root", options.root,
+                 "folder holding models/ (default: the current folder when it has one, else the "
+                 "sample characters)");
   app.add_option("--module", options.module,
                  "the module file (default: rigweave.so beside this program)");
   app.add_option("--frames", options.frames, "frames to render (default 24, at most 100000)")

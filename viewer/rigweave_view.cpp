@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+  if (options.root.empty()) options.root = DefaultRoot();
   CatchInterrupts();
   try {
     Run(options);
