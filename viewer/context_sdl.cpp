@@ -1,6 +1,8 @@
 // The window context: an SDL2 window with a double-buffered GL context.
 #include <SDL.h>
 
+#include <cstring>
+
 #include "viewer/gl_context.h"
 
 namespace rwview {
@@ -21,6 +23,15 @@ class WindowContext : public GlContext {
       return false;
     }
     started_ = true;
+    // SDL's off-screen and dummy drivers open windows no one can see: a
+    // window there is a run that shows nothing and never ends by itself.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver != nullptr &&
+        (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+      error = std::string("--window needs a display, and SDL's video driver is ") + driver +
+              " (use --out or --screenshot for pictures without one)";
+      return false;
+    }
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "viewer/animated_output.h"
 #include "viewer/failure.h"
 
 namespace rwview {
@@ -116,6 +117,20 @@ void AddValues(CLI::App& app, Options& options, std::string& size, std::string& 
           "auto|egl|osmesa"));
 }
 
+// The camera, the ground and the animated picture.
+void AddViewpoint(CLI::App& app, Options& options) {
+  app.add_option("--yaw", options.yaw,
+                 "look from DEG degrees about the vertical, 0 facing the characters (-360 to 360)")
+      ->check(Within(-360.0, 360.0, "degrees from -360 to 360"));
+  app.add_option("--pitch", options.pitch, "look from DEG degrees above the ground (-89 to 89)")
+      ->check(Within(-89.0, 89.0, "degrees from -89 to 89"));
+  app.add_flag("--turntable", options.turntable,
+               "turn the camera once about the characters over the frames");
+  app.add_flag("--floor", options.floor, "a grid on the ground the characters stand on");
+  app.add_option("--gif", options.gif, "write the frames as an animated GIF into FILE")
+      ->check(NotEmpty("a file name"));
+}
+
 void AddFlags(CLI::App& app, Options& options) {
   app.add_flag("--mirror", options.mirror, "mirrored camera");
   app.add_flag("--empty", options.empty, "no characters, background only");
@@ -162,6 +177,7 @@ Options ParseOptions(int argc, char** argv) {
   std::vector<std::string> actions;
   AddValues(app, options, size, offscreen, actions);
   AddFlags(app, options);
+  AddViewpoint(app, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -172,12 +188,22 @@ Options ParseOptions(int argc, char** argv) {
   }
   ReadChecked(size, offscreen, actions, options);
   options.framesGiven = app.count("--frames") > 0;
+  options.yawGiven = app.count("--yaw") > 0;
+  options.pitchGiven = app.count("--pitch") > 0;
   if (options.models.empty()) options.models.push_back("hero.cfg");
   if (options.window && !options.framesGiven && !options.out.empty())
     throw BadArguments{"--out with --window needs --frames"};
+  if (options.window && !options.framesGiven && !options.gif.empty())
+    throw BadArguments{"--gif with --window needs --frames"};
+  if (!options.gif.empty() &&
+      double(options.frames) * options.width * options.height > kMaxGifPixels)
+    throw BadArguments{"--gif: " + std::to_string(options.frames) + " frames of " +
+                       std::to_string(options.width) + "x" + std::to_string(options.height) +
+                       " are more than a GIF may hold here (256 Mi pixels in all)"};
   // Output paths are taken from where the program was started.
   options.out = Absolute(options.out);
   options.screenshot = Absolute(options.screenshot);
+  options.gif = Absolute(options.gif);
   options.module = Absolute(options.module);
   options.startFolder = Absolute(".");
   return options;

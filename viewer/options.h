@@ -43,8 +43,18 @@ struct Options {
   bool quiet = false;
   bool list = false;
   Offscreen offscreen = Offscreen::Any;
+  // Where the camera looks from, in degrees (when not given: from the front,
+  // a little aside and above), whether it turns once about the characters
+  // over the frames, a grid on the ground, and the frames as an animated GIF.
+  double yaw = 0, pitch = 0;
+  bool yawGiven = false, pitchGiven = false;
+  bool turntable = false;
+  bool floor = false;
+  std::string gif;
   std::string startFolder;  // where the program was started, for the commands it suggests
 
+  // Whether the run writes any picture.
+  bool WritesPictures() const { return !out.empty() || !screenshot.empty() || !gif.empty(); }
   // The window runs on the wall clock until closed unless --frames counts its steps.
   bool Interactive() const { return window && !framesGiven; }
 };

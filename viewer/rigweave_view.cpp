@@ -39,7 +39,7 @@ bool CanEnter(const std::string& folder) {
 
 void Run(const Options& options) {
   std::vector<Model> models = ReadModels(options);
-  Outputs outputs(options.out, options.screenshot);
+  Outputs outputs(options.out, options.screenshot, options.gif);
   outputs.Check();
   Scene scene(options, models);
   scene.Open();
@@ -48,6 +48,7 @@ void Run(const Options& options) {
     for (const Model& model : models) ListModel(model, options.startFolder);
   } else {
     Framing framing = FrameScene(scene);
+    if (options.floor) scene.AddFloor(framing.low, framing.high);
     scene.stage->GetCamera()->SetMirrored(options.mirror);
     RenderAndReport(scene, framing, outputs);
   }

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "viewer/failure.h"
+#include "viewer/floor.h"
 #include "viewer/interrupt.h"
 #include "viewer/model_report.h"
 #include "viewer/module_messages.h"
@@ -46,6 +47,7 @@ Scene::Scene(const Options& options, std::vector<Model>& models)
 // engine handles whose images the module made; GL objects need the context.
 Scene::~Scene() {
   characters.clear();
+  floor.reset();
   if (backend) backend->ForgetAllTextures();
   stage.reset();
   backend.reset();
@@ -134,8 +136,14 @@ void Scene::Load(Character& character, bool firstOfModel) {
 
 std::vector<std::pair<iMeshObject*, iMovable*>> Scene::Objects() const {
   std::vector<std::pair<iMeshObject*, iMovable*>> objects;
+  if (floor) objects.emplace_back(floor.get(), floorPlace.get());
   for (const Character& c : characters) objects.emplace_back(c.mesh.get(), c.movable.get());
   return objects;
+}
+
+void Scene::AddFloor(const csVector3& low, const csVector3& high) {
+  floor = MakeFloor(low, high);
+  floorPlace = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
 }
 
 }  // namespace rwview

@@ -48,7 +48,10 @@ class Scene {
   // per map the module could not read. Throws Failure, or Interrupted.
   void MakeCharacters();
 
+  // The floor first, then the characters.
   std::vector<std::pair<iMeshObject*, iMovable*>> Objects() const;
+  // A floor under the box from `low` to `high`, drawn from the next frame on.
+  void AddFloor(const csVector3& low, const csVector3& high);
 
   const Options& options;
   std::vector<Model>& models;
@@ -58,6 +61,8 @@ class Scene {
   std::unique_ptr<rwengine::GlBackend> backend;
   std::unique_ptr<rwengine::Stage> stage;
   std::vector<Character> characters;
+  csRef<iMeshObject> floor;
+  csRef<rwengine::Movable> floorPlace;
 
  private:
   Character MakeCharacter(int index, int count);
