@@ -84,9 +84,18 @@ void FrameLoop::StartActions(double seconds) {
 // camera once over the frames (in a window, once every ten seconds).
 void FrameLoop::PlaceCamera(int frame, double seconds) {
   Orbit orbit = framing_.orbit;
-  if (options_.turntable)
-    orbit.yaw +=
+  if (options_.turntable) {
+    // The eye and what it looks at turn together about the vertical
+    // through the characters' middle.
+    const double turn =
         2.0 * M_PI * (options_.Interactive() ? seconds / 10.0 : double(frame) / options_.frames);
+    const csVector3 middle = (framing_.low + framing_.high) * 0.5f;
+    const csVector3 offset = orbit.center - middle;
+    const float c = static_cast<float>(std::cos(turn)), s = static_cast<float>(std::sin(turn));
+    orbit.center =
+        middle + csVector3(offset.x * c + offset.z * s, offset.y, offset.z * c - offset.x * s);
+    orbit.yaw += turn;
+  }
   scene_.stage->GetCamera()->SetTransform(orbit.Transform());
   const double near =
       std::max(orbit.distance * 0.01, (orbit.distance - framing_.sceneRadius) * 0.5);
