@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 
