@@ -103,8 +103,11 @@ Character Scene::MakeCharacter(int index, int count) {
   // A crowd in step looks like one character copied: each is made at a
   // different moment, so its first frame finds it further into its cycle.
   clock.now = Clock::kStart - static_cast<csTicks>(std::fmod(index * 0.618034, 1.0) * 1000.0);
+  // The first makes the module's type, which says in a line when it cannot
+  // skin on the instruction set RIGWEAVE_SKINNING_ISA names.
   const std::string last = RunAside(
-      false, [&] { character.mesh = stage->NewMeshObject(rwengine::Stage::kRigweaveClass); });
+      false, [&] { character.mesh = stage->NewMeshObject(rwengine::Stage::kRigweaveClass); },
+      "RIGWEAVE_SKINNING_ISA");
   if (!character.mesh && last.find("Out of memory") != std::string::npos)
     throw Failure{"out of memory after " + std::to_string(index) + " of " + std::to_string(count) +
                   " characters (the module's last word: " + last + ")"};

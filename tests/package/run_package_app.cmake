@@ -1,7 +1,6 @@
 # Installs the build into a fresh prefix, then configures, builds and runs
 # tests/package/app against that prefix alone, on the installed samples, and
-# checks that the module it
-# loaded is the installed one.
+# checks that the module it loaded is the installed one.
 #   cmake -DBUILD_DIR= -DAPP_DIR= -DWORK_DIR= -DCXX= -DFLAGS= -P run_package_app.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
