@@ -250,6 +250,26 @@ TEST_F(CharacterMaps, SaysWhichMapsDidNotLoadAndHowToFixThem) {
   EXPECT_EQ(quiet.err.find("map "), std::string::npos) << quiet.err;
 }
 
+// An export's pictures, all fixed by one import, are one line with the count.
+TEST_F(CharacterMaps, MapsWithOneCauseAreOneLine) {
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 5; i++) {
+    pictures.push_back("p" + std::to_string(i) + ".png");
+    ASSERT_TRUE(rwview::WritePng(folder.Path(pictures.back()), Tiny()));
+  }
+  ASSERT_TRUE(folder.WriteMaterial("four.crf", pictures));
+  WriteCharacter("maps.cfg", "material = four.crf\nmaterial = two.crf\n");
+  const rwtest::RunResult run = View("maps.cfg --frames 1");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.rfind("rigweave-view: maps.cfg: 6 maps (p0.png, p1.png, p2.png and 3 more): a "
+                          "picture, not a raw texture; to fix: rigweave-import " +
+                              folder.Path("maps.cfg") + " ",
+                          0),
+            0u)
+      << run.err;
+  EXPECT_EQ(Lines(run.err), 1) << run.err;
+}
+
 TEST_F(CharacterMaps, ListsWhatTheCharacterHolds) {
   folder.WriteFile("maps.cfg",
                    "scale = 2\nskeleton = one.csf\nanimation = sub/wave.caf\n"
@@ -261,9 +281,9 @@ TEST_F(CharacterMaps, ListsWhatTheCharacterHolds) {
   EXPECT_EQ(run.out,
             "model maps.cfg\n"
             "  scale 2\n"
-            "  skeleton one.csf: 1 bones\n"
+            "  skeleton one.csf: 1 bone\n"
             "  animation sub/wave (played)\n"
-            "  mesh quad.cmf: 1 sub-meshes\n"
+            "  mesh quad.cmf: 1 sub-mesh\n"
             "    sub-mesh 0: 4 vertices, 2 faces, material 0\n"
             "  material one.crf: 2 maps\n"
             "    map ok.raw: loaded\n"
