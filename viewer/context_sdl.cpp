@@ -74,6 +74,10 @@ class WindowContext : public GlContext {
       } else if (event.type == SDL_MOUSEWHEEL) {
         if (event.wheel.y > 0) input.kind = InputEvent::ZoomIn;
         if (event.wheel.y < 0) input.kind = InputEvent::ZoomOut;
+      } else if (event.type == SDL_MOUSEMOTION && (event.motion.state & SDL_BUTTON_LMASK) != 0) {
+        input.kind = InputEvent::Drag;
+        input.dx = event.motion.xrel;
+        input.dy = event.motion.yrel;
       } else if (event.type == SDL_KEYDOWN) {
         input = Translate(event.key.keysym.sym);
       }

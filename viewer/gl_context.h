@@ -25,9 +25,11 @@ struct InputEvent {
     OrbitDown,
     ZoomIn,
     ZoomOut,
+    Drag,  // the mouse moved `dx`, `dy` pixels with its left button held
   };
   Kind kind = None;
   int index = 0;
+  int dx = 0, dy = 0;
 };
 
 class GlContext {

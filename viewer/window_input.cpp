@@ -1,6 +1,7 @@
 #include "viewer/window_input.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "tools/model_files.h"
@@ -74,6 +75,13 @@ bool WindowInput::Handle() {
       case InputEvent::ZoomOut:
         orbit.distance = std::min(framing_.framedDistance * 20, orbit.distance * 1.1);
         break;
+      case InputEvent::Drag:
+        // Half a turn across the window's width; up and down stop short of
+        // the poles, as the keys do.
+        orbit.yaw -= M_PI * input.dx / std::max(1, scene_.options.width);
+        orbit.pitch = std::clamp(orbit.pitch + M_PI * input.dy / std::max(1, scene_.options.height),
+                                 -1.4, 1.4);
+        break;
       case InputEvent::None:
         break;
     }
@@ -85,9 +93,12 @@ void WindowInput::UpdateTitle(int frame, double seconds) {
   if (seconds - lastTitle_ < 0.5) return;
   lastTitle_ = seconds;
   char title[256];
-  std::snprintf(title, sizeof title, "%s - %s, detail %.1f, %.0f fps", kProgram,
-                currentCycle_.empty() ? CycleText(scene_.models).c_str() : currentCycle_.c_str(),
-                scene_.lod, (frame + 1) / std::max(seconds, 1e-3));
+  std::snprintf(
+      title, sizeof title,
+      "%s - %s, detail %.1f, %.0f fps, %ld triangles - keys: 1-9 cycle, space action, "
+      "+/- detail, drag or arrows orbit, wheel zoom, Esc quit",
+      kProgram, currentCycle_.empty() ? CycleText(scene_.models).c_str() : currentCycle_.c_str(),
+      scene_.lod, (frame + 1) / std::max(seconds, 1e-3), scene_.backend->TrianglesDrawn());
   scene_.context->SetTitle(title);
 }
 
