@@ -14,6 +14,7 @@
 #include "host/ref.h"
 #include "host/scf_impl.h"
 #include "ical3dstate.h"
+#include "model/guarded.h"
 #include "render/box_mesh.h"
 #include "render/limits.h"
 
@@ -23,6 +24,7 @@ class CalRenderer;
 
 namespace rigweave {
 enum class Cal3DKind;
+class TextureFiles;
 class Cal3DSkinning;
 }  // namespace rigweave
 
@@ -78,10 +80,13 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
                        std::vector<uint8_t>& bytes);
-  // False, with a line that says so, when no skeleton was loaded before the
-  // file `value` that needs one.
-  bool SkeletonBefore(const std::string& value);
-  iImage* ReadTextureImage(const std::string& name);
+  // False, with a line that says so (and names the keys the format ignored
+  // so far), when no skeleton was loaded before the file `value` that needs one.
+  bool SkeletonBefore(const std::string& value, const std::string& unknownKeys);
+  // The texture of the map `name`, read through the load's `files`; null,
+  // with `why` set when the reason is the load's pixel budget, when none.
+  iImage* ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
+                           const char*& why);
   // The box around the rest pose, measured through Cal3D's renderer
   // (mesh_object_bounds.cpp).
   void MeasureBox();
@@ -91,25 +96,38 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // The material of the sub-mesh the renderer has selected, or false with a diagnostic.
   bool ResolveMaterial(CalRenderer& renderer, iMaterialHandle*& handle);
 
+  // The operations an application calls, each guarded (model/guarded.h). A
+  // load that throws is undone whole, so the object is as if new.
   struct Cal3DState : scfEmbedded<csCal3DMeshObject, iCal3DState> {
     using scfEmbedded::scfEmbedded;
     bool LoadModel(const char* name, iLoader* loader, iEngine* engine) override {
-      return scfOwner->LoadModel(name, loader, engine);
+      return rigweave::Guarded(
+          "LoadModel", false, [&] { return scfOwner->LoadModel(name, loader, engine); },
+          [this] { scfOwner->Unload(); });
     }
     bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight) override {
-      return scfOwner->SetCycle(name, clearDelay, blendDelay, weight);
+      return rigweave::Guarded("SetCycle", false, [&] {
+        return scfOwner->SetCycle(name, clearDelay, blendDelay, weight);
+      });
     }
     bool ExecuteAction(const char* name, float delayIn, float delayOut) override {
-      return scfOwner->ExecuteAction(name, delayIn, delayOut);
+      return rigweave::Guarded("ExecuteAction", false,
+                               [&] { return scfOwner->ExecuteAction(name, delayIn, delayOut); });
     }
     bool BlendCycle(const char* name, float delay, float weight) override {
-      return scfOwner->BlendCycle(name, delay, weight);
+      return rigweave::Guarded("BlendCycle", false,
+                               [&] { return scfOwner->BlendCycle(name, delay, weight); });
     }
     bool ClearCycle(const char* name, float delay) override {
-      return scfOwner->ClearCycle(name, delay);
+      return rigweave::Guarded("ClearCycle", false,
+                               [&] { return scfOwner->ClearCycle(name, delay); });
     }
-    void ClearAllCycles() override { scfOwner->ClearAllCycles(); }
-    void SetLodLevel(float level) override { scfOwner->SetLodLevel(level); }
+    void ClearAllCycles() override {
+      rigweave::Guarded("ClearAllCycles", [&] { scfOwner->ClearAllCycles(); });
+    }
+    void SetLodLevel(float level) override {
+      rigweave::Guarded("SetLodLevel", [&] { scfOwner->SetLodLevel(level); });
+    }
   };
 
   struct VertexBufferManagerClient : scfEmbedded<csCal3DMeshObject, iVertexBufferManagerClient> {
@@ -129,7 +147,10 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
     void SetFrame(int) override {}
     int GetCurFrame() override { return 0; }
     int GetFrameCount() override { return 0; }
-    bool SetAction(const char* name) override { return scfOwner->SetCycle(name, 1, 1, 1); }
+    bool SetAction(const char* name) override {
+      return rigweave::Guarded("SetAction", false,
+                               [&] { return scfOwner->SetCycle(name, 1, 1, 1); });
+    }
     const char* GetCurAction() override { return nullptr; }
     void EnableTweening(bool) override {}
     bool IsTweeningEnabled() override { return true; }

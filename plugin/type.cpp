@@ -3,6 +3,7 @@
 #include <new>
 
 #include "model/diagnostics.h"
+#include "model/guarded.h"
 #include "model/mesh_object.h"
 
 csCal3DMeshObjectType* csCal3DMeshObjectType::Create(iBase* parent) {
@@ -40,21 +41,25 @@ I* HandOver(T* object) {
 }  // namespace
 
 iMeshObjectFactory* csCal3DMeshObjectType::NewFactory() {
-  return HandOver<iMeshObjectFactory>(new (std::nothrow) csCal3DMeshObjectFactory(
-      static_cast<iMeshObjectType*>(this), objectRegistry));
+  return rigweave::Guarded("NewFactory", static_cast<iMeshObjectFactory*>(nullptr), [&] {
+    return HandOver<iMeshObjectFactory>(new (std::nothrow) csCal3DMeshObjectFactory(
+        static_cast<iMeshObjectType*>(this), objectRegistry));
+  });
 }
 
 csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry)
     : scfImplementation(parent), objectRegistry(registry) {}
 
 iMeshObject* csCal3DMeshObjectFactory::NewInstance() {
-  // A mesh object carries its colour arrays, tens of megabytes of address
-  // space: under a limit the allocation is what fails, and the caller should
-  // know that.
-  auto* object = new (std::nothrow) csCal3DMeshObject(nullptr, objectRegistry);
-  if (object == nullptr) {
-    rigweave::Diagnose(": Out of memory for a new mesh object");
-    return nullptr;
-  }
-  return HandOver<iMeshObject>(object);
+  return rigweave::Guarded("NewInstance", static_cast<iMeshObject*>(nullptr), [&] {
+    // A mesh object carries its colour arrays, tens of megabytes of address
+    // space: under a limit the allocation is what fails, and the caller
+    // should know that.
+    auto* object = new (std::nothrow) csCal3DMeshObject(nullptr, objectRegistry);
+    if (object == nullptr) {
+      rigweave::Diagnose(": Out of memory for a new mesh object");
+      return static_cast<iMeshObject*>(nullptr);
+    }
+    return HandOver<iMeshObject>(object);
+  });
 }
