@@ -82,9 +82,25 @@ bool DecodePicture(const uint8_t* data, size_t size, int depth, DecodedPicture& 
   int width = 0, height = 0, channels = 0;
   // The header alone: a picture too large is refused before its pixels are decoded.
   if (!stbi_info_from_memory(data, length, &width, &height, &channels)) {
-    error = "not a picture stb_image reads (TGA, PNG, JPEG, BMP)";
+    // stb_image refuses a PNG header of more than 2^30 bytes of pixels
+    // without saying why: its size is read here to say it.
+    static const uint8_t kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const auto big = [data](size_t at) {
+      return uint64_t{data[at]} << 24 | uint64_t{data[at + 1]} << 16 | uint64_t{data[at + 2]} << 8 |
+             data[at + 3];
+    };
+    if (size >= 24 && std::memcmp(data, kPng, sizeof kPng) == 0 &&
+        big(16) * big(20) > static_cast<uint64_t>(rigweave::kMaxRawTexturePixels)) {
+      error = std::to_string(big(16)) + "x" + std::to_string(big(20)) +
+              " is more than the module loads (" + std::to_string(rigweave::kMaxRawTexturePixels) +
+              " pixels)";
+    } else {
+      error = "not a picture stb_image reads (TGA, PNG, JPEG, BMP)";
+    }
     return false;
   }
+  // A BMP stored top row first gives its height negated; stb_image reads it.
+  if (height < 0 && height != INT32_MIN) height = -height;
   if (width <= 0 || height <= 0 ||
       static_cast<int64_t>(width) * height > rigweave::kMaxRawTexturePixels) {
     error = std::to_string(width) + "x" + std::to_string(height) +
