@@ -95,20 +95,23 @@ bool LoadModelSeeds(const fs::path& dir, const std::vector<std::string>& files, 
     overwrite.push_back(static_cast<char>(Mutation::Overwrite));
     rwfuzz::AppendU32(overwrite, 12);
     rwfuzz::AppendU32(overwrite, 0x7fffffff);
-    // Many copies of a slice: near the XML tag budget from a dozen bytes.
-    std::string repeat = select;
-    repeat.push_back(static_cast<char>(Mutation::Repeat));
-    rwfuzz::AppendU32(repeat, 0);
-    repeat.push_back(4);
-    rwfuzz::AppendU32(repeat, 2100000);
     const std::string stem = std::to_string(character + i) + "_" + files[i];
     if (!Write(dir, stem + "_keep", keep) || !Write(dir, stem + "_truncate", truncate) ||
         !Write(dir, stem + "_flip", flip) || !Write(dir, stem + "_swap", swap) ||
-        !Write(dir, stem + "_overwrite", overwrite) || !Write(dir, stem + "_repeat", repeat))
+        !Write(dir, stem + "_overwrite", overwrite))
       return false;
     // The skeleton (the configuration's first file) as a chain of bones as
-    // deep as the module takes, and one deeper.
+    // deep as the module takes, and one deeper; as XML, its first '<' one
+    // more time than the tag budget allows.
     if (i != 1) continue;
+    if (character != 0) {
+      std::string repeat = select;
+      repeat.push_back(static_cast<char>(Mutation::Repeat));
+      rwfuzz::AppendU32(repeat, 0);
+      repeat.push_back(0);
+      rwfuzz::AppendU32(repeat, 1 << 21);
+      if (!Write(dir, stem + "_repeat", repeat)) return false;
+    }
     for (int bones : {1024, 1025}) {
       std::string chain = select;
       chain.push_back(static_cast<char>(Mutation::Chain));

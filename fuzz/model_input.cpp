@@ -123,7 +123,7 @@ std::string Mutate(const std::string& original, const uint8_t* input, size_t siz
     case Mutation::Repeat: {
       const size_t at = args.U32() % (bytes.size() + 1);
       const size_t length = std::min<size_t>(args.U8() % 64 + 1, bytes.size() - at);
-      const size_t most = length == 0 ? 0 : (size_t{16} << 20) / length;
+      const size_t most = length == 0 ? 0 : (size_t{4} << 20) / length;
       const size_t count = std::min<size_t>(args.U32(), most);
       const std::string slice = bytes.substr(at, length);
       std::string repeated;

@@ -33,7 +33,7 @@ enum class Mutation : uint8_t {
   Chain = kExtendedFirst,  // u16 bones (1 to 2048), then FlipBits groups: a skeleton in the
                            // file's form (binary or XML) whose bones hang in one chain
   Repeat,                  // u32 offset, u8 length (1 to 64), u32 count: the slice at
-                           // offset inserted `count` more times there, up to 16 MiB
+                           // offset inserted `count` more times there, up to 4 MiB
   ExtendedEnd
 };
 

@@ -24,6 +24,7 @@
 #include "formats/message_text.h"
 #include "formats/raw_texture.h"
 #include "formats/texture_files.h"
+#include "formats/whole_file.h"
 #include "fuzz/model_input.h"
 #include "support/files.h"
 #include "support/model_folder.h"
@@ -108,6 +109,13 @@ std::vector<Row> Catalogue() {
     return
         [length](ModelFolder& f) { ASSERT_TRUE(f.WriteMaterial("skin.crf", {LongName(length)})); };
   };
+  // The largest texture, its rows and then zeros up to `bytes` (a hole in the file).
+  auto rawOfSize = [](size_t bytes) {
+    return [bytes](ModelFolder& f) {
+      f.WriteFile("skin.raw", rwtest::RawTextureBytes(4096, 4096, 4));
+      std::filesystem::resize_file(f.Path("skin.raw"), bytes);
+    };
+  };
   auto after = [](std::vector<std::string> lines, std::vector<std::string> more) {
     lines.insert(lines.end(), more.begin(), more.end());
     return lines;
@@ -137,8 +145,13 @@ std::vector<Row> Catalogue() {
        link("hero.cfg", "/dev/zero"),
        false,
        {": Can't read hero.cfg (not a regular file)"}},
-      {"configuration of 17 MB",
-       config(std::string(17 << 20, '#') + "\n" + kGoodConfig),
+      {"configuration as large as allowed",
+       config(std::string(rigweave::kMaxConfigBytes - kGoodConfig.size() - 1, '#') + "\n" +
+              kGoodConfig),
+       true, kGoodLines},
+      {"configuration one byte larger",
+       config(std::string(rigweave::kMaxConfigBytes - kGoodConfig.size(), '#') + "\n" +
+              kGoodConfig),
        false,
        {": Can't read hero.cfg (too large)"}},
       {"empty configuration", config(""), false, {": No skeleton in hero.cfg"}},
@@ -296,6 +309,10 @@ std::vector<Row> Catalogue() {
       {"FIFO where a texture belongs", fifo("skin.raw"), true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
       {"texture linked to /dev/zero", link("skin.raw", "/dev/zero"), true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"texture file as large as allowed", rawOfSize(rigweave::kMaxRawTextureFileBytes), true,
+       kGoodLines},
+      {"texture file one byte larger", rawOfSize(rigweave::kMaxRawTextureFileBytes + 1), true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
       {"empty texture", [](ModelFolder& f) { f.WriteFile("skin.raw", ""); }, true,
        after(kGoodLines, {": Can't load texture skin.raw"})},

@@ -241,6 +241,33 @@ std::vector<uint8_t> TgaHeader(int type, int width, int height) {
           0};
 }
 
+// A 24-bit BMP of `width` x `height` (negative: stored top row first) whose
+// pixel bytes count up from 0.
+std::vector<uint8_t> Bmp(int32_t width, int32_t height) {
+  const int32_t row = (width * 3 + 3) / 4 * 4, rows = height < 0 ? -height : height;
+  std::vector<uint8_t> b = {'B', 'M'};
+  const auto put = [&b](int64_t value, int bytes) {
+    for (int i = 0; i < bytes; i++) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  };
+  put(54 + int64_t{row} * rows, 4), put(0, 4), put(54, 4), put(40, 4), put(width, 4);
+  put(height, 4), put(1, 2), put(24, 2), put(0, 4), put(int64_t{row} * rows, 4);
+  put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);
+  if (rows <= 4096)
+    for (int64_t i = 0; i < int64_t{row} * rows; i++) b.push_back(static_cast<uint8_t>(i));
+  return b;
+}
+
+TEST_F(RawConvert, ABmpStoredTopRowFirstGivesThePictureTurnedOver) {
+  WriteBytes(dir / "up.bmp", Bmp(4, 4));
+  WriteBytes(dir / "down.bmp", Bmp(4, -4));
+  ASSERT_EQ(Convert(dir / "up.bmp " + dir / "up.raw").status, 0);
+  ASSERT_EQ(Convert(dir / "down.bmp " + dir / "down.raw").status, 0);
+  const Decoded up = Decode(dir / "up.raw"), down = Decode(dir / "down.raw");
+  ASSERT_EQ(down.header.height, 4);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 4; x++) EXPECT_EQ(up.At(x, y).red, down.At(x, 3 - y).red) << x << y;
+}
+
 TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
   // Run-length packets of 128 pixels, 4 bytes each, claiming 26000 x 26000
   // pixels: decoding it first would take gigabytes.
@@ -259,13 +286,20 @@ TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
   std::vector<uint8_t> png = ReadBytes(dir / "whole.png");
   png.resize(png.size() - 12);
   WriteBytes(dir / "noend.png", png);
+  // Headers of 60000 x 60000 pixels: stb_image refuses the PNG without a reason.
+  png = ReadBytes(dir / "whole.png");
+  for (size_t at : {16, 20}) png[at + 2] = 0xEA, png[at + 3] = 0x60;
+  WriteBytes(dir / "huge.png", png);
+  WriteBytes(dir / "huge.bmp", Bmp(60000, -60000));
 
   struct Case {
     std::string file, says;
   };
   for (const Case& c :
        {Case{"bomb.tga", "more than the module loads"}, Case{"short.tga", "cut short"},
-        Case{"packets.tga", "run-length"}, Case{"noend.png", "cut short"}}) {
+        Case{"packets.tga", "run-length"}, Case{"noend.png", "cut short"},
+        Case{"huge.png", "60000x60000 is more than the module loads"},
+        Case{"huge.bmp", "60000x60000 is more than the module loads"}}) {
     SCOPED_TRACE(c.file);
     // A gigabyte of address space is far more than any picture the module
     // loads needs, and far less than decoding the bomb would take.
