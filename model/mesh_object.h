@@ -17,6 +17,7 @@
 #include "model/guarded.h"
 #include "render/box_mesh.h"
 #include "render/limits.h"
+#include "render/skinning_job.h"
 
 class CalCoreModel;
 class CalModel;
@@ -26,6 +27,8 @@ namespace rigweave {
 enum class Cal3DKind;
 class TextureFiles;
 class Cal3DSkinning;
+struct ConfigEntry;
+struct SubmeshVisit;
 }  // namespace rigweave
 
 class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObject> {
@@ -33,7 +36,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // The registry, when given, may hold the engine's file system, whose root
   // the object's models are read below; without one they are read below the
   // process's current folder.
-  explicit csCal3DMeshObject(iBase* parent, iObjectRegistry* registry = nullptr);
+  // The skinning unit's jobs run on `isa`, which the type chose once.
+  explicit csCal3DMeshObject(iBase* parent, iObjectRegistry* registry = nullptr,
+                             rigweave::SkinningIsa isa = rigweave::BestSkinningIsa());
   ~csCal3DMeshObject() override;
 
   // iMeshObject
@@ -75,7 +80,10 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // Releases everything a load made, so that the object is as if new.
   void Unload();
 
-  // Loading (mesh_object_load.cpp).
+  // Loading (mesh_object_load.cpp). Everything LoadModel does once the
+  // arguments are checked; false, or std::bad_alloc, leaves it to LoadModel
+  // to unload what was made.
+  bool LoadModelFiles(const char* modelName, iLoader* loader, iEngine* engine);
   bool LoadConfigFile(const std::string& modelName);
   bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
@@ -87,9 +95,28 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // with `why` set when the reason is the load's pixel budget, when none.
   iImage* ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
                            const char*& why);
+  // The file a configuration line names, checked, read by Cal3D and added
+  // to the core model; false, with a line that says why, when it cannot be.
+  // `unknownKeys`: the keys the format ignored so far, named when a file
+  // comes before the skeleton.
+  bool LoadCoreFile(const rigweave::ConfigEntry& entry, const std::string& unknownKeys);
+  // The Cal3D model instance of the loaded core model, with a draw record
+  // per sub-mesh; false when the drawing path could not hold it.
+  bool MakeModelInstance();
   // The box around the rest pose, measured through Cal3D's renderer
   // (mesh_object_bounds.cpp).
   void MeasureBox();
+
+  // The steps of Draw (mesh_object_draw.cpp).
+  struct Frame;
+  void AdvanceAnimation();
+  // Whether to draw; false too when the callback released the object.
+  bool AskVisibleCallback(iRenderView* view);
+  void MakeVertexBuffer(iGraphics3D* g3d);
+  void GrowFog(int32_t slot, int vertexCount);
+  int SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
+  // False when the sub-mesh was not drawn (no material): it takes no slot.
+  bool DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
 
   // Index of the name in the animation table, or -1.
   int FindAnimation(const char* name) const;
@@ -147,10 +174,15 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
     void SetFrame(int) override {}
     int GetCurFrame() override { return 0; }
     int GetFrameCount() override { return 0; }
+    // The sprite view's action is a cycle that takes over within a second:
+    // the current animation fades out and the named one in to full weight.
     bool SetAction(const char* name) override {
-      return rigweave::Guarded("SetAction", false,
-                               [&] { return scfOwner->SetCycle(name, 1, 1, 1); });
+      return rigweave::Guarded("SetAction", false, [&] {
+        return scfOwner->SetCycle(name, kActionFadeSeconds, kActionFadeSeconds, kActionWeight);
+      });
     }
+    static constexpr float kActionFadeSeconds = 1.0f;
+    static constexpr float kActionWeight = 1.0f;
     const char* GetCurAction() override { return nullptr; }
     void EnableTweening(bool) override {}
     bool IsTweeningEnabled() override { return true; }
@@ -202,7 +234,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   csColor vertexColors[rigweave::kMaxSubmeshes][rigweave::kMaxSubmeshVertices];
   int32_t meshRecordCount = 0;
   G3DTriangleMesh* meshRecords = nullptr;
-  // Where the model being loaded is read: the file system's root, then models/.
+  // Where the model being loaded is read: the file system's model folder,
+  // by default models/ below its root.
   std::string modelPath;
   csRef<iFileSystem> fileSystem;
   iVertexBuffer* vertexBuffer = nullptr;
@@ -216,6 +249,7 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   std::vector<int32_t> fogCapacities;
   // Sub-meshes the skinning unit draws instead of Cal3D's renderer.
   std::unique_ptr<rigweave::Cal3DSkinning> skinning;
+  rigweave::SkinningIsa skinningIsa;
   // The sprite view's level-of-detail setting. Characters never change it:
   // their level of detail is Cal3D's, set through iCal3DState.
   static constexpr int32_t lodLevelConfig = 0;

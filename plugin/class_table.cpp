@@ -1,6 +1,7 @@
 #include "plugin/class_table.h"
 
 #include "host/static_cleanup.h"
+#include "ical3dstate.h"
 #include "model/diagnostics.h"
 #include "model/guarded.h"
 #include "plugin/type.h"
@@ -27,7 +28,7 @@ scfClassInfo* ModuleInitialize(iSCF* scf) {
   iSCF::SCF = scf;
   if (!classTableFilled) {
     classTableFilled = true;
-    classTable[0] = {kClassId, kClassDescription, nullptr, &CreateMeshObjectType};
+    classTable[0] = {kRigweaveClassId, kClassDescription, nullptr, &CreateMeshObjectType};
     classTable[1] = {nullptr, nullptr, nullptr, nullptr};
   }
   return classTable;

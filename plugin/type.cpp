@@ -7,15 +7,23 @@
 #include "model/mesh_object.h"
 
 csCal3DMeshObjectType* csCal3DMeshObjectType::Create(iBase* parent) {
-  return new (std::nothrow) csCal3DMeshObjectType(parent);
+  try {
+    return new csCal3DMeshObjectType(parent);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 csCal3DMeshObjectType::csCal3DMeshObjectType(iBase* parent)
     : scfImplementation(parent), scfiComponent(this) {}
 
 bool csCal3DMeshObjectType::Initialize(iObjectRegistry* registry) {
-  objectRegistry = registry;
-  return registry != nullptr;
+  return rigweave::Guarded("Initialize", false, [&] {
+    objectRegistry = registry;
+    if (registry == nullptr) return false;
+    skinningIsa = rigweave::ChooseSkinningIsa();
+    return true;
+  });
 }
 
 namespace {
@@ -42,21 +50,24 @@ I* HandOver(T* object) {
 
 iMeshObjectFactory* csCal3DMeshObjectType::NewFactory() {
   return rigweave::Guarded("NewFactory", static_cast<iMeshObjectFactory*>(nullptr), [&] {
-    return HandOver<iMeshObjectFactory>(new (std::nothrow) csCal3DMeshObjectFactory(
-        static_cast<iMeshObjectType*>(this), objectRegistry));
+    return HandOver<iMeshObjectFactory>(new csCal3DMeshObjectFactory(
+        static_cast<iMeshObjectType*>(this), objectRegistry, skinningIsa));
   });
 }
 
-csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry)
-    : scfImplementation(parent), objectRegistry(registry) {}
+csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry,
+                                                   rigweave::SkinningIsa isa)
+    : scfImplementation(parent), objectRegistry(registry), skinningIsa(isa) {}
 
 iMeshObject* csCal3DMeshObjectFactory::NewInstance() {
   return rigweave::Guarded("NewInstance", static_cast<iMeshObject*>(nullptr), [&] {
     // A mesh object carries its colour arrays, tens of megabytes of address
     // space: under a limit the allocation is what fails, and the caller
     // should know that.
-    auto* object = new (std::nothrow) csCal3DMeshObject(nullptr, objectRegistry);
-    if (object == nullptr) {
+    csCal3DMeshObject* object = nullptr;
+    try {
+      object = new csCal3DMeshObject(nullptr, objectRegistry, skinningIsa);
+    } catch (const std::bad_alloc&) {
       rigweave::Diagnose(": Out of memory for a new mesh object");
       return static_cast<iMeshObject*>(nullptr);
     }
