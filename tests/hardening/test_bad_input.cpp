@@ -581,7 +581,7 @@ TEST_F(BadInput, RunningOutOfMemoryInALoadAnswersFalse) {
   });
   EXPECT_EQ(status, 0);
   EXPECT_EQ(rwtest::ReadFile(printed),
-            Lines({": Loading skeleton deep.xsf", ": Out of memory in LoadModel",
+            Lines({": Loading skeleton deep.xsf", ": Out of memory loading big.cfg",
                    ": Loading skeleton hero.csf", ": Loading mesh hero.cmf"}));
 }
 
