@@ -3,7 +3,6 @@
 #include <new>
 
 #include "model/diagnostics.h"
-#include "model/guarded.h"
 #include "model/mesh_object.h"
 
 csCal3DMeshObjectType* csCal3DMeshObjectType::Create(iBase* parent) {
@@ -18,12 +17,15 @@ csCal3DMeshObjectType::csCal3DMeshObjectType(iBase* parent)
     : scfImplementation(parent), scfiComponent(this) {}
 
 bool csCal3DMeshObjectType::Initialize(iObjectRegistry* registry) {
-  return rigweave::Guarded("Initialize", false, [&] {
-    objectRegistry = registry;
-    if (registry == nullptr) return false;
+  objectRegistry = registry;
+  if (registry == nullptr) return false;
+  try {
     skinningIsa = rigweave::ChooseSkinningIsa();
-    return true;
-  });
+  } catch (const std::bad_alloc&) {
+    // Only the line about a bad value can run out; the set is still sound.
+    skinningIsa = rigweave::BestSkinningIsa();
+  }
+  return true;
 }
 
 namespace {
@@ -49,10 +51,14 @@ I* HandOver(T* object) {
 }  // namespace
 
 iMeshObjectFactory* csCal3DMeshObjectType::NewFactory() {
-  return rigweave::Guarded("NewFactory", static_cast<iMeshObjectFactory*>(nullptr), [&] {
-    return HandOver<iMeshObjectFactory>(new csCal3DMeshObjectFactory(
-        static_cast<iMeshObjectType*>(this), objectRegistry, skinningIsa));
-  });
+  csCal3DMeshObjectFactory* factory = nullptr;
+  try {
+    factory = new csCal3DMeshObjectFactory(static_cast<iMeshObjectType*>(this), objectRegistry,
+                                           skinningIsa);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return HandOver<iMeshObjectFactory>(factory);
 }
 
 csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry,
@@ -60,17 +66,15 @@ csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistr
     : scfImplementation(parent), objectRegistry(registry), skinningIsa(isa) {}
 
 iMeshObject* csCal3DMeshObjectFactory::NewInstance() {
-  return rigweave::Guarded("NewInstance", static_cast<iMeshObject*>(nullptr), [&] {
-    // A mesh object carries its colour arrays, tens of megabytes of address
-    // space: under a limit the allocation is what fails, and the caller
-    // should know that.
-    csCal3DMeshObject* object = nullptr;
-    try {
-      object = new csCal3DMeshObject(nullptr, objectRegistry, skinningIsa);
-    } catch (const std::bad_alloc&) {
-      rigweave::Diagnose(": Out of memory for a new mesh object");
-      return static_cast<iMeshObject*>(nullptr);
-    }
-    return HandOver<iMeshObject>(object);
-  });
+  // A mesh object carries its colour arrays, tens of megabytes of address
+  // space: under a limit the allocation is what fails, and the caller should
+  // know that.
+  csCal3DMeshObject* object = nullptr;
+  try {
+    object = new csCal3DMeshObject(nullptr, objectRegistry, skinningIsa);
+  } catch (const std::bad_alloc&) {
+    rigweave::Diagnose(": Out of memory for a new mesh object");
+    return nullptr;
+  }
+  return HandOver<iMeshObject>(object);
 }
