@@ -36,7 +36,8 @@ csCal3DMeshObject::csCal3DMeshObject(iBase* parent, iObjectRegistry* registry)
       modelPath("models/"),
       fileSystem(FindFileSystem(registry)),
       scfiSprite3DState(this),
-      scfiPolygonMesh(this) {}
+      scfiPolygonMesh(this),
+      scfiRigweaveState(static_cast<iMeshObject*>(this)) {}
 
 csCal3DMeshObject::~csCal3DMeshObject() {
   if (visibleCallback != nullptr) visibleCallback->DecRef();
@@ -48,6 +49,7 @@ csCal3DMeshObject::~csCal3DMeshObject() {
 }
 
 void csCal3DMeshObject::Unload() {
+  scfiRigweaveState.Unbind();
   for (int32_t i = 0; i < meshRecordCount; i++) delete[] meshRecords[i].vertex_fog;
   delete[] meshRecords;
   meshRecords = nullptr;
@@ -75,5 +77,6 @@ void* csCal3DMeshObject::scfQueryOwn(scfInterfaceID id, scfInterfaceVersion vers
       id, version, static_cast<iMeshObject*>(this), static_cast<iCal3DState*>(&scfiCal3DState),
       static_cast<iSprite3DState*>(&scfiSprite3DState),
       static_cast<iPolygonMesh*>(&scfiPolygonMesh),
-      static_cast<iVertexBufferManagerClient*>(&scfiVertexBufferManagerClient));
+      static_cast<iVertexBufferManagerClient*>(&scfiVertexBufferManagerClient),
+      static_cast<iRigweaveState*>(&scfiRigweaveState));
 }

@@ -15,6 +15,7 @@
 #include "host/scf_impl.h"
 #include "ical3dstate.h"
 #include "render/box_mesh.h"
+#include "model/rigweave_state.h"
 #include "render/limits.h"
 
 class CalCoreModel;
@@ -189,6 +190,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   iMeshObjectDrawCallback* visibleCallback = nullptr;
   Sprite3DState scfiSprite3DState;
   PolygonMesh scfiPolygonMesh;
+  // The application interface for time, playback, events, bones and
+  // attachments; bound to the model while one is loaded.
+  rigweave::RigweaveState scfiRigweaveState;
 
   // Entries allocated in each record's fog array, which is reused from frame
   // to frame and grown only when a sub-mesh needs more.

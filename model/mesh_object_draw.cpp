@@ -81,8 +81,12 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
 
   const csTicks now = csGetTicks();
   // Unsigned difference: right across a wrap of the tick counter.
-  calModel->update(static_cast<float>(static_cast<double>(now - lastTicks) / 1000.0));
+  const float elapsed = static_cast<float>(static_cast<double>(now - lastTicks) / 1000.0);
   lastTicks = now;
+  // The application's listeners and attached objects hear of the step
+  // inside it; one of them may have released us or replaced the model.
+  if (!scfiRigweaveState.AdvanceForDraw(elapsed)) return false;
+  if (!calModel) return false;
 
   if (visibleCallback != nullptr) {
     // The callback may release the last reference the engine holds on us, or

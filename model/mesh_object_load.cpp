@@ -303,5 +303,7 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
   // release Cal3D's influence lists. Without it Cal3D draws everything.
   skinning.reset(new (std::nothrow) rigweave::Cal3DSkinning);
   if (skinning && !skinning->Prepare(*calModel)) skinning.reset();
+  scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
+                         static_cast<float>(scale * 0.02));
   return true;
 }
