@@ -128,7 +128,7 @@ struct iRigweaveState : iBase {
   // AddActionEnd listeners when it has played out. False for an unknown id
   // or a bad fade or weight.
   virtual bool PlayAction(int animation, float fadeIn, float fadeOut, float weight) = 0;
-  // Stops the oldest playing action of that animation at once, without a
+  // Stops the newest playing action of that animation at once, without a
   // fade and without reporting an end. False when none plays or the id is
   // unknown.
   virtual bool StopAction(int animation) = 0;
@@ -142,8 +142,9 @@ struct iRigweaveState : iBase {
   // Moves the animation to `seconds` (a cycle's time is taken modulo its
   // duration; cycles blended together keep their common phase, so the
   // others move with it). The jump fires no event; the pose shows it from
-  // the next advance. False for an animation not playing, an unknown id or a
-  // bad time.
+  // the next advance. False for an animation not playing, a cycle blended
+  // in since the last advance (the mixer places it then), an unknown id or
+  // a bad time.
   virtual bool SetAnimationTime(int animation, float seconds) = 0;
 
   // --- Events ---------------------------------------------------------------
@@ -208,11 +209,14 @@ struct iRigweaveState : iBase {
 
   // --- Springs --------------------------------------------------------------
 
-  // Sub-meshes with springs (capes, hair) are simulated in sub-steps of at
-  // most 1/60 s, so a long step cannot fling them; a step longer than one
-  // second simulates its last second. False turns the simulation off: those
-  // sub-meshes then follow their bones rigidly. On by default; kept across
-  // loads.
+  // A character with springs (capes, hair) is advanced in sub-steps of at
+  // most 1/60 s, bones and springs together, so a long step cannot fling
+  // them; of a step longer than one second only the last second is
+  // simulated so (the rest moves the animation alone). Steps of 1/60 s or
+  // less, and characters without springs, are advanced as Cal3D does. False
+  // turns the simulation off: those sub-meshes then follow their bones
+  // rigidly, and start again from rest when it is turned back on. On by
+  // default; kept across loads.
   virtual void SetSpringsEnabled(bool enabled) = 0;
   virtual bool GetSpringsEnabled() = 0;
 

@@ -151,6 +151,9 @@ struct AttachRow {
   const char* name;
   bool drawn;
 };
+void PrintTo(const AttachRow& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class Attachments : public Application, public testing::WithParamInterface<AttachRow> {};
 
@@ -215,6 +218,9 @@ struct EventRow {
   float step;
   bool drawn;
 };
+void PrintTo(const EventRow& row, std::ostream* out) {
+  *out << row.name;
+}
 
 class Events : public Application, public testing::WithParamInterface<EventRow> {};
 
@@ -324,6 +330,51 @@ TEST_F(Application, ListenersMayRemoveEventsAndReleaseTheCharacterFromInsideTheC
   EXPECT_TRUE(other->heard.empty());
   EXPECT_EQ(releasing->GetRefCount(), 1);
   EXPECT_EQ(other->GetRefCount(), 1);
+}
+
+// A listener or a placed object that loads another model (here one that
+// fails) from inside the step leaves Draw nothing of the old one to touch.
+TEST_F(Application, ALoadFromInsideTheStepEndsItSafely) {
+  for (bool fromListener : {true, false}) {
+    csRef<iMeshObject> mesh = LoadQuietly("hero.cfg");
+    csRef<iRigweaveState> state = Rigweave(mesh.get());
+    const int walk = state->FindAnimation("walk");
+    ASSERT_TRUE(state->BlendCycle(walk, 1, 0));
+    DrawOnce(mesh.get());
+    auto reload = [&] {
+      testing::internal::CaptureStdout();
+      EXPECT_FALSE(Load(mesh.get(), "no-such.cfg"));
+      testing::internal::GetCapturedStdout();
+    };
+    csRef<Listener> listener = csRef<Listener>::Adopt(new Listener);
+    listener->onEvent = [&](iRigweaveState*, const csRigweaveEvent&) { reload(); };
+    struct Receiver : scfImplementation<Receiver, iRigweaveAttachment> {
+      void PlaceOnBone(const csReversibleTransform&) override {
+        if (armed && placed++ == 0) onPlace();
+      }
+      std::function<void()> onPlace;
+      bool armed = false;
+      int placed = 0;
+    };
+    csRef<Receiver> receiver = csRef<Receiver>::Adopt(new Receiver);
+    receiver->onPlace = reload;
+    if (fromListener) {
+      ASSERT_GE(state->AddEvent(walk, 0.1f, "reload", 0, listener.get()), 0);
+      ASSERT_GE(state->AddEvent(walk, 0.2f, "after", 0, listener.get()), 0);
+    } else {
+      ASSERT_GE(state->Attach(0, receiver.get(), {}), 0);
+      ASSERT_GE(state->Attach(1, receiver.get(), {}), 0);
+      receiver->armed = true;
+    }
+    now += 500;
+    EXPECT_FALSE(DrawOnce(mesh.get()));
+    EXPECT_EQ(fromListener ? static_cast<int>(listener->heard.size()) : receiver->placed, 1);
+    EXPECT_EQ(state->GetAnimationCount(), 0);
+    EXPECT_EQ(listener->GetRefCount(), 1) << "the failed load released the listeners";
+    EXPECT_EQ(receiver->GetRefCount(), 1) << "the failed load released the attachments";
+    now += 500;
+    EXPECT_FALSE(DrawOnce(mesh.get()));
+  }
 }
 
 // --- Time -----------------------------------------------------------------------
@@ -442,6 +493,14 @@ TEST_F(Application, AnimationsAndBonesAreListedAndUnknownOnesChangeNothing) {
   ASSERT_TRUE(state->SetAnimationTime(1, 1.25f));
   ASSERT_TRUE(state->GetAnimationTime(1, time));
   EXPECT_FLOAT_EQ(time, 1.25f);
+  // A second one over it: the time read is the newest's, and a stop ends that one.
+  ASSERT_TRUE(state->PlayAction(1, 0, 0, 1));
+  ASSERT_TRUE(state->Advance(0.25f));
+  ASSERT_TRUE(state->GetAnimationTime(1, time));
+  EXPECT_FLOAT_EQ(time, 0.25f);
+  EXPECT_TRUE(state->StopAction(1));
+  ASSERT_TRUE(state->GetAnimationTime(1, time));
+  EXPECT_FLOAT_EQ(time, 1.5f);
   EXPECT_TRUE(state->StopAction(1));
   EXPECT_FALSE(state->IsPlaying(1));
   EXPECT_FALSE(state->StopAction(1));
