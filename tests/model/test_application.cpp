@@ -167,6 +167,8 @@ TEST_P(Attachments, AnAttachedObjectFollowsItsBoneInTheSameStep) {
                                      csVector3(0.05f, -0.02f, 0.1f));
   // A prop in the engine's way: its movable's parent is the character's.
   csRef<rwengine::Movable> prop = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
+  EXPECT_EQ(rwengine::AttachToBone(*prop, movable.get(), state.get(), "tail", offset), -1);
+  EXPECT_EQ(prop->GetParent(), nullptr) << "a refused attachment left the prop as it was";
   const int handle = rwengine::AttachToBone(*prop, movable.get(), state.get(), "hand_r", offset);
   ASSERT_GE(handle, 0);
   EXPECT_EQ(prop->GetParent(), movable.get());
