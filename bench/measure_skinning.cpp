@@ -7,6 +7,7 @@
 #include "bench/measurements.h"
 #include "bench/walkers.h"
 #include "model/cal3d_skinning.h"
+#include "model/submesh_walk.h"
 #include "render/engine_space.h"
 #include "render/limits.h"
 
@@ -24,12 +25,18 @@ void MeasureSkinning(Session& session, const char* config, int frames) {
     cal3d.direct.Update(kFrameSeconds);
     unit.direct.Update(kFrameSeconds);
   }
-  rigweave::Cal3DSkinning skinning;
+  rigweave::Cal3DSkinning skinning(rigweave::BestSkinningIsa());
   CalModel& model = *unit.direct.Model();
   if (!skinning.Prepare(model)) return session.Fail("cannot lay out " + std::string(config));
   std::vector<float> output(3 * static_cast<size_t>(rigweave::kMaxSubmeshVertices));
-  const float factor = static_cast<float>(unit.files.scale * 0.02);
+  const float factor = static_cast<float>(unit.files.scale * rigweave::kDrawnUnitsPerModelUnit);
   const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
+  rigweave::SubmeshSkinningJob job;
+  job.skinning = &skinning;
+  job.scale = factor;
+  job.turnSine = turn.sine;
+  job.turnCosine = turn.cosine;
+  job.output = {output.data(), output.size()};
   const std::string tag = TagOf(config);
   auto rate = [&](const std::function<long()>& frame) {
     std::vector<double> rates;
@@ -52,15 +59,14 @@ void MeasureSkinning(Session& session, const char* config, int frames) {
     const double mvps = rate([&] {
       long vertices = 0;
       skinning.BeginFrame(model);
-      int index = 0;
-      for (CalMesh* mesh : model.getVectorMesh())
-        for (int sub = 0; sub < mesh->getSubmeshCount(); sub++, index++) {
-          const int n =
-              skinning.Skin(index, *mesh->getSubmesh(sub), output.data(),
-                            rigweave::kMaxSubmeshVertices, factor, turn.sine, turn.cosine);
-          drawnByCal3D = drawnByCal3D || n < 0;
-          vertices += n > 0 ? n : 0;
-        }
+      rigweave::ForEachSubmesh(model, [&](const rigweave::SubmeshVisit& visit) {
+        job.index = visit.index;
+        job.submesh = &visit.submesh;
+        const bool skinned = job.Run();
+        drawnByCal3D = drawnByCal3D || !skinned;
+        if (skinned) vertices += visit.submesh.getVertexCount();
+        return true;
+      });
       return vertices;
     });
     session.Add(name, mvps, 1, "", true,

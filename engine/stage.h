@@ -22,12 +22,13 @@
 #include "engine/render_view.h"
 #include "host/mesh.h"
 #include "host/ref.h"
+#include "ical3dstate.h"
 
 namespace rwengine {
 
 class Stage {
  public:
-  static constexpr const char kRigweaveClass[] = "crystalspace.mesh.object.rigweave";
+  static constexpr const char* kRigweaveClass = kRigweaveClassId;
 
   // The backend is not owned and may be null (nothing drawn anywhere).
   // `root` is the folder that holds models/, where mesh objects read their

@@ -1,6 +1,7 @@
 // Cal3D's core objects from the bytes of a file that PrepareCal3DFile let
 // through: read from memory by Cal3D's binary reader, so that Cal3D never
-// opens a file itself and never sees one unchecked.
+// opens a file itself and never sees one unchecked. Unlike the rest of
+// formats/, not pure: what comes back is Cal3D's own objects.
 #pragma once
 
 #include <cal3d/cal3d.h>

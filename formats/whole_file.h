@@ -1,7 +1,8 @@
 // The one way the module, its programs and its tests read a file whole.
 // Model files come from users: a name may lead to a FIFO, a device such as
 // /dev/zero, a directory or a file of gigabytes. Only regular files of a
-// bounded size are read, and nothing blocks or reads without end.
+// bounded size are read, and nothing blocks or reads without end. The one
+// file I/O of formats/: everything else here works on bytes in memory.
 #pragma once
 
 #include <cstddef>

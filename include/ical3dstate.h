@@ -1,6 +1,6 @@
 // Rigweave: steering an animated character from an application.
 //
-// Query a mesh object of class "crystalspace.mesh.object.rigweave" for this
+// Query a mesh object of class kRigweaveClassId (below) for this
 // interface, load a model configuration below "models/" with LoadModel, then
 // start, blend and clear animations by the names the configuration gives them
 // (an "animation = walk.caf" line names the animation "walk").
@@ -8,6 +8,10 @@
 
 #include "host/engine_loading.h"
 #include "host/scf.h"
+
+// The class id the module registers its mesh object type under, and heads
+// its diagnostic lines with.
+constexpr char kRigweaveClassId[] = "crystalspace.mesh.object.rigweave";
 
 struct iCal3DState : iBase {
   SCF_INTERFACE(iCal3DState, 0, 0, 1)

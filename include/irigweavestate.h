@@ -53,7 +53,8 @@ struct iRigweaveEventListener : iBase {
   // from the next advance on), start and stop animations, attach and detach
   // (taking effect from the next advance), and release the character. It may
   // not advance the same character from inside the call (Advance answers
-  // false). The character's pose is already that of the end of the step.
+  // false), nor throw. The character's pose is already that of the end of
+  // the step.
   virtual void OnRigweaveEvent(iRigweaveState* character, const csRigweaveEvent& event) = 0;
 
  protected:

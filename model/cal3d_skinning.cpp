@@ -2,54 +2,85 @@
 
 #include <cal3d/cal3d.h>
 
+#include <cstdlib>
 #include <new>
+#include <string>
+
+#include "model/diagnostics.h"
+#include "model/submesh_walk.h"
 
 namespace rigweave {
 
+namespace {
+
+// Cal3D's vertices of `core` as the layout is built from them; `influences`
+// holds what the vertices' spans point into.
+void CopyVertices(const CalCoreSubmesh& core, std::vector<SkinningVertex>& vertices,
+                  std::vector<SkinningInfluence>& influences) {
+  const std::vector<CalCoreSubmesh::Vertex>& source =
+      const_cast<CalCoreSubmesh&>(core).getVectorVertex();
+  size_t influenceTotal = 0;
+  for (const CalCoreSubmesh::Vertex& vertex : source)
+    influenceTotal += vertex.vectorInfluence.size();
+  influences.resize(influenceTotal);
+  vertices.resize(source.size());
+  size_t at = 0;
+  for (size_t i = 0; i < source.size(); i++) {
+    const CalCoreSubmesh::Vertex& vertex = source[i];
+    vertices[i].position[0] = vertex.position.x;
+    vertices[i].position[1] = vertex.position.y;
+    vertices[i].position[2] = vertex.position.z;
+    for (size_t k = 0; k < vertex.vectorInfluence.size(); k++)
+      influences[at + k] = {vertex.vectorInfluence[k].boneId, vertex.vectorInfluence[k].weight};
+    vertices[i].influences = {influences.data() + at, vertex.vectorInfluence.size()};
+    at += vertex.vectorInfluence.size();
+  }
+}
+
+}  // namespace
+
+SkinningIsa ChooseSkinningIsa() {
+  const char* asked = std::getenv("RIGWEAVE_SKINNING_ISA");
+  if (asked == nullptr) return BestSkinningIsa();
+  const std::string use = std::string("; using ") + SkinningIsaName(BestSkinningIsa());
+  SkinningIsa named;
+  if (!SkinningIsaFromName(asked, named)) {
+    Diagnose(": Unknown skinning instruction set ",
+             "RIGWEAVE_SKINNING_ISA=" + std::string(asked).substr(0, 40) +
+                 " (scalar, sse2 or avx2)" + use);
+    return BestSkinningIsa();
+  }
+  if (!SkinningIsaSupported(named)) {
+    Diagnose(": Skinning instruction set not on this processor ",
+             "RIGWEAVE_SKINNING_ISA=" + std::string(asked) + use);
+    return BestSkinningIsa();
+  }
+  return named;
+}
+
 bool Cal3DSkinning::Prepare(CalModel& model) {
-  isa_ = ChosenSkinningIsa();
-  layouts_.clear();
-  cores_.clear();
+  records_.clear();
   palette_.clear();
   std::vector<CalCoreSubmesh*> released;
+  // The layouts are the one place the module lets the standard containers
+  // grow on the model's own numbers, so running out is caught here whole.
   try {
     const int boneCount = static_cast<int>(model.getSkeleton()->getVectorBone().size());
     std::vector<SkinningVertex> vertices;
     std::vector<SkinningInfluence> influences;
-    for (CalMesh* mesh : model.getVectorMesh()) {
-      for (int sub = 0; sub < mesh->getSubmeshCount(); sub++) {
-        CalSubmesh* submesh = mesh->getSubmesh(sub);
-        if (submesh == nullptr) continue;  // the renderer skips it too
-        layouts_.emplace_back();
-        CalCoreSubmesh* core = submesh->getCoreSubmesh();
-        cores_.push_back(core);
-        if (core->getSpringCount() > 0 || submesh->hasInternalData()) continue;
-        const std::vector<CalCoreSubmesh::Vertex>& source = core->getVectorVertex();
-        size_t influenceTotal = 0;
-        for (const CalCoreSubmesh::Vertex& vertex : source)
-          influenceTotal += vertex.vectorInfluence.size();
-        influences.resize(influenceTotal);
-        vertices.resize(source.size());
-        size_t at = 0;
-        for (size_t i = 0; i < source.size(); i++) {
-          const CalCoreSubmesh::Vertex& vertex = source[i];
-          vertices[i].position[0] = vertex.position.x;
-          vertices[i].position[1] = vertex.position.y;
-          vertices[i].position[2] = vertex.position.z;
-          for (size_t k = 0; k < vertex.vectorInfluence.size(); k++)
-            influences[at + k] = {vertex.vectorInfluence[k].boneId,
-                                  vertex.vectorInfluence[k].weight};
-          vertices[i].influences = {influences.data() + at, vertex.vectorInfluence.size()};
-          at += vertex.vectorInfluence.size();
-        }
-        if (!layouts_.back().Build(vertices, boneCount)) continue;
-        if (core->getCoreSubMorphTargetCount() == 0) released.push_back(core);
-      }
-    }
+    ForEachSubmesh(model, [&](const SubmeshVisit& visit) {
+      records_.emplace_back();
+      CalCoreSubmesh* core = visit.submesh.getCoreSubmesh();
+      records_.back().core = core;
+      if (core->getSpringCount() > 0 || visit.submesh.hasInternalData()) return true;
+      CopyVertices(*core, vertices, influences);
+      if (!records_.back().layout.Build(vertices, boneCount)) return true;
+      if (core->getCoreSubMorphTargetCount() == 0) released.push_back(core);
+      return true;
+    });
     palette_.resize(static_cast<size_t>(boneCount));
   } catch (const std::bad_alloc&) {
-    layouts_.clear();
-    cores_.clear();
+    records_.clear();
     palette_.clear();
     return false;
   }
@@ -59,15 +90,15 @@ bool Cal3DSkinning::Prepare(CalModel& model) {
   return true;
 }
 
-bool Cal3DSkinning::Owns(int index) const {
-  return index >= 0 && static_cast<size_t>(index) < layouts_.size() &&
-         layouts_[static_cast<size_t>(index)].VertexCount() > 0;
+const Cal3DSkinning::Record* Cal3DSkinning::Find(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= records_.size()) return nullptr;
+  return &records_[static_cast<size_t>(index)];
 }
 
 size_t Cal3DSkinning::Bytes() const {
   size_t bytes = palette_.capacity() * sizeof(SkinningBone);
-  for (const SkinningLayout& layout : layouts_) bytes += layout.Bytes();
-  return bytes + layouts_.capacity() * sizeof(SkinningLayout);
+  for (const Record& record : records_) bytes += record.layout.Bytes();
+  return bytes + records_.capacity() * sizeof(Record);
 }
 
 bool Cal3DSkinning::SetIsa(SkinningIsa isa) {
@@ -88,25 +119,33 @@ void Cal3DSkinning::BeginFrame(CalModel& model) {
   }
 }
 
-int Cal3DSkinning::Skin(int index, CalSubmesh& submesh, float* output, size_t capacity, float scale,
-                        float sine, float cosine) const {
-  if (!Owns(index) || cores_[static_cast<size_t>(index)] != submesh.getCoreSubmesh() ||
-      submesh.hasInternalData())
-    return -1;
-  // Cal3D blends morph targets in unless their weights leave the base at 1.
-  if (submesh.getMorphTargetWeightCount() > 0 && submesh.getBaseWeight() != 1.0f) return -1;
+SkinningJob SubmeshSkinningJob::Job() const {
   SkinningJob job;
-  job.layout = &layouts_[static_cast<size_t>(index)];
-  job.bones = {palette_.data(), palette_.size()};
-  job.vertexCount = submesh.getVertexCount();
+  job.layout = &skinning->Find(index)->layout;
+  job.bones = skinning->Palette();
+  job.vertexCount = submesh->getVertexCount();
   // The module never changes Cal3D's axis factors, which a physique starts
   // with at 1 (and keeps private).
   job.scale = scale;
-  job.turnSine = sine;
-  job.turnCosine = cosine;
-  job.isa = isa_;
-  job.output = {output, 3 * capacity};
-  return job.Run() ? job.vertexCount : -1;
+  job.turnSine = turnSine;
+  job.turnCosine = turnCosine;
+  job.isa = skinning->Isa();
+  job.output = output;
+  return job;
+}
+
+bool SubmeshSkinningJob::Validate() const {
+  if (skinning == nullptr || submesh == nullptr) return false;
+  const Cal3DSkinning::Record* record = skinning->Find(index);
+  if (record == nullptr || record->layout.VertexCount() == 0) return false;
+  if (record->core != submesh->getCoreSubmesh() || submesh->hasInternalData()) return false;
+  // Cal3D blends morph targets in unless their weights leave the base at 1.
+  if (submesh->getMorphTargetWeightCount() > 0 && submesh->getBaseWeight() != 1.0f) return false;
+  return Job().Validate();
+}
+
+bool SubmeshSkinningJob::Run() const {
+  return Validate() && Job().Run();
 }
 
 }  // namespace rigweave

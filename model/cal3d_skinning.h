@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "render/skinning_job.h"
+#include "render/span.h"
 
 class CalModel;
 class CalCoreSubmesh;
@@ -15,44 +16,78 @@ class CalSubmesh;
 
 namespace rigweave {
 
+// The set the owner of many characters has their jobs run on: the one the
+// environment variable RIGWEAVE_SKINNING_ISA names (scalar, sse2 or avx2),
+// which is how the tests and the benchmark hold each set against Cal3D,
+// else the widest this processor has. A value it does not know, or a set
+// the processor lacks, is said in one diagnostic line and the widest used.
+// Reads the environment on every call: call it once and keep the answer.
+SkinningIsa ChooseSkinningIsa();
+
 class Cal3DSkinning {
  public:
-  // Lays out the sub-meshes of `model` in the order its renderer visits
-  // them, one slot each. A sub-mesh with springs (Cal3D then keeps its own
-  // vertices) is left to Cal3D. The unit takes over the others; for those
-  // without morph targets nothing can send them back to Cal3D, so Cal3D's
-  // per-vertex influence lists are released: the layout replaces them.
-  // False, with nothing changed in Cal3D, when memory runs out.
+  // The jobs run on `isa`, which the owner chose once (a supported set).
+  explicit Cal3DSkinning(SkinningIsa isa) : isa_(isa) {}
+
+  // Lays out the sub-meshes of `model`, one record each, indexed as
+  // ForEachSubmesh (model/submesh_walk.h) numbers them. A sub-mesh with
+  // springs (Cal3D then keeps its own vertices) is left to Cal3D. The unit
+  // takes over the others; for those without morph targets nothing can send
+  // them back to Cal3D, so Cal3D's per-vertex influence lists are released:
+  // the layout replaces them. False, with nothing changed in Cal3D, when
+  // memory runs out.
   bool Prepare(CalModel& model);
 
-  // Whether sub-mesh `index` (counted as the renderer visits them) has a layout.
-  bool Owns(int index) const;
-  // Heap bytes of the layouts and the palette.
+  // Heap bytes of the records and the palette.
   size_t Bytes() const;
 
   // Reads the bone palette from the skeleton's current state; once a frame,
-  // after the model's update and before the first Skin().
+  // after the model's update and before the first job runs.
   void BeginFrame(CalModel& model);
 
-  // Writes the engine-space positions of sub-mesh `index` (`submesh`, the
-  // index-th sub-mesh Cal3D's renderer can select) into `output` (room for
-  // `capacity` vertices): Cal3D's vertices scaled by `scale` and turned
-  // about x. Returns the vertices written, or -1 when Cal3D has to compute
-  // them this frame (springs, morph targets in use, no layout, or a
-  // sub-mesh other than the one laid out under that index).
-  int Skin(int index, CalSubmesh& submesh, float* output, size_t capacity, float scale, float sine,
-           float cosine) const;
-
-  // The instruction set the jobs run on: ChosenSkinningIsa() when prepared,
-  // unless the benchmark asks for another.
   SkinningIsa Isa() const { return isa_; }
+  // Another set for the jobs from now on, for the benchmark; false, nothing
+  // changed, when this processor lacks it.
   bool SetIsa(SkinningIsa isa);
 
+  // A sub-mesh as laid out at load: its layout (empty when Cal3D keeps it)
+  // and the core sub-mesh it was made from.
+  struct Record {
+    SkinningLayout layout;
+    const CalCoreSubmesh* core = nullptr;
+  };
+  // The record of the sub-mesh at position `index` of the walk, or null.
+  const Record* Find(int index) const;
+  Span<const SkinningBone> Palette() const { return {palette_.data(), palette_.size()}; }
+
  private:
-  std::vector<SkinningLayout> layouts_;
-  std::vector<const CalCoreSubmesh*> cores_;  // what each layout was made from
+  std::vector<Record> records_;
   std::vector<SkinningBone> palette_;
-  SkinningIsa isa_ = BestSkinningIsa();
+  SkinningIsa isa_;
+};
+
+// One sub-mesh's engine-space positions for one frame: Cal3D's vertices
+// scaled by `scale` and turned about x. Fill in the fields, then Run();
+// Run() refuses (false, output untouched) what Validate() refuses, and then
+// Cal3D computes the sub-mesh this frame. Allocates nothing.
+struct SubmeshSkinningJob {
+  const Cal3DSkinning* skinning = nullptr;
+  int index = -1;                            // the sub-mesh's position in the walk
+  CalSubmesh* submesh = nullptr;             // the sub-mesh at that position
+  float scale = 1.0f;                        // the module's scale factor
+  float turnSine = 0.0f, turnCosine = 1.0f;  // the module's turn about x
+  // x, y, z of each vertex, packed: at least 3 * submesh->getVertexCount().
+  Span<float> output;
+
+  // False when the unit does not draw this sub-mesh this frame: no record
+  // or no layout for `index`, a record made from another sub-mesh, springs
+  // or morph targets in use, or too small an output.
+  bool Validate() const;
+  // Writes submesh->getVertexCount() vertices.
+  bool Run() const;
+
+ private:
+  SkinningJob Job() const;
 };
 
 }  // namespace rigweave

@@ -2,12 +2,12 @@
 
 #include <iostream>
 
+#include "ical3dstate.h"
+
 namespace rigweave {
 
-const char kClassId[] = "crystalspace.mesh.object.rigweave";
-
 void Diagnose(const char* message, std::string_view detail) {
-  std::cout << kClassId << message << detail << std::endl;
+  std::cout << kRigweaveClassId << message << detail << std::endl;
 }
 
 }  // namespace rigweave

@@ -1,12 +1,10 @@
 // The module's one kind of output: a line on standard output, headed by the
-// class id the engine knows the module's mesh objects by.
+// class id the engine knows the module's mesh objects by (kRigweaveClassId).
 #pragma once
 
 #include <string_view>
 
 namespace rigweave {
-
-extern const char kClassId[];
 
 // Prints one diagnostic line: the class id, the message (which begins with
 // ": ") and the detail, then flushes.

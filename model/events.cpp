@@ -42,10 +42,11 @@ int EventTable::AddActionEnd(int animation, const char* name, int userId,
 
 int EventTable::Add(Entry entry) {
   if (nextHandle_ < 0) return -1;  // every handle an int holds was given out
-  entry.handle = nextHandle_++;
+  // Sized first, so that sorting after a firing never allocates, and so
+  // that running out here leaves the table as it was.
+  order_.reserve(entries_.size() + 1);
   entries_.push_back(std::move(entry));
-  // Sized now, so that sorting after a firing never allocates.
-  order_.reserve(entries_.size());
+  entries_.back().handle = nextHandle_++;
   // Added from inside a listener: it joins from the next advance on.
   if (firing_)
     stale_ = true;

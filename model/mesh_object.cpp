@@ -16,10 +16,6 @@ void ReleaseAnimationTracks(CalCoreModel& core) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 csRef<iFileSystem> FindFileSystem(iObjectRegistry* registry) {
   iBase* found = registry != nullptr ? registry->Get(kFileSystemTag) : nullptr;
   return csRef<iFileSystem>::Adopt(scfQueryInterface<iFileSystem>(found));
@@ -27,7 +23,8 @@ csRef<iFileSystem> FindFileSystem(iObjectRegistry* registry) {
 
 }  // namespace
 
-csCal3DMeshObject::csCal3DMeshObject(iBase* parent, iObjectRegistry* registry)
+csCal3DMeshObject::csCal3DMeshObject(iBase* parent, iObjectRegistry* registry,
+                                     rigweave::SkinningIsa isa)
     : scfImplementation(parent),
       scfiCal3DState(this),
       scfiVertexBufferManagerClient(this),
@@ -37,7 +34,8 @@ csCal3DMeshObject::csCal3DMeshObject(iBase* parent, iObjectRegistry* registry)
       fileSystem(FindFileSystem(registry)),
       scfiSprite3DState(this),
       scfiPolygonMesh(this),
-      scfiRigweaveState(static_cast<iMeshObject*>(this)) {}
+      scfiRigweaveState(static_cast<iMeshObject*>(this)),
+      skinningIsa(isa) {}
 
 csCal3DMeshObject::~csCal3DMeshObject() {
   if (visibleCallback != nullptr) visibleCallback->DecRef();

@@ -17,6 +17,7 @@
 #include "render/box_mesh.h"
 #include "model/rigweave_state.h"
 #include "render/limits.h"
+#include "render/skinning_job.h"
 
 class CalCoreModel;
 class CalModel;
@@ -25,6 +26,8 @@ class CalRenderer;
 namespace rigweave {
 enum class Cal3DKind;
 class Cal3DSkinning;
+struct ConfigEntry;
+struct SubmeshVisit;
 }  // namespace rigweave
 
 class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObject> {
@@ -32,7 +35,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // The registry, when given, may hold the engine's file system, whose root
   // the object's models are read below; without one they are read below the
   // process's current folder.
-  explicit csCal3DMeshObject(iBase* parent, iObjectRegistry* registry = nullptr);
+  // The skinning unit's jobs run on `isa`, which the type chose once.
+  explicit csCal3DMeshObject(iBase* parent, iObjectRegistry* registry = nullptr,
+                             rigweave::SkinningIsa isa = rigweave::BestSkinningIsa());
   ~csCal3DMeshObject() override;
 
   // iMeshObject
@@ -74,7 +79,10 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // Releases everything a load made, so that the object is as if new.
   void Unload();
 
-  // Loading (mesh_object_load.cpp).
+  // Loading (mesh_object_load.cpp). Everything LoadModel does once the
+  // arguments are checked; false, or std::bad_alloc, leaves it to LoadModel
+  // to unload what was made.
+  bool LoadModelFiles(const char* modelName, iLoader* loader, iEngine* engine);
   bool LoadConfigFile(const std::string& modelName);
   bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
@@ -83,9 +91,28 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // file `value` that needs one.
   bool SkeletonBefore(const std::string& value);
   iImage* ReadTextureImage(const std::string& name);
+  // The file a configuration line names, checked, read by Cal3D and added
+  // to the core model; false, with a line that says why, when it cannot be.
+  bool LoadCoreFile(const rigweave::ConfigEntry& entry);
+  // The Cal3D model instance of the loaded core model, with a draw record
+  // per sub-mesh; false when the drawing path could not hold it.
+  bool MakeModelInstance();
   // The box around the rest pose, measured through Cal3D's renderer
   // (mesh_object_bounds.cpp).
   void MeasureBox();
+
+  // The steps of Draw (mesh_object_draw.cpp).
+  struct Frame;
+  // False when the object went meanwhile (an application's listener or
+  // attached object released the last reference): it must not be touched.
+  bool AdvanceAnimation();
+  // Whether to draw; false too when the callback released the object.
+  bool AskVisibleCallback(iRenderView* view);
+  void MakeVertexBuffer(iGraphics3D* g3d);
+  void GrowFog(int32_t slot, int vertexCount);
+  int SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
+  // False when the sub-mesh was not drawn (no material): it takes no slot.
+  bool DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
 
   // Index of the name in the animation table, or -1.
   int FindAnimation(const char* name) const;
@@ -130,7 +157,13 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
     void SetFrame(int) override {}
     int GetCurFrame() override { return 0; }
     int GetFrameCount() override { return 0; }
-    bool SetAction(const char* name) override { return scfOwner->SetCycle(name, 1, 1, 1); }
+    // The sprite view's action is a cycle that takes over within a second:
+    // the current animation fades out and the named one in to full weight.
+    bool SetAction(const char* name) override {
+      return scfOwner->SetCycle(name, kActionFadeSeconds, kActionFadeSeconds, kActionWeight);
+    }
+    static constexpr float kActionFadeSeconds = 1.0f;
+    static constexpr float kActionWeight = 1.0f;
     const char* GetCurAction() override { return nullptr; }
     void EnableTweening(bool) override {}
     bool IsTweeningEnabled() override { return true; }
@@ -182,7 +215,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   csColor vertexColors[rigweave::kMaxSubmeshes][rigweave::kMaxSubmeshVertices];
   int32_t meshRecordCount = 0;
   G3DTriangleMesh* meshRecords = nullptr;
-  // Where the model being loaded is read: the file system's root, then models/.
+  // Where the model being loaded is read: the file system's model folder,
+  // by default models/ below its root.
   std::string modelPath;
   csRef<iFileSystem> fileSystem;
   iVertexBuffer* vertexBuffer = nullptr;
@@ -199,6 +233,7 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   std::vector<int32_t> fogCapacities;
   // Sub-meshes the skinning unit draws instead of Cal3D's renderer.
   std::unique_ptr<rigweave::Cal3DSkinning> skinning;
+  rigweave::SkinningIsa skinningIsa;
   // The sprite view's level-of-detail setting. Characters never change it:
   // their level of detail is Cal3D's, set through iCal3DState.
   static constexpr int32_t lodLevelConfig = 0;

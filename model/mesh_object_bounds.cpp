@@ -2,31 +2,25 @@
 // polygon-mesh view that serves the box.
 #include <cal3d/cal3d.h>
 
-#include "model/frame_storage.h"
+#include "model/draw_storage.h"
 #include "model/mesh_object.h"
+#include "model/submesh_walk.h"
 #include "render/engine_space.h"
 
 void csCal3DMeshObject::MeasureBox() {
-  CalRenderer* renderer = calModel->getRenderer();
-  if (!renderer->beginRendering()) return;
-
   csVector3* vertices = rigweave::GetBoundsStorage();
   rigweave::EngineSpaceJob turn;
-  turn.scale = static_cast<float>(scale * 0.01);
+  turn.scale = static_cast<float>(scale * rigweave::kBoxUnitsPerModelUnit);
   csBox3 bounds;
-  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
-    for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
-      if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
-      const int count = renderer->getVertices(&vertices[0].x);
-      if (count <= 0) continue;
-      turn.input = {vertices, static_cast<size_t>(count)};
-      turn.output = {vertices, static_cast<size_t>(count)};
-      if (!turn.Run()) continue;
-      bounds.AddBoundingVertex(vertices[0]);
-      for (int i = 1; i < count; i++) bounds.AddBoundingVertexSmart(vertices[i]);
-    }
-  }
-  renderer->endRendering();
+  rigweave::ForEachSubmesh(*calModel, [&](const rigweave::SubmeshVisit& visit) {
+    const int count = visit.renderer.getVertices(&vertices[0].x);
+    turn.input = {vertices, static_cast<size_t>(count > 0 ? count : 0)};
+    turn.output = {vertices, static_cast<size_t>(count > 0 ? count : 0)};
+    if (count <= 0 || !turn.Run()) return true;
+    bounds.AddBoundingVertex(vertices[0]);
+    for (int i = 1; i < count; i++) bounds.AddBoundingVertexSmart(vertices[i]);
+    return true;
+  });
   box = rigweave::BoxMesh(bounds);
 }
 

@@ -6,8 +6,9 @@
 #include "host/ref.h"
 #include "model/cal3d_skinning.h"
 #include "model/diagnostics.h"
-#include "model/frame_storage.h"
+#include "model/draw_storage.h"
 #include "model/mesh_object.h"
+#include "model/submesh_walk.h"
 #include "render/engine_space.h"
 #include "render/face_reversal.h"
 
@@ -19,6 +20,20 @@ static_assert(sizeof(CalCoreSubmesh::TextureCoordinate) == sizeof(csVector2),
               "Cal3D's texture coordinates are read as vectors");
 
 using rigweave::Diagnose;
+
+// What every sub-mesh of one Draw shares.
+struct csCal3DMeshObject::Frame {
+  iRenderView* view;
+  iGraphics3D* g3d;
+  rigweave::DrawStorage& storage;
+  rigweave::SubmeshSkinningJob skinning;
+  rigweave::EngineSpaceJob toEngineSpace;
+  rigweave::FaceReversalJob reversal;
+  // The record and colour array the next sub-mesh drawn uses. A sub-mesh
+  // skipped for want of a material takes none, so this runs behind the
+  // walk's index once one is skipped.
+  int32_t slot = 0;
+};
 
 bool csCal3DMeshObject::DrawTest(iRenderView* view, iMovable* movable) {
   iGraphics3D* g3d = view->GetGraphics3D();
@@ -43,20 +58,14 @@ bool csCal3DMeshObject::DrawTest(iRenderView* view, iMovable* movable) {
 
 void csCal3DMeshObject::UpdateLighting(iLight**, int, iMovable*) {
   if (!calModel) return;
-  CalRenderer* renderer = calModel->getRenderer();
-  if (!renderer->beginRendering()) return;
-  int slot = 0;
-  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
-    for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
-      if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
-      if (slot >= meshRecordCount) break;  // one colour array per record, no more
-      // Only the count is needed: no vertex is computed for it.
-      const int count = renderer->getVertexCount();
-      csColor* colors = vertexColors[slot++];
-      for (int i = 0; i < count; i++) colors[i] = {1.0f, 1.0f, 1.0f};
-    }
-  }
-  renderer->endRendering();
+  rigweave::ForEachSubmesh(*calModel, [this](const rigweave::SubmeshVisit& visit) {
+    if (visit.index >= meshRecordCount) return false;  // one colour array per record, no more
+    // Only the count is needed: no vertex is computed for it.
+    const int count = visit.renderer.getVertexCount();
+    csColor* colors = vertexColors[visit.index];
+    for (int i = 0; i < count; i++) colors[i] = {1.0f, 1.0f, 1.0f};
+    return true;
+  });
 }
 
 bool csCal3DMeshObject::ResolveMaterial(CalRenderer& renderer, iMaterialHandle*& handle) {
@@ -75,127 +84,149 @@ bool csCal3DMeshObject::ResolveMaterial(CalRenderer& renderer, iMaterialHandle*&
   return true;
 }
 
-bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) {
-  // Nothing loaded: nothing may reach Cal3D.
-  if (!calModel) return false;
-
+bool csCal3DMeshObject::AdvanceAnimation() {
   const csTicks now = csGetTicks();
   // Unsigned difference: right across a wrap of the tick counter.
   const float elapsed = static_cast<float>(static_cast<double>(now - lastTicks) / 1000.0);
   lastTicks = now;
   // The application's listeners and attached objects hear of the step
   // inside it; one of them may have released us or replaced the model.
-  if (!scfiRigweaveState.AdvanceForDraw(elapsed)) return false;
+  return scfiRigweaveState.AdvanceForDraw(elapsed);
+}
+
+bool csCal3DMeshObject::AskVisibleCallback(iRenderView* view) {
+  if (visibleCallback == nullptr) return true;
+  // The callback may release the last reference the engine holds on us, or
+  // drop itself: keep both alive until it has answered.
+  csRef<iMeshObjectDrawCallback> callback(visibleCallback);
+  IncRef();
+  const bool visible = callback->BeforeDrawing(this, view);
+  if (GetRefCount() == 1) {
+    DecRef();  // we were the last holder: the object is gone now
+    return false;
+  }
+  DecRef();
+  return visible;
+}
+
+void csCal3DMeshObject::MakeVertexBuffer(iGraphics3D* g3d) {
+  if (vertexBuffer != nullptr) return;
+  vertexBufferManager = g3d->GetVertexBufferManager();
+  vertexBuffer = vertexBufferManager->CreateBuffer(0);
+  vertexBufferManager->AddClient(&scfiVertexBufferManagerClient);
+}
+
+// One fog array per record, which the engine fills on every draw: grown
+// only when a sub-mesh needs more, so only the first frames allocate. Made
+// before the old one goes, so that running out leaves the record as it was.
+void csCal3DMeshObject::GrowFog(int32_t slot, int vertexCount) {
+  int32_t& capacity = fogCapacities[static_cast<size_t>(slot)];
+  if (capacity >= vertexCount) return;
+  G3DTriangleMesh& record = meshRecords[slot];
+  auto* grown = new G3DFogInfo[static_cast<size_t>(vertexCount)];
+  delete[] record.vertex_fog;
+  record.vertex_fog = grown;
+  capacity = vertexCount;
+}
+
+// The positions into the frame's storage: through the skinning unit when it
+// draws the sub-mesh, else Cal3D's renderer followed by the turn.
+int csCal3DMeshObject::SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame) {
+  rigweave::DrawStorage& storage = frame.storage;
+  frame.skinning.index = visit.index;
+  frame.skinning.submesh = &visit.submesh;
+  if (frame.skinning.Run()) return visit.submesh.getVertexCount();
+  const int count = visit.renderer.getVertices(&storage.vertices[0].x);
+  // Turned while Cal3D's output is still in the nearest cache.
+  frame.toEngineSpace.input = {storage.vertices, static_cast<size_t>(count)};
+  frame.toEngineSpace.output = {storage.vertices, static_cast<size_t>(count)};
+  frame.toEngineSpace.Run();
+  return count;
+}
+
+bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame) {
+  rigweave::DrawStorage& storage = frame.storage;
+  const int vertexCount = SkinSubmesh(visit, frame);
+  // Texture coordinates never change: rather than copy them every frame
+  // (all that getTextureCoordinates does), the renderer reads the ones
+  // Cal3D keeps for map 0. Without that map, as before.
+  std::vector<std::vector<CalCoreSubmesh::TextureCoordinate>>& maps =
+      visit.submesh.getCoreSubmesh()->getVectorVectorTextureCoordinate();
+  csVector2* texels = storage.texels;
+  if (!maps.empty() && maps[0].size() >= static_cast<size_t>(vertexCount) && vertexCount > 0)
+    texels = reinterpret_cast<csVector2*>(maps[0].data());
+  else
+    visit.renderer.getTextureCoordinates(0, &storage.texels[0].x);
+  const int faceCount = visit.renderer.getFaces(reinterpret_cast<CalIndex*>(storage.faces));
+
+  G3DTriangleMesh& record = meshRecords[frame.slot];
+  GrowFog(frame.slot, vertexCount);
+  iMaterialHandle* handle = nullptr;
+  if (!ResolveMaterial(visit.renderer, handle)) return false;
+  record.buffers[0] = vertexBuffer;
+  record.morph_factor = 0.0f;
+  record.num_vertices_pool = 1;
+  record.do_morph_texels = false;
+  record.do_morph_colors = false;
+  record.vertex_mode = VM_WORLDSPACE;
+  record.mat_handle = handle;
+  record.use_vertex_color = false;
+  record.num_triangles = faceCount;
+  record.triangles = storage.faces;
+  record.mixmode = CS_FX_KEYCOLOR;
+
+  vertexBufferManager->LockBuffer(vertexBuffer, storage.vertices, texels, vertexColors[frame.slot],
+                                  vertexCount, 0);
+  frame.view->CalculateFogMesh(frame.g3d->GetObjectToCamera(), record);
+  frame.g3d->DrawTriangleMesh(record);
+  // Drawn again with every triangle turned round, so both faces show.
+  frame.reversal.input = {storage.faces, static_cast<size_t>(faceCount)};
+  frame.reversal.output = {storage.faces, static_cast<size_t>(faceCount)};
+  frame.reversal.Run();
+  frame.view->CalculateFogMesh(frame.g3d->GetObjectToCamera(), record);
+  frame.g3d->DrawTriangleMesh(record);
+  vertexBufferManager->UnlockBuffer(vertexBuffer);
+  return true;
+}
+
+bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) {
+  // Nothing loaded: nothing may reach Cal3D.
+  if (!calModel) return false;
+  if (!AdvanceAnimation()) return false;  // the object went meanwhile
+  if (!calModel) return false;
+  if (!AskVisibleCallback(view)) return false;
+  // The callback may have loaded another model, or failed to and left
+  // nothing: everything below is read anew.
   if (!calModel) return false;
 
-  if (visibleCallback != nullptr) {
-    // The callback may release the last reference the engine holds on us, or
-    // drop itself: keep both alive until it has answered.
-    csRef<iMeshObjectDrawCallback> callback(visibleCallback);
-    IncRef();
-    const bool visible = callback->BeforeDrawing(this, view);
-    if (GetRefCount() == 1) {
-      DecRef();  // we were the last holder: the object is gone now
-      return false;
-    }
-    DecRef();
-    if (!visible) return false;
-  }
-
   iGraphics3D* g3d = view->GetGraphics3D();
-  if (vertexBuffer == nullptr) {
-    vertexBufferManager = g3d->GetVertexBufferManager();
-    vertexBuffer = vertexBufferManager->CreateBuffer(0);
-    vertexBufferManager->AddClient(&scfiVertexBufferManagerClient);
-  }
+  MakeVertexBuffer(g3d);
   g3d->SetRenderState(G3DRENDERSTATE_ZBUFFERMODE, zbufMode);
   g3d->SetRenderState(G3DRENDERSTATE_MESHZBUFFERMODE, zbufMode);
 
-  CalRenderer* renderer = calModel->getRenderer();
-  if (!renderer->beginRendering()) return false;
-
-  rigweave::DrawStorage& scratch = rigweave::GetDrawStorage();
-  const float factor = static_cast<float>(scale * 0.02);
+  Frame frame{view, g3d, rigweave::GetDrawStorage(), {}, {}, {}};
+  const float factor = static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit);
   const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
-  rigweave::EngineSpaceJob toEngineSpace;
-  toEngineSpace.scale = factor;
-  rigweave::FaceReversalJob reversal;
+  frame.toEngineSpace.scale = factor;
+  frame.skinning.skinning = skinning.get();
+  frame.skinning.scale = factor;
+  frame.skinning.turnSine = turn.sine;
+  frame.skinning.turnCosine = turn.cosine;
+  frame.skinning.output = {&frame.storage.vertices[0].x, 3 * size_t{rigweave::kMaxSubmeshVertices}};
   if (skinning) skinning->BeginFrame(*calModel);
-  int32_t slot = 0;
-  // Counts every sub-mesh, drawn or skipped, as the skinning unit numbers them.
-  int visited = -1;
-  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
-    for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
-      if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
-      visited++;
+  try {
+    return rigweave::ForEachSubmesh(*calModel, [&](const rigweave::SubmeshVisit& visit) {
       // The load refused models with more sub-meshes than records; this only
       // guards against a model changed behind our back.
-      if (slot >= meshRecordCount) break;
-      // The renderer's selection, which Cal3D does not hand out.
-      CalSubmesh* submesh = calModel->getVectorMesh()[static_cast<size_t>(mesh)]->getSubmesh(sub);
-      int vertexCount =
-          skinning ? skinning->Skin(visited, *submesh, &scratch.vertices[0].x,
-                                    rigweave::kMaxSubmeshVertices, factor, turn.sine, turn.cosine)
-                   : -1;
-      if (vertexCount < 0) {
-        vertexCount = renderer->getVertices(&scratch.vertices[0].x);
-        // Turned while Cal3D's output is still in the nearest cache.
-        toEngineSpace.input = {scratch.vertices, static_cast<size_t>(vertexCount)};
-        toEngineSpace.output = {scratch.vertices, static_cast<size_t>(vertexCount)};
-        toEngineSpace.Run();
-      }
-      // Texture coordinates never change: rather than copy them every frame
-      // (all that getTextureCoordinates does), the renderer reads the ones
-      // Cal3D keeps for map 0. Without that map, as before.
-      std::vector<std::vector<CalCoreSubmesh::TextureCoordinate>>& maps =
-          submesh->getCoreSubmesh()->getVectorVectorTextureCoordinate();
-      csVector2* texels = scratch.texels;
-      if (!maps.empty() && maps[0].size() >= static_cast<size_t>(vertexCount) && vertexCount > 0)
-        texels = reinterpret_cast<csVector2*>(maps[0].data());
-      else
-        renderer->getTextureCoordinates(0, &scratch.texels[0].x);
-      const int faceCount = renderer->getFaces(reinterpret_cast<CalIndex*>(scratch.faces));
-
-      G3DTriangleMesh& record = meshRecords[slot];
-      record.buffers[0] = vertexBuffer;
-      record.morph_factor = 0.0f;
-      record.num_vertices_pool = 1;
-      record.do_morph_texels = false;
-      record.do_morph_colors = false;
-      record.vertex_mode = VM_WORLDSPACE;
-      // One fog array per record, grown only when a sub-mesh needs more.
-      int32_t& fogCapacity = fogCapacities[static_cast<size_t>(slot)];
-      if (fogCapacity < vertexCount) {
-        delete[] record.vertex_fog;
-        record.vertex_fog = new (std::nothrow) G3DFogInfo[static_cast<size_t>(vertexCount)];
-        fogCapacity = record.vertex_fog != nullptr ? vertexCount : 0;
-        if (record.vertex_fog == nullptr) continue;
-      }
-
-      iMaterialHandle* handle = nullptr;
-      if (!ResolveMaterial(*renderer, handle)) continue;
-      record.mat_handle = handle;
-      record.use_vertex_color = false;
-      record.num_triangles = faceCount;
-      record.triangles = scratch.faces;
-      record.mixmode = CS_FX_KEYCOLOR;
-
-      vertexBufferManager->LockBuffer(vertexBuffer, scratch.vertices, texels, vertexColors[slot],
-                                      vertexCount, 0);
-      view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
-      g3d->DrawTriangleMesh(record);
-      // Drawn again with every triangle turned round, so both faces show.
-      reversal.input = {scratch.faces, static_cast<size_t>(faceCount)};
-      reversal.output = {scratch.faces, static_cast<size_t>(faceCount)};
-      reversal.Run();
-      view->CalculateFogMesh(g3d->GetObjectToCamera(), record);
-      g3d->DrawTriangleMesh(record);
-      vertexBufferManager->UnlockBuffer(vertexBuffer);
-      slot++;
-    }
+      if (frame.slot >= meshRecordCount) return false;
+      if (DrawSubmesh(visit, frame)) frame.slot++;
+      return true;
+    });
+  } catch (const std::bad_alloc&) {
+    // Only a fog array can run out, before its sub-mesh's buffer is locked.
+    Diagnose(": Out of memory drawing");
+    return false;
   }
-  renderer->endRendering();
-  return true;
 }
 
 void csCal3DMeshObject::SetVisibleCallback(iMeshObjectDrawCallback* callback) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@
 #include "model/cal3d_skinning.h"
 #include "model/diagnostics.h"
 #include "model/mesh_object.h"
+#include "model/submesh_walk.h"
+#include "render/engine_space.h"
 
 using rigweave::Diagnose;
 
@@ -25,33 +28,33 @@ namespace {
 // The engine resolves this path of its virtual file system to the texture
 // shown by sub-meshes that bring no material of their own.
 constexpr const char kFallbackTexture[] = "/lib/std/stone4.gif";
+// The flags the engine's loader has always been given with that texture;
+// what they mean is the engine's business (the stand-in engine ignores them).
 constexpr int kFallbackTextureFlags = 2;
 
-// Refuses what the drawing path could not hold, naming the limit.
-bool WithinDrawingLimits(CalRenderer& renderer, int submeshCount) {
+// Refuses what the drawing path could not hold, naming the limit: more
+// sub-meshes than records, or a sub-mesh (selected in `renderer`) larger
+// than the frame's storage.
+bool WithinSubmeshLimit(int submeshCount) {
+  if (submeshCount <= rigweave::kMaxSubmeshes) return true;
+  rigweave::Diagnose(": Too many sub-meshes ", std::to_string(submeshCount) + " (at most " +
+                                                   std::to_string(rigweave::kMaxSubmeshes) + ")");
+  return false;
+}
+
+bool WithinDrawingLimits(CalRenderer& renderer) {
   using namespace rigweave;
-  if (submeshCount > kMaxSubmeshes) {
-    Diagnose(": Too many sub-meshes ",
-             std::to_string(submeshCount) + " (at most " + std::to_string(kMaxSubmeshes) + ")");
+  const int vertices = renderer.getVertexCount();
+  const int faces = renderer.getFaceCount();
+  if (vertices > kMaxSubmeshVertices) {
+    Diagnose(": Too many vertices in a sub-mesh ",
+             std::to_string(vertices) + " (at most " + std::to_string(kMaxSubmeshVertices) + ")");
     return false;
   }
-  for (int mesh = 0; mesh < renderer.getMeshCount(); mesh++) {
-    for (int sub = 0; sub < renderer.getSubmeshCount(mesh); sub++) {
-      if (!renderer.selectMeshSubmesh(mesh, sub)) continue;
-      const int vertices = renderer.getVertexCount();
-      const int faces = renderer.getFaceCount();
-      if (vertices > kMaxSubmeshVertices) {
-        Diagnose(
-            ": Too many vertices in a sub-mesh ",
-            std::to_string(vertices) + " (at most " + std::to_string(kMaxSubmeshVertices) + ")");
-        return false;
-      }
-      if (faces > kMaxSubmeshFaces) {
-        Diagnose(": Too many faces in a sub-mesh ",
-                 std::to_string(faces) + " (at most " + std::to_string(kMaxSubmeshFaces) + ")");
-        return false;
-      }
-    }
+  if (faces > kMaxSubmeshFaces) {
+    Diagnose(": Too many faces in a sub-mesh ",
+             std::to_string(faces) + " (at most " + std::to_string(kMaxSubmeshFaces) + ")");
+    return false;
   }
   return true;
 }
@@ -95,12 +98,97 @@ bool csCal3DMeshObject::SkeletonBefore(const std::string& value) {
   return false;
 }
 
+namespace {
+
+rigweave::Cal3DKind KindOf(rigweave::ConfigKey key) {
+  switch (key) {
+    case rigweave::ConfigKey::Animation:
+      return rigweave::Cal3DKind::Animation;
+    case rigweave::ConfigKey::Mesh:
+      return rigweave::Cal3DKind::Mesh;
+    case rigweave::ConfigKey::Material:
+      return rigweave::Cal3DKind::Material;
+    default:
+      return rigweave::Cal3DKind::Skeleton;
+  }
+}
+
+const char* LoadingLine(rigweave::Cal3DKind kind) {
+  switch (kind) {
+    case rigweave::Cal3DKind::Skeleton:
+      return ": Loading skeleton ";
+    case rigweave::Cal3DKind::Animation:
+      return ": Loading animation ";
+    case rigweave::Cal3DKind::Mesh:
+      return ": Loading mesh ";
+    case rigweave::Cal3DKind::Material:
+      break;
+  }
+  return ": Loading material ";
+}
+
+}  // namespace
+
+bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry) {
+  using rigweave::Cal3DKind;
+  const std::string& value = entry.value;
+  const Cal3DKind kind = KindOf(entry.key);
+  if (kind == Cal3DKind::Animation) {
+    // The name table holds kMaxAnimations names; refuse, never overrun.
+    if (animationCount >= rigweave::kMaxAnimations) {
+      Diagnose(": Too many animations ", value);
+      return false;
+    }
+    Diagnose(LoadingLine(kind), value);
+    animationNames[animationCount++] = std::string(rigweave::AnimationNameFromFile(value));
+  } else {
+    Diagnose(LoadingLine(kind), value);
+  }
+  CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
+  // As in Cal3D, nothing but a skeleton loads before the skeleton. Files
+  // loaded so far were checked against the bones of the skeleton a new one
+  // replaces: it may not have fewer.
+  if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value)) return false;
+  const int bones = kind == Cal3DKind::Material || skeleton == nullptr ? 0 : BoneCount(skeleton);
+  std::vector<uint8_t> bytes;
+  if (!ReadCheckedFile(value, kind, bones, bytes)) return false;
+  switch (kind) {
+    case Cal3DKind::Skeleton: {
+      CalCoreSkeletonPtr read = rigweave::ReadCoreSkeleton(bytes);
+      if (read) calCoreModel->setCoreSkeleton(read.get());
+      return bool(read);
+    }
+    case Cal3DKind::Animation: {
+      CalCoreAnimationPtr read = rigweave::ReadCoreAnimation(bytes, skeleton);
+      if (!read) return false;
+      read->setFilename(modelPath + value);
+      // Ids count up from 0 in the order of the lines.
+      calCoreModel->addCoreAnimation(read.get());
+      return true;
+    }
+    case Cal3DKind::Mesh: {
+      CalCoreMeshPtr read =
+          rigweave::ReadCoreMesh(bytes, rigweave::NamesCal3DXmlFile(value, Cal3DKind::Mesh));
+      if (!read) return false;
+      read->setFilename(modelPath + value);
+      calCoreModel->addCoreMesh(read.get());
+      return true;
+    }
+    case Cal3DKind::Material: {
+      CalCoreMaterialPtr read = rigweave::ReadCoreMaterial(bytes);
+      if (!read) return false;
+      read->setFilename(modelPath + value);
+      calCoreModel->addCoreMaterial(read.get());
+      return true;
+    }
+  }
+  return false;
+}
+
 bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   std::vector<uint8_t> file;
   if (!ReadModelFile(modelName, rigweave::kMaxConfigBytes, file)) return false;
-
-  calCoreModel.reset(new (std::nothrow) CalCoreModel("avatar"));
-  if (!calCoreModel) return false;
+  calCoreModel = std::make_unique<CalCoreModel>("avatar");
 
   // Keys the format ignores, named when the load then fails for want of a
   // skeleton: most likely one of them was meant to be "skeleton".
@@ -110,89 +198,24 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   for (const rigweave::ConfigEntry& parsed : config.entries) {
     // Lines are acted on in order up to the first one the format refuses.
     if (config.syntaxErrorLine != 0 && parsed.line > config.syntaxErrorLine) break;
-    const std::string& value = parsed.value;
-    switch (parsed.key) {
-      case rigweave::ConfigKey::Other:
-        if (!parsed.keyText.empty() && unknownCount < 3 &&
-            unknownKeys.find(parsed.keyText) == std::string::npos) {
-          unknownKeys += (unknownCount++ > 0 ? ", " : "") + parsed.keyText.substr(0, 40);
-        }
-        break;
-      case rigweave::ConfigKey::Scale: {
-        const rigweave::ScaleReading reading = rigweave::ReadScale(parsed.value);
-        // Zero, negative, infinite or NaN: the character would vanish, turn
-        // upside down or fill the view with NaNs.
-        if (!(reading.scale > 0) || !std::isfinite(reading.scale)) {
-          Diagnose(": Invalid scale ", value + " (not a finite positive number)");
-          return false;
-        }
-        if (!reading.plain) Diagnose(": Scale ", value + " read as " + reading.asRead);
-        scale = reading.scale;
-        break;
+    if (parsed.key == rigweave::ConfigKey::Other) {
+      if (!parsed.keyText.empty() && unknownCount < 3 &&
+          unknownKeys.find(parsed.keyText) == std::string::npos)
+        unknownKeys += (unknownCount++ > 0 ? ", " : "") + parsed.keyText.substr(0, 40);
+    } else if (parsed.key == rigweave::ConfigKey::Scale) {
+      const rigweave::ScaleReading reading = rigweave::ReadScale(parsed.value);
+      // Zero, negative, infinite or NaN: the character would vanish, turn
+      // upside down or fill the view with NaNs.
+      if (!(reading.scale > 0) || !std::isfinite(reading.scale)) {
+        Diagnose(": Invalid scale ", parsed.value + " (not a finite positive number)");
+        return false;
       }
-      case rigweave::ConfigKey::Skeleton: {
-        Diagnose(": Loading skeleton ", value);
-        // Files loaded so far were checked against the bones of the skeleton
-        // this one replaces: it may not have fewer.
-        CalCoreSkeleton* previous = calCoreModel->getCoreSkeleton();
-        const int atLeast = previous ? static_cast<int>(previous->getVectorCoreBone().size()) : 0;
-        std::vector<uint8_t> bytes;
-        if (!ReadCheckedFile(value, rigweave::Cal3DKind::Skeleton, atLeast, bytes)) return false;
-        CalCoreSkeletonPtr skeleton = rigweave::ReadCoreSkeleton(bytes);
-        if (!skeleton) return false;
-        calCoreModel->setCoreSkeleton(skeleton.get());
-        break;
-      }
-      case rigweave::ConfigKey::Animation: {
-        // The name table holds kMaxAnimations names; refuse, never overrun.
-        if (animationCount >= rigweave::kMaxAnimations) {
-          Diagnose(": Too many animations ", value);
-          return false;
-        }
-        Diagnose(": Loading animation ", value);
-        animationNames[animationCount++] = std::string(rigweave::AnimationNameFromFile(value));
-        // As in Cal3D, nothing but a skeleton loads before the skeleton.
-        CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
-        std::vector<uint8_t> bytes;
-        if (!SkeletonBefore(value) ||
-            !ReadCheckedFile(value, rigweave::Cal3DKind::Animation, BoneCount(skeleton), bytes))
-          return false;
-        CalCoreAnimationPtr animation = rigweave::ReadCoreAnimation(bytes, skeleton);
-        if (!animation) return false;
-        animation->setFilename(modelPath + value);
-        // Ids count up from 0 in the order of the lines.
-        calCoreModel->addCoreAnimation(animation.get());
-        break;
-      }
-      case rigweave::ConfigKey::Mesh: {
-        Diagnose(": Loading mesh ", value);
-        CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
-        std::vector<uint8_t> bytes;
-        if (!SkeletonBefore(value) ||
-            !ReadCheckedFile(value, rigweave::Cal3DKind::Mesh, BoneCount(skeleton), bytes))
-          return false;
-        CalCoreMeshPtr mesh = rigweave::ReadCoreMesh(
-            bytes, rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Mesh));
-        if (!mesh) return false;
-        mesh->setFilename(modelPath + value);
-        calCoreModel->addCoreMesh(mesh.get());
-        break;
-      }
-      case rigweave::ConfigKey::Material: {
-        Diagnose(": Loading material ", value);
-        std::vector<uint8_t> bytes;
-        if (!SkeletonBefore(value) ||
-            !ReadCheckedFile(value, rigweave::Cal3DKind::Material, 0, bytes))
-          return false;
-        CalCoreMaterialPtr material = rigweave::ReadCoreMaterial(bytes);
-        if (!material) return false;
-        material->setFilename(modelPath + value);
-        calCoreModel->addCoreMaterial(material.get());
-        break;
-      }
+      if (!reading.plain) Diagnose(": Scale ", parsed.value + " read as " + reading.asRead);
+      scale = reading.scale;
+    } else if (!LoadCoreFile(parsed)) {
+      return false;
     }
   }
-
   if (config.syntaxErrorLine != 0) return false;
 
   // Thread n, set 0 is the n-th material of the file.
@@ -200,16 +223,17 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
     calCoreModel->createCoreMaterialThread(i);
     calCoreModel->setCoreMaterialId(i, 0, i);
   }
-
   // Cal3D cannot make a model instance without a skeleton (it aborts).
   if (calCoreModel->getCoreSkeleton() == nullptr) {
     Diagnose(": No skeleton in ",
              modelName + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
     return false;
   }
-  calModel.reset(new (std::nothrow) CalModel(calCoreModel.get()));
-  if (!calModel) return false;
+  return MakeModelInstance();
+}
 
+bool csCal3DMeshObject::MakeModelInstance() {
+  calModel = std::make_unique<CalModel>(calCoreModel.get());
   for (int i = 0; i < calCoreModel->getCoreMeshCount(); i++) calModel->attachMesh(i);
   calModel->setMaterialSet(0);
   // A new Cal3D model instance has no bone state until its first update, so
@@ -218,23 +242,26 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   // animation time passes.
   calModel->getSkeleton()->calculateState();
 
-  CalRenderer* renderer = calModel->getRenderer();
-  if (!renderer->beginRendering()) return false;
   int submeshCount = 0;
-  for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++)
-    submeshCount += renderer->getSubmeshCount(mesh);
-  const bool fits = WithinDrawingLimits(*renderer, submeshCount);
-  renderer->endRendering();
+  bool fits = rigweave::ForEachSubmesh(*calModel, [&](const rigweave::SubmeshVisit&) {
+    submeshCount++;
+    return true;
+  });
+  fits = fits && WithinSubmeshLimit(submeshCount);
+  if (fits) {
+    rigweave::ForEachSubmesh(*calModel, [&](const rigweave::SubmeshVisit& visit) {
+      fits = WithinDrawingLimits(visit.renderer);
+      return fits;
+    });
+  }
   if (!fits) {
     // A refused model must not stay drawable: the frame path sizes nothing
     // per model and relies on these limits.
     calModel.reset();
     return false;
   }
-
   // Zeroed, so that every field is defined before the first frame fills it.
-  meshRecords = new (std::nothrow) G3DTriangleMesh[static_cast<size_t>(submeshCount)]();
-  if (meshRecords == nullptr) return false;
+  meshRecords = new G3DTriangleMesh[static_cast<size_t>(submeshCount)]();
   meshRecordCount = submeshCount;
   fogCapacities.assign(static_cast<size_t>(submeshCount), 0);
   return true;
@@ -252,8 +279,9 @@ iImage* csCal3DMeshObject::ReadTextureImage(const std::string& name) {
   if (rigweave::DecodeRawTexture(bytes.data(), bytes.size(), header, pixels) !=
       rigweave::RawTextureError::None)
     return nullptr;
-  lastTextureImage = new (std::nothrow) csImageMemory(header.width, header.height, pixels, true);
-  if (lastTextureImage == nullptr) delete[] pixels;
+  std::unique_ptr<csRGBpixel[]> owned(pixels);  // until the image has taken them
+  lastTextureImage = new csImageMemory(header.width, header.height, pixels, true);
+  owned.release();
   return lastTextureImage;
 }
 
@@ -264,10 +292,26 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
   }
   // A second load replaces the character: nothing of the first one stays.
   Unload();
-  // The format names files below models/, which the engine's file system
-  // places; without one, models/ is below the process's current folder.
+  try {
+    if (LoadModelFiles(modelName, loader, engine)) return true;
+  } catch (const std::bad_alloc&) {
+    Diagnose(": Out of memory loading ", modelName);
+  }
+  // A failed load leaves the object as if new, whatever step it stopped at.
+  Unload();
+  return false;
+}
+
+bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, iEngine* engine) {
+  // The format names files below a model folder, which the engine's file
+  // system places (models/ below its root unless it names one); without
+  // one, models/ is below the process's current folder.
+  const std::string folder = fileSystem ? fileSystem->GetModelFolder() : "";
   const std::string root = fileSystem ? fileSystem->GetRoot() : "";
-  modelPath = root.empty() || root.back() == '/' ? root + "models/" : root + "/models/";
+  if (!folder.empty())
+    modelPath = folder.back() == '/' ? folder : folder + "/";
+  else
+    modelPath = root.empty() || root.back() == '/' ? root + "models/" : root + "/models/";
 
   loader->LoadTexture(modelName, kFallbackTexture, kFallbackTextureFlags, nullptr, false);
   defaultMaterial = engine->FindMaterial(modelName, nullptr);
@@ -301,9 +345,9 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
   MeasureBox();
   // Last: the box is measured through Cal3D's renderer, and preparing may
   // release Cal3D's influence lists. Without it Cal3D draws everything.
-  skinning.reset(new (std::nothrow) rigweave::Cal3DSkinning);
-  if (skinning && !skinning->Prepare(*calModel)) skinning.reset();
+  skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
+  if (!skinning->Prepare(*calModel)) skinning.reset();
   scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
-                         static_cast<float>(scale * 0.02));
+                         static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
   return true;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "model/bones.h"
@@ -236,13 +237,23 @@ int RigweaveState::AddEvent(int animation, float seconds, const char* name, int 
   if (!Known(animation) || listener == nullptr || !std::isfinite(seconds) || seconds < 0 ||
       seconds > coreAnimations[animation]->getDuration())
     return -1;
-  return events.AddMoment(animation, seconds, name, userId, listener);
+  try {
+    return events.AddMoment(animation, seconds, name, userId, listener);
+  } catch (const std::bad_alloc&) {
+    Diagnose(": Out of memory registering an event");
+    return -1;
+  }
 }
 
 int RigweaveState::AddActionEnd(int animation, const char* name, int userId,
                                 iRigweaveEventListener* listener) {
   if (model == nullptr || listener == nullptr || (animation != -1 && !Known(animation))) return -1;
-  return events.AddActionEnd(animation, name, userId, listener);
+  try {
+    return events.AddActionEnd(animation, name, userId, listener);
+  } catch (const std::bad_alloc&) {
+    Diagnose(": Out of memory registering an event");
+    return -1;
+  }
 }
 
 int RigweaveState::GetBoneCount() {
@@ -279,7 +290,13 @@ bool RigweaveState::GetBoneTransform(int bone, csReversibleTransform& transform)
 
 int RigweaveState::Attach(int bone, iBase* object, const csReversibleTransform& offset) {
   if (bone < 0 || bone >= GetBoneCount()) return -1;
-  const int handle = attachments.Add(bone, object, offset);
+  int handle = -1;
+  try {
+    handle = attachments.Add(bone, object, offset);
+  } catch (const std::bad_alloc&) {
+    Diagnose(": Out of memory attaching");
+    return -1;
+  }
   // Placed for the pose there is, so that it is right before any advance.
   if (handle >= 0) attachments.Place(*model->getSkeleton(), factor, nullptr, handle);
   return handle;

@@ -1,7 +1,7 @@
 #include "plugin/class_table.h"
 
 #include "host/static_cleanup.h"
-#include "model/diagnostics.h"
+#include "ical3dstate.h"
 #include "plugin/type.h"
 
 namespace rigweave {
@@ -24,7 +24,7 @@ scfClassInfo* ModuleInitialize(iSCF* scf) {
   iSCF::SCF = scf;
   if (!classTableFilled) {
     classTableFilled = true;
-    classTable[0] = {kClassId, kClassDescription, nullptr, &CreateMeshObjectType};
+    classTable[0] = {kRigweaveClassId, kClassDescription, nullptr, &CreateMeshObjectType};
     classTable[1] = {nullptr, nullptr, nullptr, nullptr};
   }
   return classTable;

@@ -6,7 +6,11 @@
 #include "model/mesh_object.h"
 
 csCal3DMeshObjectType* csCal3DMeshObjectType::Create(iBase* parent) {
-  return new (std::nothrow) csCal3DMeshObjectType(parent);
+  try {
+    return new csCal3DMeshObjectType(parent);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 csCal3DMeshObjectType::csCal3DMeshObjectType(iBase* parent)
@@ -14,7 +18,9 @@ csCal3DMeshObjectType::csCal3DMeshObjectType(iBase* parent)
 
 bool csCal3DMeshObjectType::Initialize(iObjectRegistry* registry) {
   objectRegistry = registry;
-  return registry != nullptr;
+  if (registry == nullptr) return false;
+  skinningIsa = rigweave::ChooseSkinningIsa();
+  return true;
 }
 
 namespace {
@@ -40,19 +46,28 @@ I* HandOver(T* object) {
 }  // namespace
 
 iMeshObjectFactory* csCal3DMeshObjectType::NewFactory() {
-  return HandOver<iMeshObjectFactory>(new (std::nothrow) csCal3DMeshObjectFactory(
-      static_cast<iMeshObjectType*>(this), objectRegistry));
+  csCal3DMeshObjectFactory* factory = nullptr;
+  try {
+    factory = new csCal3DMeshObjectFactory(static_cast<iMeshObjectType*>(this), objectRegistry,
+                                           skinningIsa);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return HandOver<iMeshObjectFactory>(factory);
 }
 
-csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry)
-    : scfImplementation(parent), objectRegistry(registry) {}
+csCal3DMeshObjectFactory::csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry,
+                                                   rigweave::SkinningIsa isa)
+    : scfImplementation(parent), objectRegistry(registry), skinningIsa(isa) {}
 
 iMeshObject* csCal3DMeshObjectFactory::NewInstance() {
   // A mesh object carries its colour arrays, tens of megabytes of address
   // space: under a limit the allocation is what fails, and the caller should
   // know that.
-  auto* object = new (std::nothrow) csCal3DMeshObject(nullptr, objectRegistry);
-  if (object == nullptr) {
+  csCal3DMeshObject* object = nullptr;
+  try {
+    object = new csCal3DMeshObject(nullptr, objectRegistry, skinningIsa);
+  } catch (const std::bad_alloc&) {
     rigweave::Diagnose(": Out of memory for a new mesh object");
     return nullptr;
   }

@@ -4,6 +4,7 @@
 
 #include "host/mesh.h"
 #include "host/scf_impl.h"
+#include "model/cal3d_skinning.h"
 
 class csCal3DMeshObjectType : public scfImplementation<csCal3DMeshObjectType, iMeshObjectType> {
  public:
@@ -11,6 +12,8 @@ class csCal3DMeshObjectType : public scfImplementation<csCal3DMeshObjectType, iM
   static csCal3DMeshObjectType* Create(iBase* parent);
 
   iMeshObjectFactory* NewFactory() override;
+  // Also chooses, once, the instruction set every character of the type
+  // skins on (ChooseSkinningIsa, model/cal3d_skinning.h).
   bool Initialize(iObjectRegistry* registry);
   iObjectRegistry* GetObjectRegistry() const { return objectRegistry; }
 
@@ -27,12 +30,13 @@ class csCal3DMeshObjectType : public scfImplementation<csCal3DMeshObjectType, iM
     bool Initialize(iObjectRegistry* registry) override { return scfOwner->Initialize(registry); }
   } scfiComponent;
   iObjectRegistry* objectRegistry = nullptr;
+  rigweave::SkinningIsa skinningIsa = rigweave::BestSkinningIsa();
 };
 
 class csCal3DMeshObjectFactory
     : public scfImplementation<csCal3DMeshObjectFactory, iMeshObjectFactory> {
  public:
-  csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry);
+  csCal3DMeshObjectFactory(iBase* parent, iObjectRegistry* registry, rigweave::SkinningIsa isa);
 
   iMeshObject* NewInstance() override;
   void HardTransform(const csReversibleTransform&) override {}
@@ -45,4 +49,5 @@ class csCal3DMeshObjectFactory
   // as the engine's registry outlives the module's objects.
   iObjectRegistry* objectRegistry;
   iBase* logicalParent = nullptr;
+  rigweave::SkinningIsa skinningIsa;
 };

@@ -10,6 +10,15 @@
 
 namespace rigweave {
 
+// Model units to engine units, times the configuration's scale: a character
+// 100 units tall at scale 1 stands 2 tall in the engine, the size the
+// module's characters have always had in the scenes made for them.
+constexpr double kDrawnUnitsPerModelUnit = 0.02;
+// The box the polygon view serves (render/box_mesh.h) is measured at half
+// the drawn size. It always has been: applications that collide or pick
+// against that view are placed for its size, and would move if it grew.
+constexpr double kBoxUnitsPerModelUnit = 0.01;
+
 // Sine and cosine of the turn, computed once per module.
 struct AxisTurn {
   float sine, cosine;

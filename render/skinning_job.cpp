@@ -1,7 +1,6 @@
 #include "render/skinning_job.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -51,12 +50,15 @@ SkinningIsa BestSkinningIsa() {
   return best;
 }
 
-SkinningIsa ChosenSkinningIsa() {
-  const char* asked = std::getenv("RIGWEAVE_SKINNING_ISA");
-  if (asked != nullptr)
-    for (SkinningIsa isa : {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2})
-      if (std::strcmp(asked, SkinningIsaName(isa)) == 0 && SkinningIsaSupported(isa)) return isa;
-  return BestSkinningIsa();
+bool SkinningIsaFromName(const char* name, SkinningIsa& isa) {
+  if (name == nullptr) return false;
+  for (SkinningIsa known : {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2}) {
+    if (std::strcmp(name, SkinningIsaName(known)) == 0) {
+      isa = known;
+      return true;
+    }
+  }
+  return false;
 }
 
 void SkinningLayout::Clear() {
@@ -77,16 +79,19 @@ size_t SkinningLayout::Bytes() const {
          oneBone_.capacity();
 }
 
-bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
-  Clear();
-  constexpr size_t kMaxInfluences = 255, kMaxBoneId = 65535;
-  if (vertices.size > static_cast<size_t>(INT32_MAX - kGroup)) return false;
-  const size_t groups = (vertices.size + kGroup - 1) / kGroup;
-  size_t slotTotal = 0;
-  int needed = 0;
-  for (size_t g = 0; g < groups; g++) {
+namespace {
+
+// The influence slots a layout of `vertices` needs and one more than the
+// highest bone id they name; false when a vertex has more than 255
+// influences or a bone id outside [0, boneCount) or above 65535.
+bool CountSlots(Span<const SkinningVertex> vertices, int boneCount, size_t& slotTotal,
+                int& needed) {
+  constexpr size_t kGroup = SkinningLayout::kGroup, kMaxInfluences = 255, kMaxBoneId = 65535;
+  slotTotal = 0;
+  needed = 0;
+  for (size_t first = 0; first < vertices.size; first += kGroup) {
     size_t most = 0;
-    for (size_t i = g * kGroup; i < std::min(vertices.size, (g + 1) * kGroup); i++) {
+    for (size_t i = first; i < std::min(vertices.size, first + kGroup); i++) {
       const Span<const SkinningInfluence>& influences = vertices[i].influences;
       if (influences.size > kMaxInfluences) return false;
       most = std::max(most, influences.size);
@@ -98,6 +103,18 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
     }
     slotTotal += most;
   }
+  return true;
+}
+
+}  // namespace
+
+bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
+  Clear();
+  if (vertices.size > static_cast<size_t>(INT32_MAX - kGroup)) return false;
+  const size_t groups = (vertices.size + kGroup - 1) / kGroup;
+  size_t slotTotal = 0;
+  int needed = 0;
+  if (!CountSlots(vertices, boneCount, slotTotal, needed)) return false;
   try {
     positions_.resize(groups * 3);
     counts_.resize(groups * kGroup);
@@ -110,40 +127,42 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
     return false;
   }
   size_t slot = 0;
-  for (size_t g = 0; g < groups; g++) {
-    size_t most = 0;
-    for (size_t lane = 0; lane < kGroup; lane++) {
-      const size_t i = g * kGroup + lane;
-      if (i >= vertices.size) break;
-      const SkinningVertex& vertex = vertices[i];
-      for (size_t c = 0; c < 3; c++) positions_[g * 3 + c].v[lane] = vertex.position[c];
-      counts_[i] = static_cast<uint8_t>(vertex.influences.size);
-      most = std::max(most, vertex.influences.size);
-      for (size_t k = 0; k < vertex.influences.size; k++) {
-        weights_[slot + k].v[lane] = vertex.influences[k].weight;
-        bones_[slot + k].v[lane] = static_cast<uint16_t>(vertex.influences[k].bone);
-      }
-    }
-    // Unused lanes take the bone of the first vertex that uses the slot, so
-    // that they never break up a slot of one bone.
-    for (size_t k = 0; k < most; k++) {
-      uint16_t* ids = bones_[slot + k].v;
-      size_t user = 0;
-      while (counts_[g * kGroup + user] <= k) user++;
-      const uint16_t bone = ids[user];
-      bool one = true;
-      for (size_t lane = 0; lane < kGroup; lane++) {
-        if (counts_[g * kGroup + lane] <= k) ids[lane] = bone;
-        one = one && ids[lane] == bone;
-      }
-      oneBone_[slot + k] = one ? 1 : 0;
-    }
-    slots_[g] = static_cast<uint8_t>(most);
-    slot += most;
-  }
+  for (size_t g = 0; g < groups; g++) slot += FillGroup(vertices, g, slot);
   vertexCount_ = static_cast<int>(vertices.size);
   bonesNeeded_ = needed;
   return true;
+}
+
+size_t SkinningLayout::FillGroup(Span<const SkinningVertex> vertices, size_t g, size_t slot) {
+  size_t most = 0;
+  for (size_t lane = 0; lane < kGroup; lane++) {
+    const size_t i = g * kGroup + lane;
+    if (i >= vertices.size) break;
+    const SkinningVertex& vertex = vertices[i];
+    for (size_t c = 0; c < 3; c++) positions_[g * 3 + c].v[lane] = vertex.position[c];
+    counts_[i] = static_cast<uint8_t>(vertex.influences.size);
+    most = std::max(most, vertex.influences.size);
+    for (size_t k = 0; k < vertex.influences.size; k++) {
+      weights_[slot + k].v[lane] = vertex.influences[k].weight;
+      bones_[slot + k].v[lane] = static_cast<uint16_t>(vertex.influences[k].bone);
+    }
+  }
+  // Unused lanes take the bone of the first vertex that uses the slot, so
+  // that they never break up a slot of one bone.
+  for (size_t k = 0; k < most; k++) {
+    uint16_t* ids = bones_[slot + k].v;
+    size_t user = 0;
+    while (counts_[g * kGroup + user] <= k) user++;
+    const uint16_t bone = ids[user];
+    bool one = true;
+    for (size_t lane = 0; lane < kGroup; lane++) {
+      if (counts_[g * kGroup + lane] <= k) ids[lane] = bone;
+      one = one && ids[lane] == bone;
+    }
+    oneBone_[slot + k] = one ? 1 : 0;
+  }
+  slots_[g] = static_cast<uint8_t>(most);
+  return most;
 }
 
 bool SkinningJob::Validate() const {

@@ -48,11 +48,9 @@ const char* SkinningIsaName(SkinningIsa isa);
 bool SkinningIsaSupported(SkinningIsa isa);
 // The widest supported set, read from the processor once.
 SkinningIsa BestSkinningIsa();
-// The set a character's jobs run on: the one the environment variable
-// RIGWEAVE_SKINNING_ISA names (scalar, sse2 or avx2) when this processor has
-// it, else the widest. Read anew at each call, so that tests and the
-// benchmark can hold each set against Cal3D through the loaded module.
-SkinningIsa ChosenSkinningIsa();
+// The set `name` names as SkinningIsaName() spells it ("scalar", "sse2",
+// "avx2"), into `isa`; false, `isa` untouched, for any other name.
+bool SkinningIsaFromName(const char* name, SkinningIsa& isa);
 
 // A sub-mesh's rest positions and influences, flat. Vertices come in groups
 // of eight (one AVX2 register, two SSE2 registers); a group holds its
@@ -94,6 +92,9 @@ class SkinningLayout {
   const uint8_t* OneBone() const { return oneBone_.data(); }         // per slot: 1 or 0
 
  private:
+  // Lays out group `g` from its first influence slot `slot`; the slots it took.
+  size_t FillGroup(Span<const SkinningVertex> vertices, size_t g, size_t slot);
+
   int vertexCount_ = 0;
   int bonesNeeded_ = 0;
   std::vector<Lanes> positions_;

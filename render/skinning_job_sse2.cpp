@@ -41,14 +41,71 @@ inline void StorePacked(__m128 x, __m128 y, __m128 z, float* out, int count) {
   std::memcpy(out, packed, sizeof(float) * 3 * static_cast<size_t>(count));
 }
 
+// Three coordinates of four vertices.
+struct Lanes3 {
+  __m128 x, y, z;
+};
+
+// weight * (((m0*x + m1*y) + m2*z) + t) for each lane's bone (`id`), or for
+// the one bone all lanes share.
+inline Lanes3 Influence(const float* palette, const uint16_t* id, bool one, __m128 weight,
+                        const Lanes3& p) {
+  const float* b0 = palette + 12 * static_cast<size_t>(id[0]);
+  const float* b1 = palette + 12 * static_cast<size_t>(id[1]);
+  const float* b2 = palette + 12 * static_cast<size_t>(id[2]);
+  const float* b3 = palette + 12 * static_cast<size_t>(id[3]);
+  __m128 out[3];
+  for (int r = 0; r < 3; r++) {
+    __m128 m0, m1, m2, t;
+    if (one) {
+      // One bone for all lanes: each column value in every lane.
+      const __m128 row = _mm_load_ps(b0 + 4 * r);
+      m0 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(0, 0, 0, 0));
+      m1 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(1, 1, 1, 1));
+      m2 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(2, 2, 2, 2));
+      t = _mm_shuffle_ps(row, row, _MM_SHUFFLE(3, 3, 3, 3));
+    } else {
+      // Row r of the four bones, turned into four registers of one column each.
+      m0 = _mm_load_ps(b0 + 4 * r);
+      m1 = _mm_load_ps(b1 + 4 * r);
+      m2 = _mm_load_ps(b2 + 4 * r);
+      t = _mm_load_ps(b3 + 4 * r);
+      _MM_TRANSPOSE4_PS(m0, m1, m2, t);
+    }
+    const __m128 v = _mm_add_ps(
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, p.x), _mm_mul_ps(m1, p.y)), _mm_mul_ps(m2, p.z)), t);
+    out[r] = _mm_mul_ps(weight, v);
+  }
+  return {out[0], out[1], out[2]};
+}
+
+// The axis factors, the module's scale and turn, for every group alike.
+struct Finish {
+  __m128 factorX, factorY, factorZ, scale, sine, cosine;
+
+  explicit Finish(const KernelArgs& a)
+      : factorX(_mm_set1_ps(a.axisFactors[0])),
+        factorY(_mm_set1_ps(a.axisFactors[1])),
+        factorZ(_mm_set1_ps(a.axisFactors[2])),
+        scale(_mm_set1_ps(a.scale)),
+        sine(_mm_set1_ps(a.turnSine)),
+        cosine(_mm_set1_ps(a.turnCosine)) {}
+
+  void Store(const Lanes3& acc, float* out, int count) const {
+    const __m128 sx = _mm_mul_ps(_mm_mul_ps(acc.x, factorX), scale);
+    const __m128 sy = _mm_mul_ps(_mm_mul_ps(acc.y, factorY), scale);
+    const __m128 sz = _mm_mul_ps(_mm_mul_ps(acc.z, factorZ), scale);
+    const __m128 ty = _mm_sub_ps(_mm_mul_ps(cosine, sy), _mm_mul_ps(sine, sz));
+    const __m128 tz = _mm_add_ps(_mm_mul_ps(sine, sy), _mm_mul_ps(cosine, sz));
+    StorePacked(sx, ty, tz, out, count);
+  }
+};
+
 }  // namespace
 
 void RunSse2(const KernelArgs& a) {
   const int groups = (a.vertexCount + kGroup - 1) / kGroup;
-  const __m128 factorX = _mm_set1_ps(a.axisFactors[0]), factorY = _mm_set1_ps(a.axisFactors[1]),
-               factorZ = _mm_set1_ps(a.axisFactors[2]);
-  const __m128 scale = _mm_set1_ps(a.scale), sine = _mm_set1_ps(a.turnSine),
-               cosine = _mm_set1_ps(a.turnCosine);
+  const Finish finish(a);
   const __m128i zero = _mm_setzero_si128();
   const float* weights = a.weights;
   const uint16_t* bones = a.bones;
@@ -59,58 +116,27 @@ void RunSse2(const KernelArgs& a) {
     for (int half = 0; half < kGroup; half += 4) {
       const int first = g * kGroup + half;
       if (first >= a.vertexCount) break;
-      const __m128 px = _mm_load_ps(position + half), py = _mm_load_ps(position + kGroup + half),
-                   pz = _mm_load_ps(position + 2 * kGroup + half);
+      const Lanes3 p{_mm_load_ps(position + half), _mm_load_ps(position + kGroup + half),
+                     _mm_load_ps(position + 2 * kGroup + half)};
       int32_t packedCounts;
       std::memcpy(&packedCounts, a.influenceCounts + first, sizeof packedCounts);
       const __m128i counts =
           _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(packedCounts), zero), zero);
       // A vertex without influences keeps its rest position; the others start at 0.
       const __m128 none = _mm_castsi128_ps(_mm_cmpeq_epi32(counts, zero));
-      __m128 x = _mm_and_ps(none, px), y = _mm_and_ps(none, py), z = _mm_and_ps(none, pz);
+      Lanes3 acc{_mm_and_ps(none, p.x), _mm_and_ps(none, p.y), _mm_and_ps(none, p.z)};
       for (int k = 0; k < slots; k++) {
-        const uint16_t* id = bones + kGroup * k + half;
-        const float* b0 = a.palette + 12 * static_cast<size_t>(id[0]);
-        const float* b1 = a.palette + 12 * static_cast<size_t>(id[1]);
-        const float* b2 = a.palette + 12 * static_cast<size_t>(id[2]);
-        const float* b3 = a.palette + 12 * static_cast<size_t>(id[3]);
         const __m128 weight = _mm_load_ps(weights + kGroup * k + half);
         const __m128 active = _mm_castsi128_ps(_mm_cmpgt_epi32(counts, _mm_set1_epi32(k)));
-        const bool one = oneBone[k] != 0;
-        __m128 out[3];
-        for (int r = 0; r < 3; r++) {
-          __m128 m0, m1, m2, t;
-          if (one) {
-            // One bone for all lanes: each column value in every lane.
-            const __m128 row = _mm_load_ps(b0 + 4 * r);
-            m0 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(0, 0, 0, 0));
-            m1 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(1, 1, 1, 1));
-            m2 = _mm_shuffle_ps(row, row, _MM_SHUFFLE(2, 2, 2, 2));
-            t = _mm_shuffle_ps(row, row, _MM_SHUFFLE(3, 3, 3, 3));
-          } else {
-            // Row r of the four bones, turned into four registers of one column each.
-            m0 = _mm_load_ps(b0 + 4 * r);
-            m1 = _mm_load_ps(b1 + 4 * r);
-            m2 = _mm_load_ps(b2 + 4 * r);
-            t = _mm_load_ps(b3 + 4 * r);
-            _MM_TRANSPOSE4_PS(m0, m1, m2, t);
-          }
-          const __m128 v = _mm_add_ps(
-              _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, px), _mm_mul_ps(m1, py)), _mm_mul_ps(m2, pz)),
-              t);
-          out[r] = _mm_mul_ps(weight, v);
-        }
-        x = Select(active, _mm_add_ps(x, out[0]), x);
-        y = Select(active, _mm_add_ps(y, out[1]), y);
-        z = Select(active, _mm_add_ps(z, out[2]), z);
+        const Lanes3 add =
+            Influence(a.palette, bones + kGroup * k + half, oneBone[k] != 0, weight, p);
+        // Added in the active lanes only, never a zero in the others.
+        acc.x = Select(active, _mm_add_ps(acc.x, add.x), acc.x);
+        acc.y = Select(active, _mm_add_ps(acc.y, add.y), acc.y);
+        acc.z = Select(active, _mm_add_ps(acc.z, add.z), acc.z);
       }
-      const __m128 sx = _mm_mul_ps(_mm_mul_ps(x, factorX), scale);
-      const __m128 sy = _mm_mul_ps(_mm_mul_ps(y, factorY), scale);
-      const __m128 sz = _mm_mul_ps(_mm_mul_ps(z, factorZ), scale);
-      const __m128 ty = _mm_sub_ps(_mm_mul_ps(cosine, sy), _mm_mul_ps(sine, sz));
-      const __m128 tz = _mm_add_ps(_mm_mul_ps(sine, sy), _mm_mul_ps(cosine, sz));
       const int count = a.vertexCount - first < 4 ? a.vertexCount - first : 4;
-      StorePacked(sx, ty, tz, a.output + 3 * static_cast<size_t>(first), count);
+      finish.Store(acc, a.output + 3 * static_cast<size_t>(first), count);
     }
     weights += kGroup * slots;
     bones += kGroup * slots;

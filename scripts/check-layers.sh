@@ -18,9 +18,10 @@ declare -A allowed=(
   [model]="host include formats render model"
   [plugin]="host include model plugin"
   [engine]="host include engine"
+  [sample]="host formats sample"
   [tools]="host include formats engine tools"
   [viewer]="host include formats engine tools viewer"
-  [tests]="host include formats render engine tools viewer fuzz tests"
+  [tests]="host include formats render engine sample tools viewer fuzz tests"
   [bench]="host include formats render model plugin engine bench"
   [fuzz]="host include formats render model plugin engine fuzz"
 )

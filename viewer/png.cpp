@@ -3,7 +3,14 @@
 #include <stb_image.h>
 #include <stb_image_write.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "formats/whole_file.h"
@@ -22,6 +29,40 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
+// stb_image_write hands the encoded file over in pieces; the first piece
+// that does not go in is remembered, the rest are dropped.
+struct Sink {
+  std::FILE* file = nullptr;
+  int error = 0;
+};
+
+void Put(void* context, void* data, int size) {
+  Sink& sink = *static_cast<Sink*>(context);
+  if (sink.error == 0 && size > 0 &&
+      std::fwrite(data, 1, static_cast<size_t>(size), sink.file) != static_cast<size_t>(size))
+    sink.error = errno != 0 ? errno : EIO;
+}
+
+// Encodes into the open file `fd`; 0, or the errno of the first failure
+// (the close included: a full disk may only show there).
+int EncodeInto(int fd, const Picture& picture) {
+  Sink sink;
+  sink.file = fdopen(fd, "wb");
+  if (sink.file == nullptr) {
+    const int error = errno;
+    close(fd);
+    return error;
+  }
+  errno = 0;
+  if (stbi_write_png_to_func(&Put, &sink, picture.width, picture.height, 3, picture.rgb.data(),
+                             picture.width * 3) == 0 &&
+      sink.error == 0)
+    sink.error = ENOMEM;
+  if (std::fflush(sink.file) != 0 && sink.error == 0) sink.error = errno;
+  if (std::fclose(sink.file) != 0 && sink.error == 0) sink.error = errno;
+  return sink.error;
+}
+
 }  // namespace
 
 bool WritePng(const std::string& path, const Picture& picture, std::string* error) {
@@ -30,9 +71,25 @@ bool WritePng(const std::string& path, const Picture& picture, std::string* erro
     SetError(error, path + ": no picture to write");
     return false;
   }
-  if (stbi_write_png(path.c_str(), picture.width, picture.height, 3, picture.rgb.data(),
-                     picture.width * 3) == 0) {
-    SetError(error, path + ": cannot be written");
+  // Written aside in the same folder and renamed into place, so that no
+  // half-written picture ever has the name.
+  const std::filesystem::path target(path);
+  std::string aside =
+      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = mkstemp(aside.data());
+  if (fd < 0) {
+    SetError(error, path + ": cannot be written (" + std::strerror(errno) + ")");
+    return false;
+  }
+  // As a file made by open() would be, not mkstemp's owner-only.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  int failure = EncodeInto(fd, picture);
+  if (failure == 0 && std::rename(aside.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    unlink(aside.c_str());
+    SetError(error, path + ": cannot be written (" + std::strerror(failure) + ")");
     return false;
   }
   return true;

@@ -21,7 +21,9 @@ struct Picture {
   }
 };
 
-// False, with the reason in `error`, when the file cannot be written.
+// Writes aside in the same folder and renames into place, every write and
+// the close checked: false, with the reason in `error`, when the file cannot
+// be written whole, and then `path` is as it was.
 bool WritePng(const std::string& path, const Picture& picture, std::string* error = nullptr);
 // Any PNG: grey, palette, 16-bit and alpha channels are turned into 8-bit
 // RGB (alpha dropped). False, with the reason in `error`, when it cannot be read.

@@ -72,6 +72,7 @@ TEST(HostTable, EveryOperationTheModuleCallsSitsAtItsPosition) {
       {"iMaterialWrapper::Visit", SlotOf(&iMaterialWrapper::Visit), 12},
       {"iObjectRegistry::Get", SlotOf(&iObjectRegistry::Get), 6},
       {"iFileSystem::GetRoot", SlotOf(&iFileSystem::GetRoot), 4},
+      {"iFileSystem::GetModelFolder", SlotOf(&iFileSystem::GetModelFolder), 5},
   };
   for (const Position& position : positions)
     EXPECT_EQ(position.slot, position.expected) << position.operation;

@@ -16,12 +16,13 @@
 #include "support/model_folder.h"
 #include "support/probes.h"
 #include "support/stage_fixture.h"
+#include "ical3dstate.h"
 
 namespace {
 
 using rwtest::ModelFolder;
 
-const std::string kId = "crystalspace.mesh.object.rigweave";
+const std::string kId = kRigweaveClassId;
 
 std::string Lines(const std::vector<std::string>& messages) {
   std::string text;

@@ -23,6 +23,7 @@
 #include "formats/whole_file.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
+#include "ical3dstate.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ using rigweave::Cal3DCheck;
 using rigweave::Cal3DKind;
 using rwtest::ModelFolder;
 
-const std::string kId = "crystalspace.mesh.object.rigweave";
+const std::string kId = kRigweaveClassId;
 const std::string kModels = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
 
 using Bytes = std::vector<uint8_t>;

@@ -14,6 +14,7 @@
 #include "support/model_folder.h"
 #include "support/probes.h"
 #include "support/stage_fixture.h"
+#include "ical3dstate.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ using rwtest::Quad;
 using rwtest::ReferenceCharacter;
 using rwtest::TestSubmesh;
 
-const std::string kId = "crystalspace.mesh.object.rigweave";
+const std::string kId = kRigweaveClassId;
 
 // A loader that registers nothing, so that no default material exists.
 class EmptyLoader : public scfImplementation<EmptyLoader, iLoader> {
@@ -514,6 +515,53 @@ TEST_F(Drawing, TheCallbackIsHeldOnceAndReleasedOnce) {
   mesh.reset();
   EXPECT_EQ(log, std::vector<std::string>{"callback.DecRef"});
   EXPECT_EQ(callback->GetRefCount(), 1);
+}
+
+// A callback that loads a model into the object it is asked about, as an
+// application may on first sight of a character.
+class LoadingCallback : public rwtest::DrawCallback {
+ public:
+  LoadingCallback(iLoader* loader, iEngine* engine, const char* name)
+      : loader_(loader), engine_(engine), name_(name) {}
+  bool BeforeDrawing(iMeshObject* mesh, iRenderView* view) override {
+    auto state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh));
+    loaded = state->LoadModel(name_, loader_, engine_);
+    return DrawCallback::BeforeDrawing(mesh, view);
+  }
+  bool loaded = false;
+
+ private:
+  iLoader* loader_;
+  iEngine* engine_;
+  const char* name_;
+};
+
+// Whatever the callback's load leaves, the Draw that asked it goes on with
+// that: nothing after a failed load, the new character after a good one.
+TEST_F(Drawing, ADrawGoesOnWithWhatTheCallbacksLoadLeft) {
+  WriteModel({Quad(csVector3(0, 0, 0), 1, 0)});
+  folder.WriteFile("two.cfg", "skeleton = hero.csf\nmesh = two.cmf\nmaterial = m0.crf\n");
+  ASSERT_TRUE(folder.WriteMesh("two.cmf",
+                               {Quad(csVector3(3, 0, 0), 1, 0), Quad(csVector3(6, 0, 0), 1, 0)}));
+  struct Row {
+    const char* load;
+    bool drawn;
+    size_t draws;
+  };
+  for (const Row& row : {Row{"missing.cfg", false, 0}, Row{"two.cfg", true, 4}}) {
+    csRef<iMeshObject> mesh = NewMesh();
+    ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
+    auto callback = csRef<LoadingCallback>::Adopt(
+        new LoadingCallback(stage->GetLoader(), stage->GetEngine(), row.load));
+    mesh->SetVisibleCallback(callback.get());
+    recorder.Clear();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(DrawOnce(mesh.get()), row.drawn) << row.load;
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(callback->loaded, row.drawn) << row.load;
+    EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), row.draws) << row.load;
+    mesh->SetVisibleCallback(nullptr);
+  }
 }
 
 TEST_F(Drawing, LightingPaintsExactlyTheVerticesOfEachSelectedSlot) {

@@ -17,6 +17,7 @@
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
+#include "ical3dstate.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ using rwtest::ModelFolder;
 using rwtest::TestSubmesh;
 
 const std::string kModels = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
-const std::string kId = "crystalspace.mesh.object.rigweave";
+const std::string kId = kRigweaveClassId;
 
 class ExportedCharacters : public rwtest::StageTest {
  protected:

@@ -18,6 +18,7 @@
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
+#include "ical3dstate.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ using rwtest::ModelFolder;
 using rwtest::Quad;
 using rwtest::TestSubmesh;
 
-const std::string kId = "crystalspace.mesh.object.rigweave";
+const std::string kId = kRigweaveClassId;
 
 std::string Line(const std::string& message) {
   return kId + message + "\n";

@@ -152,19 +152,18 @@ TEST(SkinningJob, LayoutRefusesBonesOutsideTheSkeletonAndHugeInfluenceLists) {
   EXPECT_TRUE(layout.Build(shape.vertices, 4));
 }
 
-TEST(SkinningJob, TheEnvironmentChoosesTheInstructionSetTheProcessorHas) {
+TEST(SkinningJob, InstructionSetsAreKnownByTheirOwnNamesAlone) {
   for (SkinningIsa isa : {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2}) {
-    setenv("RIGWEAVE_SKINNING_ISA", SkinningIsaName(isa), 1);
-    EXPECT_EQ(rigweave::ChosenSkinningIsa(),
-              rigweave::SkinningIsaSupported(isa) ? isa : rigweave::BestSkinningIsa())
-        << SkinningIsaName(isa);
+    SkinningIsa read = isa == SkinningIsa::Scalar ? SkinningIsa::Avx2 : SkinningIsa::Scalar;
+    EXPECT_TRUE(rigweave::SkinningIsaFromName(SkinningIsaName(isa), read)) << SkinningIsaName(isa);
+    EXPECT_EQ(read, isa) << SkinningIsaName(isa);
   }
-  for (const char* other : {"", "AVX2", "neon"}) {
-    setenv("RIGWEAVE_SKINNING_ISA", other, 1);
-    EXPECT_EQ(rigweave::ChosenSkinningIsa(), rigweave::BestSkinningIsa()) << other;
+  for (const char* other :
+       {"", "AVX2", "neon", "sse", "avx2 ", static_cast<const char*>(nullptr)}) {
+    SkinningIsa read = SkinningIsa::Sse2;
+    EXPECT_FALSE(rigweave::SkinningIsaFromName(other, read)) << (other ? other : "null");
+    EXPECT_EQ(read, SkinningIsa::Sse2) << (other ? other : "null");
   }
-  unsetenv("RIGWEAVE_SKINNING_ISA");
-  EXPECT_EQ(rigweave::ChosenSkinningIsa(), rigweave::BestSkinningIsa());
 }
 
 // Every wider kernel gives the plain loop's bits, whatever mix of influence
@@ -280,14 +279,15 @@ Comparison Compare(const std::string& root, const std::string& config, SkinningI
     return result;
   }
   {
+    // Read once, when the stage makes the module's type for its first object.
+    setenv("RIGWEAVE_SKINNING_ISA", SkinningIsaName(isa), 1);
     csRef<iMeshObject> mesh = stage->NewMeshObject();
+    unsetenv("RIGWEAVE_SKINNING_ISA");
     auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
     auto state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh.get()));
-    setenv("RIGWEAVE_SKINNING_ISA", SkinningIsaName(isa), 1);
     testing::internal::CaptureStdout();
     const bool loaded = state->LoadModel(config.c_str(), stage->GetLoader(), stage->GetEngine());
     testing::internal::GetCapturedStdout();
-    unsetenv("RIGWEAVE_SKINNING_ISA");
     if (!loaded) {
       note = "the module does not load it";
     } else {
@@ -368,6 +368,42 @@ TEST(SkinningAgainstCal3D, EveryGeneratedCharacterDrawsCal3DsVerticesOnEveryInst
   }
   // The sample and the large character at least, at both levels, on every set.
   EXPECT_GE(compared, 2 * 2 * static_cast<int>(SupportedIsas().size()));
+}
+
+// A value the module does not know is said once, when the type is made,
+// in the module's own line format; every character then skins on the
+// widest set, exactly as ever.
+TEST(SkinningAgainstCal3D, AnUnknownInstructionSetIsSaidOnceAndTheWidestUsed) {
+  csSetTickSource(&ReadClock, nullptr);
+  VertexCapture capture;
+  auto stage = std::make_unique<rwengine::Stage>(&capture, 640, 480, RIGWEAVE_BUILD_DIR);
+  ASSERT_TRUE(stage->LoadModule(RIGWEAVE_MODULE_PATH)) << stage->LastError();
+  setenv("RIGWEAVE_SKINNING_ISA", "neon", 1);
+  testing::internal::CaptureStdout();
+  std::vector<csRef<iMeshObject>> meshes = {stage->NewMeshObject(), stage->NewMeshObject()};
+  for (const csRef<iMeshObject>& mesh : meshes) {
+    auto state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(mesh.get()));
+    EXPECT_TRUE(state->LoadModel("hero.cfg", stage->GetLoader(), stage->GetEngine()));
+  }
+  const std::string printed = testing::internal::GetCapturedStdout();
+  unsetenv("RIGWEAVE_SKINNING_ISA");
+  const std::string line = std::string(kRigweaveClassId) +
+                           ": Unknown skinning instruction set RIGWEAVE_SKINNING_ISA=neon "
+                           "(scalar, sse2 or avx2); using " +
+                           SkinningIsaName(rigweave::BestSkinningIsa()) + "\n";
+  EXPECT_EQ(printed.find(line), 0u) << printed;
+  EXPECT_EQ(printed.find("instruction set", line.size()), std::string::npos) << printed;
+  auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
+  countingCal3DVertices = true;
+  cal3dVertexCalls = 0;
+  clockNow += 16;
+  stage->DrawFrame({{meshes[0].get(), movable.get()}});
+  countingCal3DVertices = false;
+  EXPECT_FALSE(capture.draws.empty());
+  EXPECT_EQ(cal3dVertexCalls, 0) << "the unit draws the sample whole";
+  meshes.clear();
+  stage.reset();
+  csSetTickSource(nullptr, nullptr);
 }
 
 // A sub-mesh with springs keeps its vertices inside Cal3D, which moves them

@@ -7,10 +7,11 @@
 #include "engine/object_registry.h"
 #include "host/mesh.h"
 #include "host/ref.h"
+#include "ical3dstate.h"
 
 namespace rwtest {
 
-constexpr const char kClassId[] = "crystalspace.mesh.object.rigweave";
+constexpr const char* kClassId = kRigweaveClassId;
 
 template <class I>
 scfInterfaceID IdOf() {

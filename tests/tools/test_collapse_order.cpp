@@ -1,6 +1,6 @@
 // The generator's level-of-detail order, read back by Cal3D itself at every
 // level, on meshes shaped like the ones exporters write.
-#include "tools/collapse_order.h"
+#include "sample/collapse_order.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +14,11 @@
 
 namespace {
 
-using rigweave_tools::CollapseMesh;
-using rigweave_tools::CollapseOrder;
-using rigweave_tools::MakeCollapseOrder;
-using rigweave_tools::RootDrop;
-using rigweave_tools::Vec3;
+using rwsample::CollapseMesh;
+using rwsample::CollapseOrder;
+using rwsample::MakeCollapseOrder;
+using rwsample::RootDrop;
+using rwsample::Vec3;
 
 // A bent rows x columns sheet, one connected part, appended to `mesh`;
 // vertices where `fixed(row, column)` holds never collapse.

@@ -2,9 +2,12 @@
 // their units, the animations they name, what it says about their maps, and
 // what it refuses before the first frame.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +28,41 @@ using rwview::Picture;
 int Lines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
+
+// Everything made in some folders while it lives, even what is gone again
+// by the time anyone could look.
+class CreationWatch {
+ public:
+  explicit CreationWatch(const std::vector<std::string>& folders)
+      : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    for (const std::string& folder : folders)
+      if (fd_ < 0 || inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO) < 0)
+        ADD_FAILURE() << "cannot watch " << folder << ": " << std::strerror(errno);
+  }
+  ~CreationWatch() {
+    if (fd_ >= 0) close(fd_);
+  }
+  CreationWatch(const CreationWatch&) = delete;
+  CreationWatch& operator=(const CreationWatch&) = delete;
+
+  // The names made since the last call.
+  std::vector<std::string> Made() {
+    std::vector<std::string> names;
+    alignas(inotify_event) char buffer[8192];
+    ssize_t length;
+    while (fd_ >= 0 && (length = read(fd_, buffer, sizeof buffer)) > 0) {
+      for (char* at = buffer; at < buffer + length;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        names.emplace_back(event->len > 0 ? event->name : "");
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return names;
+  }
+
+ private:
+  int fd_;
+};
 
 // A character folder: one bone, a standing quad `height` model units tall
 // and half as wide (Cal3D counts z up), animations and maps as a test asks.
@@ -266,8 +304,8 @@ TEST_F(Characters, OutputsThatCannotBeWrittenAreRefusedBeforeRendering) {
   for (const Case& c : {Case{"--screenshot /nonexistent/shot.png", "cannot write", 1},
                         Case{"--screenshot " + out / "folder", "a folder has that name", 1},
                         Case{"--out /dev/null/frames", "cannot make the folder", 1},
-                        Case{"--out ''", "--out needs a folder name", 2},
-                        Case{"--screenshot ''", "--screenshot needs a file name", 2},
+                        Case{"--out ''", "--out: needs a folder name", 2},
+                        Case{"--screenshot ''", "--screenshot: needs a file name", 2},
                         Case{"--frames 100001", "--frames", 2}}) {
     SCOPED_TRACE(c.arguments);
     const rwtest::RunResult run = View("good.cfg --frames 3 " + c.arguments);
@@ -301,6 +339,11 @@ TEST_F(Characters, ReadsAConfigurationGivenByItsPathWhereItLies) {
   struct Case {
     std::string where, config;
   };
+  // Nothing is made to read a model where it lies: no folder or link in the
+  // temporary folder, none beside the configuration or in the folder above.
+  const std::string models = fs::path(folder.Path("red.cfg")).parent_path();
+  CreationWatch watch({temporary.Path(), exported / "paladin", exported.Path(), models,
+                       fs::path(models).parent_path(), folder.Path("sub")});
   for (const Case& c : {Case{exported.Path(), "paladin/red.cfg"},
                         Case{elsewhere.Path(), exported / "paladin/red.cfg"},
                         Case{elsewhere.Path(), folder.Path("red.cfg")},
@@ -323,9 +366,48 @@ TEST_F(Characters, ReadsAConfigurationGivenByItsPathWhereItLies) {
     EXPECT_NE(maps.err.find("to fix: rigweave-raw " + models + "/gone.png " + models + "/gone.raw"),
               std::string::npos)
         << maps.err;
-    // The temporary root that links an exported folder is gone with the viewer.
-    EXPECT_TRUE(fs::is_empty(temporary.Path()));
+    EXPECT_EQ(watch.Made(), std::vector<std::string>{});
   }
+}
+
+// A run that does not finish leaves no --out folder it made and no
+// picture, whole or cut short: a refused model, a disk that fills (a file
+// size limit, with its signal ignored as a full disk sends none) and a
+// SIGTERM in the middle of the frames.
+TEST_F(Characters, AnUnfinishedRunLeavesNoOutputBehind) {
+  folder.WriteFile("bad.cfg", "skeleton = missing.csf\n");
+  const std::string frames = out / "new/deeper";
+  const std::string hero =
+      std::string(RIGWEAVE_VIEW) + " --root " + RIGWEAVE_BUILD_DIR + " hero.cfg --out " + frames;
+  struct Case {
+    std::string name, command, says;
+    int status;
+  };
+  for (const Case& c : {
+           Case{"refused model",
+                std::string(RIGWEAVE_VIEW) + " --root " + Root() + " bad.cfg --out " + frames,
+                "cannot load model bad.cfg", 1},
+           Case{"full disk", "{ trap '' XFSZ; ulimit -f 8; " + hero + " --frames 3; }",
+                "frame_0000.png: cannot be written (File too large)", 1},
+           Case{"SIGTERM",
+                "{ " + hero + " --frames 100000 & i=0; until [ -e " + frames +
+                    "/frame_0002.png ] || [ $i -ge 600 ]; do sleep 0.05; i=$((i+1)); "
+                    "done; kill -TERM $!; wait $!; }",
+                "", 128 + SIGTERM},
+       }) {
+    SCOPED_TRACE(c.name);
+    const rwtest::RunResult run = rwtest::Run(c.command);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(out / "new")) << run.err;
+  }
+  // Into a folder that was there, a failed write leaves it as it was.
+  const rwtest::RunResult full =
+      rwtest::Run("{ trap '' XFSZ; ulimit -f 8; " + std::string(RIGWEAVE_VIEW) + " --root " +
+                  RIGWEAVE_BUILD_DIR + " --frames 2 --out " + out.Path() + "; }");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(Lines(full.err.substr(full.err.rfind('\r') + 1)), 1) << full.err;
+  EXPECT_TRUE(fs::is_empty(out.Path()));
 }
 
 // Each mesh object holds tens of megabytes of colour arrays: under a limit

@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr const char kClassId[] = "crystalspace.mesh.object.rigweave";
+constexpr const char* kClassId = kRigweaveClassId;
 
 class ComponentSystem : public scfImplementation<ComponentSystem, iSCF> {
  public:

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "tools/mesh_builder.h"
+#include "sample/mesh_builder.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 
 // Material threads, in the order of the "material" lines of the model
 // configuration: the loader maps thread n to the n-th line.
@@ -25,4 +25,4 @@ Submesh MakeSubmesh(Material material, const std::vector<Piece>& pieces, double 
 Surface HeadSurface();
 extern const UvRect kHeadUv;
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

@@ -20,9 +20,9 @@
 #include <array>
 #include <vector>
 
-#include "tools/rig_math.h"
+#include "sample/rig_math.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 
 struct CollapseMesh {
   std::vector<Vec3> positions;
@@ -53,4 +53,4 @@ struct CollapseOrder {
 // out.
 CollapseOrder MakeCollapseOrder(const CollapseMesh& mesh, RootDrop roots);
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

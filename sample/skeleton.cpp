@@ -1,8 +1,8 @@
-#include "tools/skeleton.h"
+#include "sample/skeleton.h"
 
 #include <cal3d/corebone.h>
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace joints {
 
 constexpr double kUpperArm = 18, kForearm = 16, kHand = 9;
@@ -118,4 +118,4 @@ CalCoreSkeletonPtr BuildSkeleton(Rig& rig) {
   return skeleton;
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

@@ -25,15 +25,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/animations.h"
-#include "tools/body.h"
-#include "tools/cal3d_files.h"
-#include "tools/collapse_order.h"
+#include "sample/animations.h"
+#include "sample/body.h"
+#include "sample/cal3d_files.h"
+#include "sample/collapse_order.h"
 #include "formats/raw_texture.h"
-#include "tools/skeleton.h"
-#include "tools/textures.h"
+#include "sample/skeleton.h"
+#include "sample/textures.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 namespace fs = std::filesystem;
@@ -518,7 +518,7 @@ void Run(const fs::path& dir) {
 }
 
 }  // namespace
-}  // namespace rigweave_tools
+}  // namespace rwsample
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -526,7 +526,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    rigweave_tools::Run(argv[1]);
+    rwsample::Run(argv[1]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "rigweave-make-character: %s\n", e.what());
     return 1;

@@ -1,4 +1,4 @@
-#include "tools/collapse_order.h"
+#include "sample/collapse_order.h"
 
 #include <algorithm>
 #include <functional>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <tuple>
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 struct Step {
@@ -184,4 +184,4 @@ CollapseOrder MakeCollapseOrder(const CollapseMesh& mesh, RootDrop roots) {
   return order;
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

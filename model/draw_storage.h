@@ -1,6 +1,7 @@
-// Working storage shared by every mesh object of the module, sized by the
-// character's capacities (render/limits.h). It is static, so no frame and no
-// load allocates geometry, and it is not re-entrant: all calls come from the
+// The geometry working storage every mesh object of the module shares: the
+// sub-mesh being drawn, and the positions the box is measured from. Sized by
+// the character's capacities (render/limits.h) and static, so no frame and
+// no load allocates geometry; not re-entrant: all calls come from the
 // engine's one thread.
 #pragma once
 

@@ -1,10 +1,10 @@
-#include "tools/cal3d_files.h"
+#include "sample/cal3d_files.h"
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 std::string ColourText(const CalCoreMaterial::Color& c) {
@@ -58,4 +58,4 @@ std::string HeaderLayoutMaterialXml(const MaterialDef& def, int version) {
   return out.str();
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

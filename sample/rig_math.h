@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace rigweave_tools {
+namespace rwsample {
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -135,4 +135,4 @@ inline CalQuaternion FrameRotation(Vec3 fx, Vec3 fy, Vec3 fz) {
                        static_cast<float>(w));
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

@@ -1,8 +1,8 @@
-#include "tools/body.h"
+#include "sample/body.h"
 
-#include "tools/skeleton.h"
+#include "sample/skeleton.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 const Vec3 kUp{0, 0, 1};
@@ -156,4 +156,4 @@ Submesh MakeSubmesh(Material material, const std::vector<Piece>& pieces, double 
   return mesh;
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

@@ -1,11 +1,11 @@
-#include "tools/animations.h"
+#include "sample/animations.h"
 
 #include <cal3d/corekeyframe.h>
 #include <cal3d/coretrack.h>
 
 #include <iterator>
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 const Vec3 kX{1, 0, 0}, kY{0, 1, 0}, kZ{0, 0, 1};
@@ -194,4 +194,4 @@ void ReleaseTracks(CalCoreAnimation& animation) {
   animation.getListCoreTrack().clear();
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

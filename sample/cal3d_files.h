@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace rigweave_tools {
+namespace rwsample {
 
 // Cal3D 0.11 reads binary files of versions 699 to 1100 in one layout; the
 // version is the 4-byte word after the magic.
@@ -31,4 +31,4 @@ CalCoreMaterialPtr ToCalMaterial(const MaterialDef& def);
 // the version, then <MATERIAL NUMMAPS="n"> without a version of its own.
 std::string HeaderLayoutMaterialXml(const MaterialDef& def, int version);
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

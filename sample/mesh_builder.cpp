@@ -1,8 +1,8 @@
-#include "tools/mesh_builder.h"
+#include "sample/mesh_builder.h"
 
 #include <stdexcept>
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 Vec3 NormalAt(const Surface& surface, double u, double v, bool periodicV) {
@@ -257,4 +257,4 @@ CalCoreSubmesh* ToCalSubmesh(const Submesh& mesh) {
   return sub;
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

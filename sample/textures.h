@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/body.h"
+#include "sample/body.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 
 struct Rgb {
   uint8_t r, g, b;
@@ -23,4 +23,4 @@ Image PaintTexture(Material material);
 // The colour most of the texture's texels have, before noise.
 Rgb DominantColour(Material material);
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

@@ -12,10 +12,10 @@
 #include <functional>
 #include <vector>
 
-#include "tools/collapse_order.h"
-#include "tools/rig_math.h"
+#include "sample/collapse_order.h"
+#include "sample/rig_math.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 
 struct Influence {
   int bone;
@@ -105,4 +105,4 @@ void ApplyCollapseOrder(Submesh& mesh, const CollapseOrder& order);
 // Moves the mesh into a Cal3D sub-mesh with one texture-coordinate set.
 CalCoreSubmesh* ToCalSubmesh(const Submesh& mesh);
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

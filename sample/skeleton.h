@@ -11,9 +11,9 @@
 
 #include <array>
 
-#include "tools/rig_math.h"
+#include "sample/rig_math.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 
 enum Bone {
   kHips,
@@ -70,4 +70,4 @@ struct Rig {
 
 CalCoreSkeletonPtr BuildSkeleton(Rig& rig);
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/skeleton.h"
+#include "sample/skeleton.h"
 
-namespace rigweave_tools {
+namespace rwsample {
 
 struct Pose {
   std::array<CalQuaternion, kBoneCount> turn;  // identity: as at rest
@@ -41,4 +41,4 @@ CalCoreAnimationPtr BuildAnimation(const Rig& rig, const AnimationDef& def);
 // destroy()ed before it is deleted; call this before dropping an animation.
 void ReleaseTracks(CalCoreAnimation& animation);
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

@@ -1,4 +1,4 @@
-#include "model/frame_storage.h"
+#include "model/draw_storage.h"
 
 namespace rigweave {
 

@@ -1,8 +1,8 @@
-#include "tools/textures.h"
+#include "sample/textures.h"
 
 #include <functional>
 
-namespace rigweave_tools {
+namespace rwsample {
 namespace {
 
 const Rgb kSkinTone{224, 172, 138};
@@ -138,4 +138,4 @@ Image PaintTexture(Material material) {
   }
 }
 
-}  // namespace rigweave_tools
+}  // namespace rwsample

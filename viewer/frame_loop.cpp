@@ -1,0 +1,196 @@
+#include "viewer/frame_loop.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "viewer/failure.h"
+#include "viewer/interrupt.h"
+#include "viewer/sheet.h"
+#include "viewer/window_input.h"
+
+namespace rwview {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Frame times, the first frame apart: it uploads the textures and lets the
+// GL driver warm up, and would swamp short runs.
+struct Timing {
+  struct Sum {
+    double draw = 0;     // DrawTest and Draw of every object, the backend's time included
+    double backend = 0;  // inside the GL backend
+    int frames = 0;
+  };
+  Sum first, rest;
+  int frames = 0;
+  long lastTriangles = 0;
+};
+
+class FrameLoop {
+ public:
+  FrameLoop(Scene& scene, Framing& framing, Outputs& outputs)
+      : scene_(scene),
+        options_(scene.options),
+        framing_(framing),
+        outputs_(outputs),
+        input_(scene, framing),
+        done_(options_.actions.size(), false) {}
+
+  void Run();
+  void Report() const;
+
+ private:
+  void StartActions(double seconds);
+  void PlaceCamera();
+  void Draw();
+  void Keep(int frame, bool lastOfRun);
+  void ShowProgress(int frame, SteadyClock::time_point started);
+
+  Scene& scene_;
+  const Options& options_;
+  Framing& framing_;
+  Outputs& outputs_;
+  WindowInput input_;
+  std::vector<bool> done_;  // per --action: started already
+  std::unique_ptr<ContactSheet> sheet_;
+  Picture lastPicture_;
+  Timing timing_;
+  bool progressShown_ = false;
+};
+
+void FrameLoop::StartActions(double seconds) {
+  for (size_t a = 0; a < options_.actions.size(); a++) {
+    if (done_[a] || seconds + 1e-9 < options_.actions[a].seconds) continue;
+    done_[a] = true;
+    for (const Character& c : scene_.characters) {
+      const std::string& name = c.model->actions[a];
+      if (!c.state->ExecuteAction(name.c_str(), 0.3f, 0.3f))
+        throw Failure{"model " + c.model->name + " has no animation named " + name};
+    }
+  }
+}
+
+// Near and far planes that keep the framed scene inside the depth range at
+// any scale, as the window's zoom moves the camera.
+void FrameLoop::PlaceCamera() {
+  const Orbit& orbit = framing_.orbit;
+  scene_.stage->GetCamera()->SetTransform(orbit.Transform());
+  const double near =
+      std::max(orbit.distance * 0.01, (orbit.distance - framing_.sceneRadius) * 0.5);
+  scene_.backend->SetDepthRange(near, (orbit.distance + 2.0 * framing_.sceneRadius) * 2.0 + near);
+}
+
+void FrameLoop::Draw() {
+  rwengine::GlBackend& backend = *scene_.backend;
+  backend.ResetCounters();
+  const auto before = SteadyClock::now();
+  scene_.stage->DrawFrame(scene_.Objects());
+  const auto after = SteadyClock::now();
+  Timing::Sum& sum = timing_.frames == 0 ? timing_.first : timing_.rest;
+  sum.draw += std::chrono::duration<double>(after - before).count();
+  sum.backend += backend.BusySeconds();
+  sum.frames++;
+  timing_.frames++;
+  timing_.lastTriangles = backend.TrianglesDrawn();
+}
+
+void FrameLoop::Keep(int frame, bool lastOfRun) {
+  const bool screenshot = outputs_.TakesScreenshot() && (lastOfRun || options_.Interactive());
+  if (!outputs_.KeepsFrames() && !screenshot) return;
+  scene_.backend->ReadPixels(options_.width, options_.height, lastPicture_.rgb);
+  lastPicture_.width = options_.width;
+  lastPicture_.height = options_.height;
+  if (!outputs_.KeepsFrames()) return;
+  outputs_.WriteFrame(frame, lastPicture_);
+  sheet_->Add(frame, lastPicture_);
+}
+
+void FrameLoop::ShowProgress(int frame, SteadyClock::time_point started) {
+  if (options_.Interactive()) {
+    input_.UpdateTitle(frame, std::chrono::duration<double>(SteadyClock::now() - started).count());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return;
+  }
+  std::fprintf(stderr, "\r%s: frame %d/%d", kProgram, frame + 1, options_.frames);
+  std::fflush(stderr);
+  progressShown_ = true;
+}
+
+void FrameLoop::Run() {
+  if (outputs_.KeepsFrames())
+    sheet_ = std::make_unique<ContactSheet>(options_.frames, options_.width, options_.height);
+  const auto started = SteadyClock::now();
+  auto lastFrame = started;
+  double seconds = 0;  // animation time since the first frame
+  try {
+    for (int frame = 0; options_.Interactive() || frame < options_.frames; frame++) {
+      // An open window takes a signal as the person's quit, as SDL would.
+      if (options_.Interactive() && InterruptCaught()) break;
+      ThrowIfInterrupted();
+      if (options_.window && !input_.Handle()) break;
+      if (options_.Interactive()) {
+        const auto now = SteadyClock::now();
+        seconds += std::chrono::duration<double>(now - lastFrame).count();
+        lastFrame = now;
+      } else {
+        seconds = frame / options_.fps;
+      }
+      scene_.clock.now = Clock::kStart + static_cast<csTicks>(std::llround(seconds * 1000.0));
+      StartActions(seconds);
+      PlaceCamera();
+      Draw();
+      Keep(frame, !options_.Interactive() && frame + 1 == options_.frames);
+      scene_.context->Present();
+      ShowProgress(frame, started);
+    }
+  } catch (...) {
+    if (progressShown_) std::fputc('\n', stderr);
+    throw;
+  }
+  if (progressShown_) std::fputc('\n', stderr);
+  if (outputs_.TakesScreenshot() && lastPicture_.width > 0) outputs_.WriteScreenshot(lastPicture_);
+  if (sheet_) outputs_.WriteSheet(sheet_->Sheet());
+}
+
+void FrameLoop::Report() const {
+  const Timing::Sum& steady = timing_.rest.frames > 0 ? timing_.rest : timing_.first;
+  const double frames = std::max(1, steady.frames);
+  const double total = 1000.0 * steady.draw / frames;
+  const double renderer = 1000.0 * steady.backend / frames;
+  std::string models;
+  for (const std::string& m : options_.models) models += (models.empty() ? "" : ", ") + m;
+  char pace[48];
+  if (options_.Interactive())
+    std::snprintf(pace, sizeof pace, "on the wall clock");
+  else
+    std::snprintf(pace, sizeof pace, "at %g fps", options_.fps);
+  std::printf("%s: %s, %s, %d frames of %dx%d %s%s\n", kProgram,
+              options_.empty ? "empty scene" : models.c_str(), CycleText(scene_.models).c_str(),
+              timing_.frames, options_.width, options_.height, pace,
+              options_.mirror ? ", mirrored" : "");
+  std::printf("renderer: %s\n", scene_.context->Description().c_str());
+  std::printf("characters: %zu\n", scene_.characters.size());
+  std::printf("triangles per frame: %ld (every face drawn with both windings)\n",
+              timing_.lastTriangles);
+  std::printf("ms per frame: %.2f (module %.2f, renderer %.2f)%s; first frame %.2f\n", total,
+              total - renderer, renderer, timing_.rest.frames > 0 ? " after the first" : "",
+              1000.0 * timing_.first.draw);
+  if (outputs_.KeepsFrames())
+    std::printf("images: %s .. %s, contact sheet %s\n", outputs_.FramePath(0).c_str(),
+                outputs_.FramePath(timing_.frames - 1).c_str(), outputs_.SheetPath().c_str());
+  if (outputs_.TakesScreenshot())
+    std::printf("screenshot: %s\n", outputs_.ScreenshotPath().c_str());
+}
+
+}  // namespace
+
+void RenderAndReport(Scene& scene, Framing& framing, Outputs& outputs) {
+  FrameLoop loop(scene, framing, outputs);
+  loop.Run();
+  loop.Report();
+}
+
+}  // namespace rwview

@@ -1,0 +1,116 @@
+#include "viewer/model_report.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <vector>
+
+#include "formats/cal3d_objects.h"
+#include "tools/map_report.h"
+#include "tools/model_files.h"
+#include "viewer/failure.h"
+
+namespace rwview {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string MapProblem(const Model& model, const std::string& map, const std::string& startFolder,
+                       std::string& fix) {
+  return rwtools::MapProblem(model.folder.string(), map, model.config,
+                             (fs::path(startFolder) / "imported").string(), fix);
+}
+
+void ListSkeleton(const Model& model, const std::string& value, int& bones) {
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  if (rwtools::ReadCheckedCal3D(model.Path(value), rigweave::Cal3DKind::Skeleton, 0, bytes, reason,
+                                &bones))
+    std::printf("  skeleton %s: %d bones\n", value.c_str(), bones);
+  else
+    std::printf("  skeleton %s: %s\n", value.c_str(), reason.c_str());
+}
+
+void ListMesh(const Model& model, const std::string& value, int bones) {
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  CalCoreMeshPtr mesh;
+  if (rwtools::ReadCheckedCal3D(model.Path(value), rigweave::Cal3DKind::Mesh, bones, bytes, reason))
+    mesh = rigweave::ReadCoreMesh(bytes,
+                                  rigweave::NamesCal3DXmlFile(value, rigweave::Cal3DKind::Mesh));
+  if (!mesh) {
+    std::printf("  mesh %s: %s\n", value.c_str(),
+                reason.empty() ? "Cal3D cannot read it" : reason.c_str());
+    return;
+  }
+  std::printf("  mesh %s: %d sub-meshes\n", value.c_str(), mesh->getCoreSubmeshCount());
+  for (int i = 0; i < mesh->getCoreSubmeshCount(); i++) {
+    CalCoreSubmesh* sub = mesh->getCoreSubmesh(i);
+    std::printf("    sub-mesh %d: %d vertices, %d faces, material %d\n", i, sub->getVertexCount(),
+                sub->getFaceCount(), sub->getCoreMaterialThreadId());
+  }
+}
+
+void ListMaterials(const Model& model, const std::string& startFolder) {
+  for (const rwtools::MaterialMaps& material :
+       rwtools::ReadMaterialMaps(model.folder.string(), model.entries)) {
+    if (!material.problem.empty()) {
+      std::printf("  material %s: %s\n", material.file.c_str(), material.problem.c_str());
+      continue;
+    }
+    std::printf("  material %s: %zu map%s\n", material.file.c_str(), material.maps.size(),
+                material.maps.size() == 1 ? "" : "s");
+    for (const std::string& map : material.maps) {
+      std::string fix;
+      std::printf("    map %s: %s\n", map.c_str(),
+                  model.loadedMaps.count(map) > 0
+                      ? "loaded"
+                      : ("not loaded, " + MapProblem(model, map, startFolder, fix)).c_str());
+    }
+  }
+}
+
+}  // namespace
+
+void ReportMaps(const Model& model, const std::string& startFolder) {
+  std::set<std::string> reported;
+  for (const rwtools::MaterialMaps& material :
+       rwtools::ReadMaterialMaps(model.folder.string(), model.entries)) {
+    for (const std::string& map : material.maps) {
+      if (model.loadedMaps.count(map) > 0 || !reported.insert(map).second) continue;
+      std::string fix;
+      const std::string problem = MapProblem(model, map, startFolder, fix);
+      std::fprintf(stderr, "%s: %s: map %s: %s%s\n", kProgram, model.name.c_str(), map.c_str(),
+                   problem.c_str(), fix.empty() ? "" : ("; to fix: " + fix).c_str());
+    }
+  }
+}
+
+void ListModel(const Model& model, const std::string& startFolder) {
+  std::printf("model %s\n", model.name.c_str());
+  int bones = 0;
+  for (const rigweave::ConfigEntry& entry : model.entries.entries) {
+    switch (entry.key) {
+      case rigweave::ConfigKey::Scale:
+        std::printf("  scale %s\n", entry.value.c_str());
+        break;
+      case rigweave::ConfigKey::Skeleton:
+        ListSkeleton(model, entry.value, bones);
+        break;
+      case rigweave::ConfigKey::Animation: {
+        const std::string name(rigweave::AnimationNameFromFile(entry.value));
+        std::printf("  animation %s%s\n", name.c_str(), name == model.cycle ? " (played)" : "");
+        break;
+      }
+      case rigweave::ConfigKey::Mesh:
+        ListMesh(model, entry.value, bones);
+        break;
+      case rigweave::ConfigKey::Material:
+      case rigweave::ConfigKey::Other:
+        break;
+    }
+  }
+  ListMaterials(model, startFolder);
+}
+
+}  // namespace rwview

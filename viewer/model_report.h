@@ -1,0 +1,20 @@
+// What the viewer says of a model besides its pictures: a line on standard
+// error per map the module could not read, and --list's account of the
+// configuration as the module and Cal3D see it.
+#pragma once
+
+#include <string>
+
+#include "viewer/model_place.h"
+
+namespace rwview {
+
+// One line per map the module could not read, with the command that fixes
+// it; `startFolder` is where an import would be written.
+void ReportMaps(const Model& model, const std::string& startFolder);
+
+// --list: scale, skeleton, animations (the one played marked), meshes and
+// sub-meshes, materials and their maps, on standard output.
+void ListModel(const Model& model, const std::string& startFolder);
+
+}  // namespace rwview

@@ -1,0 +1,184 @@
+#include "viewer/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "viewer/failure.h"
+
+namespace rwview {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kDescription[] =
+    "Renders the characters whose configurations are below models/ (hero.cfg when none),\n"
+    "framed from what they draw, playing each one's first animation unless --cycle says.\n"
+    "Window keys: 1-9 cycles, space action, +/- detail, arrows orbit, PgUp/PgDn or wheel\n"
+    "zoom, Esc or q quits.";
+
+// A number of type T read whole from `text`, finite and within [low, high].
+template <typename T>
+bool ReadWithin(const std::string& text, T low, T high, T& value) {
+  return CLI::detail::lexical_cast(text, value) && std::isfinite(static_cast<double>(value)) &&
+         value >= low && value <= high;
+}
+
+// Refuses what ReadWithin refuses, saying `what` the value must be.
+template <typename T>
+CLI::Validator Within(T low, T high, const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& text) {
+        T value{};
+        return ReadWithin(text, low, high, value) ? std::string() : text + ": not " + what;
+      },
+      what);
+}
+
+CLI::Validator NotEmpty(const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& text) { return text.empty() ? "needs " + what : std::string(); }, what);
+}
+
+// WIDTHxHEIGHT, each side within the picture sizes the backend takes.
+CLI::Validator SizeFormat() {
+  return CLI::Validator(
+      [](std::string& text) {
+        const size_t x = text.find('x');
+        int side = 0;
+        if (x != std::string::npos && ReadWithin(text.substr(0, x), 16, kMaxSide, side) &&
+            ReadWithin(text.substr(x + 1), 16, kMaxSide, side))
+          return std::string();
+        return text + ": not WIDTHxHEIGHT (16 to 8192 each)";
+      },
+      "WxH");
+}
+
+// NAME@SECONDS, the time finite and not negative.
+CLI::Validator ActionFormat() {
+  return CLI::Validator(
+      [](std::string& text) {
+        const size_t at = text.rfind('@');
+        double seconds = 0;
+        if (at != std::string::npos && at > 0 && ReadWithin(text.substr(at + 1), 0.0, 1e9, seconds))
+          return std::string();
+        return text + ": not NAME@SECONDS";
+      },
+      "NAME@SECONDS");
+}
+
+const std::map<std::string, Offscreen> kOffscreenNames = {
+    {"auto", Offscreen::Any}, {"egl", Offscreen::Egl}, {"osmesa", Offscreen::OsMesa}};
+
+// The options that take a value; those given as text are split by ReadChecked.
+void AddValues(CLI::App& app, Options& options, std::string& size, std::string& offscreen,
+               std::vector<std::string>& actions) {
+  app.add_option("MODEL.cfg", options.models, "configurations below models/ (default hero.cfg)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--root", options.root, "folder holding models/ (default: the current folder)");
+  app.add_option("--module", options.module,
+                 "the module file (default: rigweave.so beside this program)");
+  app.add_option("--frames", options.frames, "frames to render (default 24, at most 100000)")
+      ->check(Within(1, kMaxFrames, "a count from 1 to " + std::to_string(kMaxFrames)));
+  app.add_option("--fps", options.fps, "animation clock steps of 1000/F ms a frame (default 24)")
+      ->check(Within(1e-9, 1000.0, "a frame rate (above 0, at most 1000)"));
+  app.add_option("--size", size, "picture size WxH, 16 to 8192 each (default 320x240)")
+      ->check(SizeFormat());
+  app.add_option("--out", options.out, "write frame_NNNN.png per frame and sheet.png into DIR")
+      ->check(NotEmpty("a folder name"));
+  app.add_option("--screenshot", options.screenshot, "write the last frame to PATH")
+      ->check(NotEmpty("a file name"));
+  app.add_option("--cycle", options.cycle,
+                 "cycle to play: the module's name or the file's base name (default: the first)")
+      ->check(NotEmpty("an animation name"));
+  app.add_option("--action", actions, "play NAME once, SECONDS in: NAME@SECONDS (repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(ActionFormat());
+  app.add_option("--lod", options.lod, "level of detail, 0 to 1 (default 1)")
+      ->check(Within(0.0, 1.0, "a level between 0 and 1"));
+  app.add_option("--zoom", options.zoom,
+                 "show the characters F times as large as framed (0.01 to 100, default 1)")
+      ->check(Within(0.01, 100.0, "a factor from 0.01 to 100"));
+  app.add_option("--crowd", options.crowd, "N characters in a grid (at most 10000)")
+      ->check(Within(1, kMaxCrowd, "a count from 1 to " + std::to_string(kMaxCrowd)));
+  app.add_option("--offscreen", offscreen, "off-screen GL: auto (EGL, else OSMesa), egl, osmesa")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return kOffscreenNames.count(text) > 0 ? std::string()
+                                                   : text + ": not auto, egl or osmesa";
+          },
+          "auto|egl|osmesa"));
+}
+
+void AddFlags(CLI::App& app, Options& options) {
+  app.add_flag("--mirror", options.mirror, "mirrored camera");
+  app.add_flag("--empty", options.empty, "no characters, background only");
+  app.add_flag("--list", options.list,
+               "print the animations, meshes, materials and maps of each model, and stop");
+  app.add_flag("--verbose", options.verbose, "show the module's loading messages");
+  app.add_flag("--quiet", options.quiet, "hide the lines about maps that did not load");
+  app.add_flag("--window", options.window, "interactive window (SDL2)");
+}
+
+// The values the validators above have accepted, split into their parts.
+void ReadChecked(const std::string& size, const std::string& offscreen,
+                 const std::vector<std::string>& actions, Options& options) {
+  options.offscreen = kOffscreenNames.at(offscreen);
+  if (!size.empty()) {
+    const size_t x = size.find('x');
+    ReadWithin(size.substr(0, x), 16, kMaxSide, options.width);
+    ReadWithin(size.substr(x + 1), 16, kMaxSide, options.height);
+  }
+  for (const std::string& text : actions) {
+    const size_t at = text.rfind('@');
+    TimedAction action;
+    action.name = text.substr(0, at);
+    ReadWithin(text.substr(at + 1), 0.0, 1e9, action.seconds);
+    options.actions.push_back(action);
+  }
+}
+
+}  // namespace
+
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code error;
+  const fs::path absolute = fs::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  CLI::App app(kDescription, kProgram);
+  // As with most programs, a later value of an option replaces an earlier one.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  std::string size, offscreen = "auto";
+  std::vector<std::string> actions;
+  AddValues(app, options, size, offscreen, actions);
+  AddFlags(app, options);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    std::exit(0);
+  } catch (const CLI::ParseError& error) {
+    throw BadArguments{error.what()};
+  }
+  ReadChecked(size, offscreen, actions, options);
+  options.framesGiven = app.count("--frames") > 0;
+  if (options.models.empty()) options.models.push_back("hero.cfg");
+  if (options.window && !options.framesGiven && !options.out.empty())
+    throw BadArguments{"--out with --window needs --frames"};
+  // Output paths are taken from where the program was started.
+  options.out = Absolute(options.out);
+  options.screenshot = Absolute(options.screenshot);
+  options.module = Absolute(options.module);
+  options.startFolder = Absolute(".");
+  return options;
+}
+
+}  // namespace rwview

@@ -1,0 +1,58 @@
+// The viewer's command line: every option typed and range-checked as it is
+// parsed, output paths made absolute from where the program was started.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "viewer/gl_context.h"
+
+namespace rwview {
+
+// Frames are rendered one at a time and only the contact sheet grows with
+// their number (it is bounded too); 100000 frames are more than an hour at
+// 24 fps.
+constexpr int kMaxFrames = 100000;
+constexpr int kMaxCrowd = 10000;
+constexpr int kMaxSide = 8192;  // a frame of 8192 x 8192 takes 192 MiB, its GL buffer 256 MiB
+
+struct TimedAction {
+  std::string name;  // as given
+  double seconds = 0;
+};
+
+struct Options {
+  std::string root;
+  std::string module;
+  std::vector<std::string> models;
+  int frames = 24;
+  bool framesGiven = false;
+  double fps = 24;
+  int width = 320, height = 240;
+  std::string out;
+  std::string screenshot;
+  std::string cycle;  // empty: each model's first animation
+  std::vector<TimedAction> actions;
+  double lod = 1.0;
+  double zoom = 1.0;
+  int crowd = 0;
+  bool mirror = false;
+  bool empty = false;
+  bool window = false;
+  bool verbose = false;
+  bool quiet = false;
+  bool list = false;
+  Offscreen offscreen = Offscreen::Any;
+  std::string startFolder;  // where the program was started, for the commands it suggests
+
+  // The window runs on the wall clock until closed unless --frames counts its steps.
+  bool Interactive() const { return window && !framesGiven; }
+};
+
+// Throws BadArguments for anything wrong; prints the help and exits 0 for --help.
+Options ParseOptions(int argc, char** argv);
+
+// `path` made absolute from the current folder and normalised ("" stays "").
+std::string Absolute(const std::string& path);
+
+}  // namespace rwview

@@ -1,0 +1,141 @@
+#include "viewer/scene.h"
+
+#include <cmath>
+#include <filesystem>
+
+#include "viewer/failure.h"
+#include "viewer/interrupt.h"
+#include "viewer/model_report.h"
+#include "viewer/module_messages.h"
+
+namespace rwview {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint8_t kBackground[3] = {200, 208, 222};
+
+std::string ExecutableFolder() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string(".") : self.parent_path().string();
+}
+
+// Beside the program in the build tree; in lib/rigweave/ once installed.
+std::string FindModule(const Options& options) {
+  if (!options.module.empty()) return options.module;
+  const fs::path here = ExecutableFolder();
+  for (const fs::path& candidate :
+       {here / "rigweave.so", here / ".." / RIGWEAVE_INSTALL_LIBDIR / "rigweave" / "rigweave.so"}) {
+    std::error_code error;
+    if (fs::exists(candidate, error)) return candidate.lexically_normal().string();
+  }
+  return (here / "rigweave.so").string();
+}
+
+std::string LastWord(const std::string& message) {
+  return message.empty() ? "" : " (the module's last word: " + message + ")";
+}
+
+}  // namespace
+
+Scene::Scene(const Options& options, std::vector<Model>& models)
+    : options(options), models(models), lod(options.lod) {}
+
+// Module objects first while the module is loaded; cached textures hold
+// engine handles whose images the module made; GL objects need the context.
+Scene::~Scene() {
+  characters.clear();
+  if (backend) backend->ForgetAllTextures();
+  stage.reset();
+  backend.reset();
+  context.reset();
+  csSetTickSource(nullptr, nullptr);
+}
+
+void Scene::Open() {
+  csSetTickSource(&Clock::Read, &clock);
+  if (!options.list) {
+    std::string error;
+    if (options.window)
+      context = CreateWindowContext(options.width, options.height, kProgram, error);
+    else
+      context = CreateOffscreenContext(options.width, options.height, error, options.offscreen);
+    if (!context) throw Failure{error};
+    backend = std::make_unique<rwengine::GlBackend>(context->Api());
+    backend->SetBackground(kBackground[0], kBackground[1], kBackground[2]);
+  }
+  stage =
+      std::make_unique<rwengine::Stage>(backend.get(), options.width, options.height, options.root);
+  const std::string module = FindModule(options);
+  if (!stage->LoadModule(module))
+    throw Failure{"cannot load the module " + module + ": " + stage->LastError()};
+}
+
+void Scene::MakeCharacters() {
+  if (options.empty) return;
+  const int count = options.crowd > 0 ? options.crowd : static_cast<int>(models.size());
+  std::vector<bool> loadedOnce(models.size(), false);
+  for (int i = 0; i < count; i++) {
+    ThrowIfInterrupted();
+    const size_t which = static_cast<size_t>(i) % models.size();
+    Character character = MakeCharacter(i, count);
+    character.model = &models[which];
+    rwengine::Engine* engine = stage->GetEngine();
+    const int materialsBefore = engine->GetMaterialCount();
+    Load(character, !loadedOnce[which]);
+    if (!loadedOnce[which]) {
+      // The module makes a material named like each map file it could read.
+      for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
+        character.model->loadedMaps.insert(engine->GetMaterial(m)->GetName());
+      if (!options.quiet && !options.list) ReportMaps(*character.model, options.startFolder);
+      loadedOnce[which] = true;
+    }
+    characters.push_back(std::move(character));
+  }
+  clock.now = Clock::kStart;
+}
+
+Character Scene::MakeCharacter(int index, int count) {
+  Character character;
+  // A crowd in step looks like one character copied: each is made at a
+  // different moment, so its first frame finds it further into its cycle.
+  clock.now = Clock::kStart - static_cast<csTicks>(std::fmod(index * 0.618034, 1.0) * 1000.0);
+  const std::string last = RunAside(
+      false, [&] { character.mesh = stage->NewMeshObject(rwengine::Stage::kRigweaveClass); });
+  if (!character.mesh && last.find("Out of memory") != std::string::npos)
+    throw Failure{"out of memory after " + std::to_string(index) + " of " + std::to_string(count) +
+                  " characters (the module's last word: " + last + ")"};
+  if (!character.mesh)
+    throw Failure{std::string("the module gives no mesh object of class ") +
+                  rwengine::Stage::kRigweaveClass + LastWord(last)};
+  character.state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(character.mesh.get()));
+  if (!character.state) throw Failure{"the mesh object does not offer iCal3DState"};
+  character.movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
+  character.movable->UpdateMove();
+  return character;
+}
+
+// The module's loading lines are shown with --verbose, once per model.
+void Scene::Load(Character& character, bool firstOfModel) {
+  const Model& model = *character.model;
+  // A model below the root is read where the module reads by default; any
+  // other from the folder it lies in, named to the engine's file system.
+  stage->GetFileSystem()->SetModelFolder(model.belowRoot ? "" : model.folder.string());
+  bool loaded = false;
+  const std::string last = RunAside(options.verbose && firstOfModel, [&] {
+    loaded = character.state->LoadModel(model.name.c_str(), stage->GetLoader(), stage->GetEngine());
+  });
+  if (!loaded) throw Failure{"cannot load model " + model.name + LastWord(last)};
+  if (!model.cycle.empty() && !character.state->SetCycle(model.cycle.c_str(), 0.0f, 0.0f, 1.0f))
+    throw Failure{"model " + model.name + " has no animation named " + model.cycle};
+  character.state->SetLodLevel(static_cast<float>(lod));
+}
+
+std::vector<std::pair<iMeshObject*, iMovable*>> Scene::Objects() const {
+  std::vector<std::pair<iMeshObject*, iMovable*>> objects;
+  for (const Character& c : characters) objects.emplace_back(c.mesh.get(), c.movable.get());
+  return objects;
+}
+
+}  // namespace rwview

@@ -1,0 +1,67 @@
+// What a run shows: the GL context and backend, the stand-in engine with the
+// module loaded, the engine's clock, and one mesh object per character.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/backend_gl.h"
+#include "engine/movable.h"
+#include "engine/stage.h"
+#include "host/clock.h"
+#include "host/ref.h"
+#include "ical3dstate.h"
+#include "viewer/gl_context.h"
+#include "viewer/model_place.h"
+#include "viewer/options.h"
+
+namespace rwview {
+
+// The engine's clock, driven by the viewer so that a command gives the same
+// pictures every time.
+struct Clock {
+  static constexpr csTicks kStart = 100000;
+  static csTicks Read(void* self) { return static_cast<Clock*>(self)->now; }
+  csTicks now = kStart;
+};
+
+struct Character {
+  Model* model = nullptr;
+  csRef<iMeshObject> mesh;
+  csRef<iCal3DState> state;
+  csRef<rwengine::Movable> movable;
+};
+
+class Scene {
+ public:
+  // `models` must outlive the scene; its characters point into it.
+  Scene(const Options& options, std::vector<Model>& models);
+  ~Scene();
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
+
+  // Opens the GL context (none for --list), the engine, and the module.
+  void Open();
+  // One mesh object per character, each model loaded and animated, a line
+  // per map the module could not read. Throws Failure, or Interrupted.
+  void MakeCharacters();
+
+  std::vector<std::pair<iMeshObject*, iMovable*>> Objects() const;
+
+  const Options& options;
+  std::vector<Model>& models;
+  double lod;
+  Clock clock;
+  std::unique_ptr<GlContext> context;
+  std::unique_ptr<rwengine::GlBackend> backend;
+  std::unique_ptr<rwengine::Stage> stage;
+  std::vector<Character> characters;
+
+ private:
+  Character MakeCharacter(int index, int count);
+  void Load(Character& character, bool firstOfModel);
+};
+
+}  // namespace rwview
