@@ -294,6 +294,35 @@ INSTANTIATE_TEST_SUITE_P(
                     EventRow{"drawn_250ms", 0.25f, true}, EventRow{"drawn_2s", 2.0f, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Cycles of different lengths blended together run in one phase over their
+// weighted mean duration: each event is crossed once per common loop, at
+// small steps and at large ones alike.
+TEST_F(Application, BlendedCyclesOfDifferentLengthsFireOncePerCommonLoop) {
+  for (float step : {0.001f, 0.0167f, 0.25f, 2.0f}) {
+    SCOPED_TRACE(step);
+    csRef<iMeshObject> mesh = LoadQuietly("hero.cfg");
+    csRef<iRigweaveState> state = Rigweave(mesh.get());
+    const int walk = state->FindAnimation("walk"), idle = state->FindAnimation("idle");
+    const float walkLength = state->GetAnimationDuration(walk);
+    const float idleLength = state->GetAnimationDuration(idle);
+    ASSERT_NE(walkLength, idleLength);
+    csRef<Listener> listener = csRef<Listener>::Adopt(new Listener);
+    ASSERT_GE(state->AddEvent(walk, 0.3f * walkLength, "walk", 1, listener.get()), 0);
+    ASSERT_GE(state->AddEvent(idle, 0.6f * idleLength, "idle", 2, listener.get()), 0);
+    ASSERT_TRUE(state->BlendCycle(walk, 0.25f, 0));
+    ASSERT_TRUE(state->BlendCycle(idle, 0.75f, 0));
+    ASSERT_TRUE(state->Advance(0));
+    const double loop = 0.25 * walkLength + 0.75 * idleLength;  // the mixer's common duration
+    const int steps = static_cast<int>(std::lround((3.45 * loop) / step));
+    for (int i = 0; i < steps; i++) ASSERT_TRUE(state->Advance(step));
+    const double loops = steps * static_cast<double>(step) / loop;
+    int heard[3] = {};
+    for (const csRigweaveEvent& event : listener->heard) heard[event.userId]++;
+    EXPECT_EQ(heard[1], static_cast<int>(std::floor(loops - 0.3)) + 1);
+    EXPECT_EQ(heard[2], static_cast<int>(std::floor(loops - 0.6)) + 1);
+  }
+}
+
 TEST_F(Application, ListenersMayRemoveEventsAndReleaseTheCharacterFromInsideTheCall) {
   csRef<iMeshObject> mesh = LoadQuietly("hero.cfg");
   csRef<iRigweaveState> state = Rigweave(mesh.get());
