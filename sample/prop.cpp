@@ -14,14 +14,15 @@ namespace rwsample {
 namespace {
 
 // Model units, as the sample character's (about 100 to its height). The
-// grip's centre is the origin and the blade runs along +x, so that hung on
-// a hand bone with no offset (Cal3D's hand bones run from the wrist towards
-// the finger tips along their x axis) the blade points on from the hand.
-constexpr double kGripLength = 9, kBladeLength = 38;
+// bone is at the origin, the grip's centre a palm further along +x and the
+// blade runs on along +x: hung with no offset on a hand bone (Cal3D's hand
+// bones start at the wrist and run towards the finger tips along their x
+// axis), the grip lies in the palm and the blade points on from the hand.
+constexpr double kPalm = 4.5, kGripLength = 9, kBladeLength = 40;
 
 enum Part { kSteel, kBrass, kLeather, kPartCount };
 const char* const kPartNames[kPartCount] = {"sword_steel", "sword_brass", "sword_leather"};
-const uint8_t kPartColours[kPartCount][3] = {{196, 204, 214}, {201, 150, 46}, {92, 52, 28}};
+const uint8_t kPartColours[kPartCount][3] = {{112, 122, 138}, {201, 150, 46}, {92, 52, 28}};
 
 void Check(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what);
@@ -65,19 +66,19 @@ std::vector<Submesh> SwordParts() {
   for (int part = 0; part < kPartCount; part++)
     parts[static_cast<size_t>(part)].materialThread = part;
   // The blade: broad and thin, tapering to a point.
-  const Axis blade = MakeAxis({kGripLength / 2 + 1, 0, 0}, along, seam);
+  const Axis blade = MakeAxis({kPalm + kGripLength / 2 + 1, 0, 0}, along, seam);
   AddSurface(
       parts[kSteel],
       Lathe(blade,
             {{0, 0, 0}, {0.01, 2.2, 0.45}, {kBladeLength * 0.8, 1.8, 0.4}, {kBladeLength, 0, 0}}),
       12, 16, whole, Rigid(0));
   // The guard across the blade's root, and the pommel.
-  const Axis guard = MakeAxis({kGripLength / 2 + 0.5, 0, 0}, {0, 0, 1}, along);
+  const Axis guard = MakeAxis({kPalm + kGripLength / 2 + 0.5, 0, 0}, {0, 0, 1}, along);
   AddSurface(parts[kBrass], Ellipsoid(guard, 5.5, 1.0, 1.0), 10, 10, whole, Rigid(0));
-  const Axis pommel = MakeAxis({-kGripLength / 2 - 0.8, 0, 0}, along, seam);
+  const Axis pommel = MakeAxis({kPalm - kGripLength / 2 - 0.8, 0, 0}, along, seam);
   AddSurface(parts[kBrass], Ellipsoid(pommel, 1.5, 1.5, 1.5), 10, 8, whole, Rigid(0));
   // The grip.
-  const Axis grip = MakeAxis({-kGripLength / 2, 0, 0}, along, seam);
+  const Axis grip = MakeAxis({kPalm - kGripLength / 2, 0, 0}, along, seam);
   AddSurface(parts[kLeather], Lathe(grip, RoundEnds({{0, 1.1, 1.1}, {kGripLength, 1.1, 1.1}}, 3)),
              10, 12, whole, Rigid(0));
   return parts;
