@@ -17,9 +17,9 @@
 // Time: the character moves only when it is advanced, by Advance or, unless
 // SetDrawAdvances(false), by Draw with the engine clock's ticks since its last
 // Draw, as iCal3DState's characters always have. One advance moves the
-// animations, fires the events crossed, poses the bones and places every
-// attached object, in that order of work and before it returns; the frame's
-// drawing then shows that pose. An advance allocates no memory.
+// animations, poses the bones, places every attached object and then fires
+// the events crossed, all before it returns; the frame's drawing shows that
+// pose. An advance allocates no memory.
 #pragma once
 
 #include "host/math_types.h"
