@@ -3,8 +3,27 @@
 #include <cal3d/cal3d.h>
 
 #include <cmath>
+#include <new>
 
+#include "model/diagnostics.h"
 #include "model/mesh_object.h"
+
+namespace {
+
+// Cal3D's mixer allocates each cycle and action it starts; running out of
+// memory answers false, as the memory rule has it, and changes nothing more.
+template <class Call>
+bool StartingAnimation(Call call) {
+  try {
+    call();
+    return true;
+  } catch (const std::bad_alloc&) {
+    rigweave::Diagnose(": Out of memory starting an animation");
+    return false;
+  }
+}
+
+}  // namespace
 
 int csCal3DMeshObject::FindAnimation(const char* name) const {
   // Without a model instance there is nothing a name could act on.
@@ -20,7 +39,7 @@ bool csCal3DMeshObject::SetCycle(const char* name, float clearDelay, float blend
   if (id < 0) return false;
   CalMixer* mixer = calModel->getMixer();
   mixer->clearCycle(currentAnimation, clearDelay);
-  mixer->blendCycle(id, weight, blendDelay);
+  if (!StartingAnimation([&] { mixer->blendCycle(id, weight, blendDelay); })) return false;
   currentAnimation = id;
   return true;
 }
@@ -28,7 +47,8 @@ bool csCal3DMeshObject::SetCycle(const char* name, float clearDelay, float blend
 bool csCal3DMeshObject::ExecuteAction(const char* name, float delayIn, float delayOut) {
   const int id = FindAnimation(name);
   if (id < 0) return false;
-  calModel->getMixer()->executeAction(id, delayIn, delayOut);
+  CalMixer* mixer = calModel->getMixer();
+  if (!StartingAnimation([&] { mixer->executeAction(id, delayIn, delayOut); })) return false;
   currentAnimation = id;
   return true;
 }
@@ -36,7 +56,8 @@ bool csCal3DMeshObject::ExecuteAction(const char* name, float delayIn, float del
 bool csCal3DMeshObject::BlendCycle(const char* name, float delay, float weight) {
   const int id = FindAnimation(name);
   if (id < 0) return false;
-  calModel->getMixer()->blendCycle(id, weight, delay);
+  CalMixer* mixer = calModel->getMixer();
+  if (!StartingAnimation([&] { mixer->blendCycle(id, weight, delay); })) return false;
   currentAnimation = id;
   return true;
 }

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
+#include "model/diagnostics.h"
 #include "model/rigweave_state.h"
 
 namespace rigweave {
@@ -29,6 +31,18 @@ CalAnimationCycle* CycleOf(CalMixer& mixer, CalCoreAnimation* animation) {
   for (CalAnimationCycle* cycle : mixer.getAnimationCycle())
     if (cycle->getCoreAnimation() == animation) return cycle;
   return nullptr;
+}
+
+// Cal3D's mixer allocates each cycle and action it starts: running out
+// answers false, as everywhere in the module, and changes nothing more.
+template <class Call>
+bool StartingAnimation(Call call) {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    Diagnose(": Out of memory starting an animation");
+    return false;
+  }
 }
 
 // The newest action of the animation: Cal3D puts each new one first.
@@ -86,7 +100,7 @@ bool RigweaveState::AnimationMovesBones(int animation) {
 
 bool RigweaveState::BlendCycle(int animation, float weight, float fade) {
   if (!Known(animation) || !Finite(weight) || !Finite(fade)) return false;
-  return model->getMixer()->blendCycle(animation, weight, fade);
+  return StartingAnimation([&] { return model->getMixer()->blendCycle(animation, weight, fade); });
 }
 
 bool RigweaveState::ClearCycle(int animation, float fade) {
@@ -96,7 +110,8 @@ bool RigweaveState::ClearCycle(int animation, float fade) {
 
 bool RigweaveState::PlayAction(int animation, float fadeIn, float fadeOut, float weight) {
   if (!Known(animation) || !Finite(fadeIn) || !Finite(fadeOut) || !Finite(weight)) return false;
-  return model->getMixer()->executeAction(animation, fadeIn, fadeOut, weight, false);
+  return StartingAnimation(
+      [&] { return model->getMixer()->executeAction(animation, fadeIn, fadeOut, weight, false); });
 }
 
 bool RigweaveState::StopAction(int animation) {

@@ -630,7 +630,7 @@ TEST_F(Application, ALongFirstStepDoesNotFlingSprings) {
   ASSERT_TRUE(evenState->BlendCycle(0, 1, 0));
   direct.Mixer().blendCycle(0, 1, 0);
   ASSERT_TRUE(state->Advance(0.3f));
-  direct.Model().update(0.3f);
+  direct.Model()->update(0.3f);
   for (int i = 0; i < 23; i++) ASSERT_TRUE(evenState->Advance(0.3f / 23));
   float worst = 0, worstEven = 0, worstDirect = 0;
   for (int frame = 0; frame < 240; frame++) {
@@ -641,7 +641,7 @@ TEST_F(Application, ALongFirstStepDoesNotFlingSprings) {
     ASSERT_TRUE(evenState->GetBoneTransform(0, bone));
     worstEven = std::max(worstEven, Stray(DrawAndRead(even.get()), bone));
     for (iRigweaveState* s : {state.get(), evenState.get()}) ASSERT_TRUE(s->Advance(0.013f));
-    direct.Model().update(0.013f);
+    direct.Model()->update(0.013f);
   }
   std::cout << "worst vertex outside the cape's rest extent (model units, cape 10 x 70): "
             << worstDirect << " through Cal3D in whole steps, " << worst << " in sub-steps, "
