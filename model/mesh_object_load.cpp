@@ -3,7 +3,6 @@
 #include <cal3d/cal3d.h>
 
 #include <cmath>
-#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -13,6 +12,7 @@
 #include "formats/cal3d_objects.h"
 #include "formats/config.h"
 #include "formats/raw_texture.h"
+#include "formats/texture_files.h"
 #include "formats/whole_file.h"
 #include "host/image.h"
 #include "model/cal3d_skinning.h"
@@ -88,13 +88,14 @@ bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3
   if (kind == Cal3DKind::Skeleton && check.Ok() && check.boneCount < bones)
     check.reason = "fewer bones than the skeleton it replaces";
   if (check.Ok()) return true;
-  Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+  Diagnose(": Invalid Cal3D file ", value + " (" + check.Text() + ")");
   return false;
 }
 
-bool csCal3DMeshObject::SkeletonBefore(const std::string& value) {
+bool csCal3DMeshObject::SkeletonBefore(const std::string& value, const std::string& unknownKeys) {
   if (calCoreModel->getCoreSkeleton() != nullptr) return true;
-  Diagnose(": No skeleton before ", value);
+  Diagnose(": No skeleton before ",
+           value + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
   return false;
 }
 
@@ -129,7 +130,8 @@ const char* LoadingLine(rigweave::Cal3DKind kind) {
 
 }  // namespace
 
-bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry) {
+bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
+                                     const std::string& unknownKeys) {
   using rigweave::Cal3DKind;
   const std::string& value = entry.value;
   const Cal3DKind kind = KindOf(entry.key);
@@ -148,7 +150,7 @@ bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry) {
   // As in Cal3D, nothing but a skeleton loads before the skeleton. Files
   // loaded so far were checked against the bones of the skeleton a new one
   // replaces: it may not have fewer.
-  if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value)) return false;
+  if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value, unknownKeys)) return false;
   const int bones = kind == Cal3DKind::Material || skeleton == nullptr ? 0 : BoneCount(skeleton);
   std::vector<uint8_t> bytes;
   if (!ReadCheckedFile(value, kind, bones, bytes)) return false;
@@ -212,7 +214,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
       }
       if (!reading.plain) Diagnose(": Scale ", parsed.value + " read as " + reading.asRead);
       scale = reading.scale;
-    } else if (!LoadCoreFile(parsed)) {
+    } else if (!LoadCoreFile(parsed, unknownKeys)) {
       return false;
     }
   }
@@ -227,6 +229,11 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   if (calCoreModel->getCoreSkeleton() == nullptr) {
     Diagnose(": No skeleton in ",
              modelName + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
+    return false;
+  }
+  // Cal3D's renderer has nothing to draw without one.
+  if (calCoreModel->getCoreMeshCount() == 0) {
+    Diagnose(": No mesh in ", modelName);
     return false;
   }
   return MakeModelInstance();
@@ -267,18 +274,14 @@ bool csCal3DMeshObject::MakeModelInstance() {
   return true;
 }
 
-iImage* csCal3DMeshObject::ReadTextureImage(const std::string& name) {
+iImage* csCal3DMeshObject::ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
+                                            const char*& why) {
   // Read once, whole, and decoded by the decoder the tests and the fuzzer
   // exercise; a file shorter than its header says gives no image.
-  std::vector<uint8_t> bytes;
-  if (rigweave::ReadWholeFile(modelPath + name, rigweave::kMaxRawTextureFileBytes, bytes) !=
-      rigweave::FileError::None)
-    return nullptr;
   rigweave::RawTextureHeader header;
   csRGBpixel* pixels = nullptr;
-  if (rigweave::DecodeRawTexture(bytes.data(), bytes.size(), header, pixels) !=
-      rigweave::RawTextureError::None)
-    return nullptr;
+  files.Decode(modelPath + name, header, pixels, why);
+  if (pixels == nullptr) return nullptr;
   std::unique_ptr<csRGBpixel[]> owned(pixels);  // until the image has taken them
   lastTextureImage = new csImageMemory(header.width, header.height, pixels, true);
   owned.release();
@@ -319,26 +322,30 @@ bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, i
   if (!LoadConfigFile(modelName)) return false;
 
   // Each texture file is read and made a material once per load, however
-  // many maps name it: a small material naming one large texture a
-  // thousand times must not cost a thousand decoded copies.
-  std::map<std::string, iMaterialWrapper*> madeFor;
+  // many maps name it and however they spell its path: a small material
+  // naming one large texture a thousand times must not cost a thousand
+  // decoded copies.
+  rigweave::TextureFiles files;
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
     CalCoreMaterial* material = calCoreModel->getCoreMaterial(i);
     for (int j = 0; j < material->getMapCount(); j++) {
       const std::string name = material->getMapFilename(j);
-      auto made = madeFor.find(name);
-      if (made == madeFor.end()) {
-        iMaterialWrapper* wrapper = nullptr;
-        if (iImage* image = ReadTextureImage(name)) {
+      const rigweave::TextureFiles::Made* found = files.Find(name, modelPath + name);
+      rigweave::TextureFiles::Made made =
+          found != nullptr ? *found : rigweave::TextureFiles::Made();
+      if (found == nullptr) {
+        if (iImage* image = ReadTextureImage(files, name, made.why)) {
           iTextureWrapper* texture = engine->GetTextureList()->NewTexture(image);
           // The texture list keeps the image alive; our creation reference is not needed.
           image->DecRef();
-          wrapper = engine->CreateMaterial(name.c_str(), texture);
+          made.made = engine->CreateMaterial(name.c_str(), texture);
         }
-        made = madeFor.emplace(name, wrapper).first;
+        files.Remember(name, made);
       }
-      if (made->second == nullptr) Diagnose(": Can't load texture ", name);
-      material->setMapUserData(j, static_cast<Cal::UserData>(made->second));
+      if (made.made == nullptr)
+        Diagnose(": Can't load texture ",
+                 made.why == nullptr ? name : name + " (" + made.why + ")");
+      material->setMapUserData(j, static_cast<Cal::UserData>(made.made));
     }
   }
 
