@@ -363,5 +363,7 @@ bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, i
   // release Cal3D's influence lists. Without it Cal3D draws everything.
   skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
   if (!skinning->Prepare(*calModel)) skinning.reset();
+  scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
+                         static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
   return true;
 }

@@ -43,7 +43,7 @@ while IFS= read -r file; do
   [ -n "${allowed[$folder]+set}" ] || continue
   while IFS=: read -r line header; do
     case "$header" in
-      ical3dstate.h | rigweave_module.h) layer=include ;;
+      ical3dstate.h | irigweavestate.h | rigweave_module.h) layer=include ;;
       */*) layer="${header%%/*}" ;;
       *) layer="" ;;
     esac

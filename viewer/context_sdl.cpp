@@ -101,8 +101,21 @@ class WindowContext : public GlContext {
       case SDLK_q:
         input.kind = InputEvent::Quit;
         break;
-      case SDLK_SPACE:
+      case SDLK_a:
+      case SDLK_RETURN:
         input.kind = InputEvent::Action;
+        break;
+      case SDLK_SPACE:
+        input.kind = InputEvent::Pause;
+        break;
+      case SDLK_PERIOD:
+        input.kind = InputEvent::Step;
+        break;
+      case SDLK_LEFTBRACKET:
+        input.kind = InputEvent::Slower;
+        break;
+      case SDLK_RIGHTBRACKET:
+        input.kind = InputEvent::Faster;
         break;
       case SDLK_PLUS:
       case SDLK_EQUALS:

@@ -142,6 +142,8 @@ void FrameLoop::ShowProgress(int frame, SteadyClock::time_point started) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return;
   }
+  // The event lines on standard output tell how far it is.
+  if (options_.events) return;
   static const bool terminal = isatty(STDERR_FILENO) == 1;
   if (terminal) {
     std::fprintf(stderr, "\r%s: frame %d/%d", kProgram, frame + 1, options_.frames);
@@ -172,6 +174,7 @@ void FrameLoop::Run() {
         seconds = frame / options_.fps;
       }
       scene_.clock.now = Clock::kStart + static_cast<csTicks>(std::llround(seconds * 1000.0));
+      scene_.seconds = seconds;
       StartActions(seconds);
       PlaceCamera(frame, seconds);
       Draw();

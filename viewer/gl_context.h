@@ -17,6 +17,10 @@ struct InputEvent {
     Quit,
     Cycle,  // `index`: the model's animations in configuration order, from 0
     Action,
+    Pause,   // pauses, or resumes at the speed there was
+    Step,    // while paused: one step of the animation
+    Slower,  // half the speed
+    Faster,  // twice the speed
     FinerDetail,
     CoarserDetail,
     OrbitLeft,

@@ -43,6 +43,10 @@ void RequireModelsFolder(const std::string& root);
 // none for --empty (whose root must still hold models/). Throws Failure.
 std::vector<Model> ReadModels(const Options& options);
 
+// The models of --attach, one per option in its order, placed as the
+// characters' are and kept in their rest pose. Throws Failure.
+std::vector<Model> ReadProps(const Options& options);
+
 // "cycle walk", "rest pose", or each different one of several models.
 std::string CycleText(const std::vector<Model>& models);
 

@@ -110,9 +110,9 @@ void ReportMaps(const Model& model, const std::string& startFolder) {
   }
 }
 
-void ListModel(const Model& model, const std::string& startFolder) {
+void ListModel(const Model& model, const std::string& startFolder, iRigweaveState& state) {
   std::printf("model %s\n", model.name.c_str());
-  int bones = 0;
+  int bones = 0, animation = 0;
   for (const rigweave::ConfigEntry& entry : model.entries.entries) {
     switch (entry.key) {
       case rigweave::ConfigKey::Scale:
@@ -123,7 +123,10 @@ void ListModel(const Model& model, const std::string& startFolder) {
         break;
       case rigweave::ConfigKey::Animation: {
         const std::string name(rigweave::AnimationNameFromFile(entry.value));
-        std::printf("  animation %s%s\n", name.c_str(), name == model.cycle ? " (played)" : "");
+        const int id = animation++;
+        std::printf("  animation %s %.3f s%s%s\n", name.c_str(), state.GetAnimationDuration(id),
+                    state.AnimationMovesBones(id) ? "" : " (no bone moves)",
+                    name == model.cycle ? " (played)" : "");
         break;
       }
       case rigweave::ConfigKey::Mesh:

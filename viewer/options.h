@@ -21,6 +21,12 @@ struct TimedAction {
   double seconds = 0;
 };
 
+// A prop hung on each character's bone: --attach BONE=MODEL.cfg.
+struct PropOption {
+  std::string bone;
+  std::string model;  // as given, placed as a character's model is
+};
+
 struct Options {
   std::string root;
   std::string module;
@@ -33,6 +39,8 @@ struct Options {
   std::string screenshot;
   std::string cycle;  // empty: each model's first animation
   std::vector<TimedAction> actions;
+  std::vector<PropOption> props;
+  bool events = false;
   double lod = 1.0;
   double zoom = 1.0;
   int crowd = 0;

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <filesystem>
 
+#include "engine/bone_attachment.h"
+#include "tools/model_files.h"
+#include "viewer/event_printer.h"
 #include "viewer/failure.h"
 #include "viewer/floor.h"
 #include "viewer/interrupt.h"
@@ -40,8 +43,8 @@ std::string LastWord(const std::string& message) {
 
 }  // namespace
 
-Scene::Scene(const Options& options, std::vector<Model>& models)
-    : options(options), models(models), lod(options.lod) {}
+Scene::Scene(const Options& options, std::vector<Model>& models, std::vector<Model>& propModels)
+    : options(options), models(models), propModels(propModels), lod(options.lod) {}
 
 // Module objects first while the module is loaded; cached textures hold
 // engine handles whose images the module made; GL objects need the context.
@@ -83,16 +86,10 @@ void Scene::MakeCharacters() {
     const size_t which = static_cast<size_t>(i) % models.size();
     Character character = MakeCharacter(i, count);
     character.model = &models[which];
-    rwengine::Engine* engine = stage->GetEngine();
-    const int materialsBefore = engine->GetMaterialCount();
     Load(character, !loadedOnce[which]);
-    if (!loadedOnce[which]) {
-      // The module makes a material named like each map file it could read.
-      for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
-        character.model->loadedMaps.insert(engine->GetMaterial(m)->GetName());
-      if (!options.quiet && !options.list) ReportMaps(*character.model, options.startFolder);
-      loadedOnce[which] = true;
-    }
+    loadedOnce[which] = true;
+    HangProps(character, i == 0);
+    if (i == 0 && options.events) PrintEvents(character, seconds);
     characters.push_back(std::move(character));
   }
   clock.now = Clock::kStart;
@@ -116,14 +113,20 @@ Character Scene::MakeCharacter(int index, int count) {
                   rwengine::Stage::kRigweaveClass + LastWord(last)};
   character.state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(character.mesh.get()));
   if (!character.state) throw Failure{"the mesh object does not offer iCal3DState"};
+  character.rigweave =
+      csRef<iRigweaveState>::Adopt(scfQueryInterface<iRigweaveState>(character.mesh.get()));
+  if (!character.rigweave) throw Failure{"the mesh object does not offer iRigweaveState"};
   character.movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
   character.movable->UpdateMove();
   return character;
 }
 
-// The module's loading lines are shown with --verbose, once per model.
+// The module's loading lines are shown with --verbose, and the maps it could
+// not read are reported, once per model.
 void Scene::Load(Character& character, bool firstOfModel) {
-  const Model& model = *character.model;
+  Model& model = *character.model;
+  rwengine::Engine* engine = stage->GetEngine();
+  const int materialsBefore = engine->GetMaterialCount();
   // A model below the root is read where the module reads by default; any
   // other from the folder it lies in, named to the engine's file system.
   stage->GetFileSystem()->SetModelFolder(model.belowRoot ? "" : model.folder.string());
@@ -135,12 +138,38 @@ void Scene::Load(Character& character, bool firstOfModel) {
   if (!model.cycle.empty() && !character.state->SetCycle(model.cycle.c_str(), 0.0f, 0.0f, 1.0f))
     throw Failure{"model " + model.name + " has no animation named " + model.cycle};
   character.state->SetLodLevel(static_cast<float>(lod));
+  if (!firstOfModel) return;
+  // The module makes a material named like each map file it could read.
+  for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
+    model.loadedMaps.insert(engine->GetMaterial(m)->GetName());
+  if (!options.quiet && !options.list) ReportMaps(model, options.startFolder);
+}
+
+void Scene::HangProps(Character& character, bool first) {
+  for (size_t p = 0; p < propModels.size(); p++) {
+    const std::string& bone = options.props[p].bone;
+    Character prop = MakeCharacter(0, 1);
+    prop.model = &propModels[p];
+    Load(prop, first);
+    if (rwengine::AttachToBone(*prop.movable, character.movable.get(), character.rigweave.get(),
+                               bone.c_str(), csReversibleTransform()) >= 0) {
+      character.props.push_back(std::move(prop));
+      continue;
+    }
+    std::vector<std::string> bones;
+    for (int b = 0; b < character.rigweave->GetBoneCount(); b++)
+      bones.emplace_back(character.rigweave->GetBoneName(b));
+    throw Failure{"model " + character.model->name + " has no bone named " + bone +
+                  " (it has: " + rwtools::JoinNames(bones) + ")"};
+  }
 }
 
 std::vector<std::pair<iMeshObject*, iMovable*>> Scene::Objects() const {
   std::vector<std::pair<iMeshObject*, iMovable*>> objects;
   if (floor) objects.emplace_back(floor.get(), floorPlace.get());
   for (const Character& c : characters) objects.emplace_back(c.mesh.get(), c.movable.get());
+  for (const Character& c : characters)
+    for (const Character& prop : c.props) objects.emplace_back(prop.mesh.get(), prop.movable.get());
   return objects;
 }
 

@@ -176,7 +176,7 @@ TEST_F(Import, WritesACharacterTheModuleLoadsWithEveryMap) {
   EXPECT_NE(list.out.find("map paladin/maps/skin.raw: loaded"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("map paladin/maps/cloth.raw: loaded"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("map paladin/maps/shared.raw: loaded"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("animation paladin/paladin/walk (played)"), std::string::npos)
+  EXPECT_NE(list.out.find("animation paladin/paladin/walk 1.000 s (played)"), std::string::npos)
       << list.out;
   // The second map it copied is there: not a raw texture, but not missing.
   EXPECT_NE(list.out.find("map paladin/maps/skin_bump.dds: not loaded, not a raw texture"),
