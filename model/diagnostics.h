@@ -7,7 +7,8 @@
 namespace rigweave {
 
 // Prints one diagnostic line: the class id, the message (which begins with
-// ": ") and the detail, then flushes.
+// ": ") and the detail, then flushes. A detail longer than
+// kMaxMessageDetail (formats/message_text.h) keeps its start and its end.
 void Diagnose(const char* message, std::string_view detail = {});
 
 }  // namespace rigweave

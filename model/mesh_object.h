@@ -16,7 +16,9 @@
 #include "ical3dstate.h"
 #include "formats/cal3d_newer.h"
 #include "formats/morph_animation.h"
+#include "model/guarded.h"
 #include "render/box_mesh.h"
+#include "model/rigweave_state.h"
 #include "render/limits.h"
 #include "render/skinning_job.h"
 
@@ -26,6 +28,7 @@ class CalRenderer;
 
 namespace rigweave {
 enum class Cal3DKind;
+class TextureFiles;
 class Cal3DSkinning;
 struct ConfigEntry;
 struct SubmeshVisit;
@@ -88,13 +91,18 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
                        std::vector<uint8_t>& bytes, rigweave::NewerCal3DContext& newer);
-  // False, with a line that says so, when no skeleton was loaded before the
-  // file `value` that needs one.
-  bool SkeletonBefore(const std::string& value);
-  iImage* ReadTextureImage(const std::string& name);
+  // False, with a line that says so (and names the keys the format ignored
+  // so far), when no skeleton was loaded before the file `value` that needs one.
+  bool SkeletonBefore(const std::string& value, const std::string& unknownKeys);
+  // The texture of the map `name`, read through the load's `files`; null,
+  // with `why` set when the reason is the load's pixel budget, when none.
+  iImage* ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
+                           const char*& why);
   // The file a configuration line names, checked, read by Cal3D and added
   // to the core model; false, with a line that says why, when it cannot be.
-  bool LoadCoreFile(const rigweave::ConfigEntry& entry);
+  // `unknownKeys`: the keys the format ignored so far, named when a file
+  // comes before the skeleton.
+  bool LoadCoreFile(const rigweave::ConfigEntry& entry, const std::string& unknownKeys);
   bool LoadMorphAnimation(const std::string& value);
   // The Cal3D model instance of the loaded core model, with a draw record
   // per sub-mesh; false when the drawing path could not hold it.
@@ -105,7 +113,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
 
   // The steps of Draw (mesh_object_draw.cpp).
   struct Frame;
-  void AdvanceAnimation();
+  // False when the object went meanwhile (an application's listener or
+  // attached object released the last reference): it must not be touched.
+  bool AdvanceAnimation();
   // Whether to draw; false too when the callback released the object.
   bool AskVisibleCallback(iRenderView* view);
   void MakeVertexBuffer(iGraphics3D* g3d);
@@ -119,25 +129,38 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // The material of the sub-mesh the renderer has selected, or false with a diagnostic.
   bool ResolveMaterial(CalRenderer& renderer, iMaterialHandle*& handle);
 
+  // The operations an application calls, each guarded (model/guarded.h). A
+  // load that throws is undone whole, so the object is as if new.
   struct Cal3DState : scfEmbedded<csCal3DMeshObject, iCal3DState> {
     using scfEmbedded::scfEmbedded;
     bool LoadModel(const char* name, iLoader* loader, iEngine* engine) override {
-      return scfOwner->LoadModel(name, loader, engine);
+      return rigweave::Guarded(
+          "LoadModel", false, [&] { return scfOwner->LoadModel(name, loader, engine); },
+          [this] { scfOwner->Unload(); });
     }
     bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight) override {
-      return scfOwner->SetCycle(name, clearDelay, blendDelay, weight);
+      return rigweave::Guarded("SetCycle", false, [&] {
+        return scfOwner->SetCycle(name, clearDelay, blendDelay, weight);
+      });
     }
     bool ExecuteAction(const char* name, float delayIn, float delayOut) override {
-      return scfOwner->ExecuteAction(name, delayIn, delayOut);
+      return rigweave::Guarded("ExecuteAction", false,
+                               [&] { return scfOwner->ExecuteAction(name, delayIn, delayOut); });
     }
     bool BlendCycle(const char* name, float delay, float weight) override {
-      return scfOwner->BlendCycle(name, delay, weight);
+      return rigweave::Guarded("BlendCycle", false,
+                               [&] { return scfOwner->BlendCycle(name, delay, weight); });
     }
     bool ClearCycle(const char* name, float delay) override {
-      return scfOwner->ClearCycle(name, delay);
+      return rigweave::Guarded("ClearCycle", false,
+                               [&] { return scfOwner->ClearCycle(name, delay); });
     }
-    void ClearAllCycles() override { scfOwner->ClearAllCycles(); }
-    void SetLodLevel(float level) override { scfOwner->SetLodLevel(level); }
+    void ClearAllCycles() override {
+      rigweave::Guarded("ClearAllCycles", [&] { scfOwner->ClearAllCycles(); });
+    }
+    void SetLodLevel(float level) override {
+      rigweave::Guarded("SetLodLevel", [&] { scfOwner->SetLodLevel(level); });
+    }
   };
 
   struct VertexBufferManagerClient : scfEmbedded<csCal3DMeshObject, iVertexBufferManagerClient> {
@@ -160,7 +183,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
     // The sprite view's action is a cycle that takes over within a second:
     // the current animation fades out and the named one in to full weight.
     bool SetAction(const char* name) override {
-      return scfOwner->SetCycle(name, kActionFadeSeconds, kActionFadeSeconds, kActionWeight);
+      return rigweave::Guarded("SetAction", false, [&] {
+        return scfOwner->SetCycle(name, kActionFadeSeconds, kActionFadeSeconds, kActionWeight);
+      });
     }
     static constexpr float kActionFadeSeconds = 1.0f;
     static constexpr float kActionWeight = 1.0f;
@@ -228,6 +253,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   iMeshObjectDrawCallback* visibleCallback = nullptr;
   Sprite3DState scfiSprite3DState;
   PolygonMesh scfiPolygonMesh;
+  // The application interface for time, playback, events, bones and
+  // attachments; bound to the model while one is loaded.
+  rigweave::RigweaveState scfiRigweaveState;
 
   // Entries allocated in each record's fog array, which is reused from frame
   // to frame and grown only when a sub-mesh needs more.

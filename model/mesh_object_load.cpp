@@ -3,7 +3,6 @@
 #include <cal3d/cal3d.h>
 
 #include <cmath>
-#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -13,23 +12,34 @@
 #include "formats/cal3d_objects.h"
 #include "formats/config.h"
 #include "formats/raw_texture.h"
+#include "formats/texture_files.h"
 #include "formats/whole_file.h"
 #include "host/image.h"
 #include "model/cal3d_skinning.h"
 #include "model/diagnostics.h"
 #include "model/mesh_object.h"
 #include "model/submesh_walk.h"
+#include "render/engine_space.h"
+#include "render/limits.h"
+#include "rigweave_module.h"
 
 using rigweave::Diagnose;
 
 namespace {
 
 // The engine resolves this path of its virtual file system to the texture
-// shown by sub-meshes that bring no material of their own.
-constexpr const char kFallbackTexture[] = "/lib/std/stone4.gif";
-// The flags the engine's loader has always been given with that texture;
-// what they mean is the engine's business (the stand-in engine ignores them).
-constexpr int kFallbackTextureFlags = 2;
+// shown by sub-meshes that bring no material of their own; the flags are the
+// ones its loader has always been given (the stand-in engine ignores them).
+constexpr const char* kFallbackTexture = kRigweaveFallbackTexture;
+constexpr int kFallbackTextureFlags = kRigweaveFallbackTextureFlags;
+// What the installed header tells engines is what the module does.
+static_assert(kRigweaveDrawnUnitsPerModelUnit == rigweave::kDrawnUnitsPerModelUnit);
+static_assert(kRigweaveBoxUnitsPerModelUnit == rigweave::kBoxUnitsPerModelUnit);
+static_assert(kRigweaveMaxAnimations == rigweave::kMaxAnimations);
+static_assert(kRigweaveMaxSubmeshes == rigweave::kMaxSubmeshes);
+static_assert(kRigweaveMaxSubmeshVertices == rigweave::kMaxSubmeshVertices);
+static_assert(kRigweaveMaxSubmeshFaces == rigweave::kMaxSubmeshFaces);
+static_assert(kRigweaveMaxTexturePixels == rigweave::kMaxRawTexturePixels);
 
 // Refuses what the drawing path could not hold, naming the limit: more
 // sub-meshes than records, or a sub-mesh (selected in `renderer`) larger
@@ -91,13 +101,14 @@ bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3
   if (kind == Cal3DKind::Skeleton && check.Ok() && check.boneCount < bones)
     check.reason = "fewer bones than the skeleton it replaces";
   if (check.Ok()) return true;
-  Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+  Diagnose(": Invalid Cal3D file ", value + " (" + check.Text() + ")");
   return false;
 }
 
-bool csCal3DMeshObject::SkeletonBefore(const std::string& value) {
+bool csCal3DMeshObject::SkeletonBefore(const std::string& value, const std::string& unknownKeys) {
   if (calCoreModel->getCoreSkeleton() != nullptr) return true;
-  Diagnose(": No skeleton before ", value);
+  Diagnose(": No skeleton before ",
+           value + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
   return false;
 }
 
@@ -132,7 +143,8 @@ const char* LoadingLine(rigweave::Cal3DKind kind) {
 
 }  // namespace
 
-bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry) {
+bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
+                                     const std::string& unknownKeys) {
   using rigweave::Cal3DKind;
   const std::string& value = entry.value;
   const Cal3DKind kind = KindOf(entry.key);
@@ -151,7 +163,7 @@ bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry) {
   // As in Cal3D, nothing but a skeleton loads before the skeleton. Files
   // loaded so far were checked against the bones of the skeleton a new one
   // replaces: it may not have fewer.
-  if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value)) return false;
+  if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value, unknownKeys)) return false;
   const int bones = kind == Cal3DKind::Material || skeleton == nullptr ? 0 : BoneCount(skeleton);
   std::vector<uint8_t> bytes;
   rigweave::NewerCal3DContext newer;
@@ -239,7 +251,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
     } else if (parsed.key == rigweave::ConfigKey::MorphAnimation) {
       if (!LoadMorphAnimation(parsed.value)) return false;
       morphFiles.push_back(parsed.value);
-    } else if (!LoadCoreFile(parsed)) {
+    } else if (!LoadCoreFile(parsed, unknownKeys)) {
       return false;
     }
   }
@@ -261,6 +273,11 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   if (calCoreModel->getCoreSkeleton() == nullptr) {
     Diagnose(": No skeleton in ",
              modelName + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
+    return false;
+  }
+  // Cal3D's renderer has nothing to draw without one.
+  if (calCoreModel->getCoreMeshCount() == 0) {
+    Diagnose(": No mesh in ", modelName);
     return false;
   }
   return MakeModelInstance();
@@ -301,18 +318,14 @@ bool csCal3DMeshObject::MakeModelInstance() {
   return true;
 }
 
-iImage* csCal3DMeshObject::ReadTextureImage(const std::string& name) {
+iImage* csCal3DMeshObject::ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
+                                            const char*& why) {
   // Read once, whole, and decoded by the decoder the tests and the fuzzer
   // exercise; a file shorter than its header says gives no image.
-  std::vector<uint8_t> bytes;
-  if (rigweave::ReadWholeFile(modelPath + name, rigweave::kMaxRawTextureFileBytes, bytes) !=
-      rigweave::FileError::None)
-    return nullptr;
   rigweave::RawTextureHeader header;
   csRGBpixel* pixels = nullptr;
-  if (rigweave::DecodeRawTexture(bytes.data(), bytes.size(), header, pixels) !=
-      rigweave::RawTextureError::None)
-    return nullptr;
+  files.Decode(modelPath + name, header, pixels, why);
+  if (pixels == nullptr) return nullptr;
   std::unique_ptr<csRGBpixel[]> owned(pixels);  // until the image has taken them
   lastTextureImage = new csImageMemory(header.width, header.height, pixels, true);
   owned.release();
@@ -353,26 +366,30 @@ bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, i
   if (!LoadConfigFile(modelName)) return false;
 
   // Each texture file is read and made a material once per load, however
-  // many maps name it: a small material naming one large texture a
-  // thousand times must not cost a thousand decoded copies.
-  std::map<std::string, iMaterialWrapper*> madeFor;
+  // many maps name it and however they spell its path: a small material
+  // naming one large texture a thousand times must not cost a thousand
+  // decoded copies.
+  rigweave::TextureFiles files;
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
     CalCoreMaterial* material = calCoreModel->getCoreMaterial(i);
     for (int j = 0; j < material->getMapCount(); j++) {
       const std::string name = material->getMapFilename(j);
-      auto made = madeFor.find(name);
-      if (made == madeFor.end()) {
-        iMaterialWrapper* wrapper = nullptr;
-        if (iImage* image = ReadTextureImage(name)) {
+      const rigweave::TextureFiles::Made* found = files.Find(name, modelPath + name);
+      rigweave::TextureFiles::Made made =
+          found != nullptr ? *found : rigweave::TextureFiles::Made();
+      if (found == nullptr) {
+        if (iImage* image = ReadTextureImage(files, name, made.why)) {
           iTextureWrapper* texture = engine->GetTextureList()->NewTexture(image);
           // The texture list keeps the image alive; our creation reference is not needed.
           image->DecRef();
-          wrapper = engine->CreateMaterial(name.c_str(), texture);
+          made.made = engine->CreateMaterial(name.c_str(), texture);
         }
-        made = madeFor.emplace(name, wrapper).first;
+        files.Remember(name, made);
       }
-      if (made->second == nullptr) Diagnose(": Can't load texture ", name);
-      material->setMapUserData(j, static_cast<Cal::UserData>(made->second));
+      if (made.made == nullptr)
+        Diagnose(": Can't load texture ",
+                 made.why == nullptr ? name : name + " (" + made.why + ")");
+      material->setMapUserData(j, static_cast<Cal::UserData>(made.made));
     }
   }
 
@@ -381,5 +398,7 @@ bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, i
   // release Cal3D's influence lists. Without it Cal3D draws everything.
   skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
   if (!skinning->Prepare(*calModel)) skinning.reset();
+  scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
+                         static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
   return true;
 }
