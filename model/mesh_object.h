@@ -104,6 +104,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // comes before the skeleton.
   bool LoadCoreFile(const rigweave::ConfigEntry& entry, const std::string& unknownKeys);
   bool LoadMorphAnimation(const std::string& value);
+  // False, with a line that says so, when a morph animation (of the
+  // morphanim lines `files`) drives a morph target the meshes lack.
+  bool MorphTargetsFound(const std::vector<std::string>& files);
   // The Cal3D model instance of the loaded core model, with a draw record
   // per sub-mesh; false when the drawing path could not hold it.
   bool MakeModelInstance();

@@ -220,6 +220,18 @@ bool csCal3DMeshObject::LoadMorphAnimation(const std::string& value) {
   return true;
 }
 
+// Tracks name meshes by the order of the mesh lines, wherever they stand:
+// they are checked once all meshes are loaded.
+bool csCal3DMeshObject::MorphTargetsFound(const std::vector<std::string>& files) {
+  for (size_t i = 0; i < morphAnimations.size(); i++) {
+    if (const char* reason = rigweave::CheckMorphTargets(morphAnimations[i], morphNames)) {
+      Diagnose(": Invalid Cal3D file ", files[i] + " (" + reason + ")");
+      return false;
+    }
+  }
+  return true;
+}
+
 bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   std::vector<uint8_t> file;
   if (!ReadModelFile(modelName, rigweave::kMaxConfigBytes, file)) return false;
@@ -256,13 +268,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
     }
   }
   if (config.syntaxErrorLine != 0) return false;
-  // Tracks name meshes by the order of the mesh lines, wherever they stand.
-  for (size_t i = 0; i < morphAnimations.size(); i++) {
-    if (const char* reason = rigweave::CheckMorphTargets(morphAnimations[i], morphNames)) {
-      Diagnose(": Invalid Cal3D file ", morphFiles[i] + " (" + reason + ")");
-      return false;
-    }
-  }
+  if (!MorphTargetsFound(morphFiles)) return false;
 
   // Thread n, set 0 is the n-th material of the file.
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
