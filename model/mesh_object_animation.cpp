@@ -3,8 +3,11 @@
 #include <cal3d/cal3d.h>
 
 #include <cmath>
+#include <new>
 
+#include "model/diagnostics.h"
 #include "model/mesh_object.h"
+#include "model/shared_model.h"
 
 int csCal3DMeshObject::FindAnimation(const char* name) const {
   // Without a model instance there is nothing a name could act on.
@@ -56,5 +59,11 @@ void csCal3DMeshObject::ClearAllCycles() {
 void csCal3DMeshObject::SetLodLevel(float level) {
   // Cal3D clamps the level with comparisons a NaN passes, then indexes its
   // vertices with what the NaN makes: a NaN leaves the level as it was.
-  if (calModel && !std::isnan(level)) calModel->setLodLevel(level);
+  if (!calModel || std::isnan(level)) return;
+  try {
+    // The faces of the new level come from those the model's characters share.
+    shared->SetLodLevel(*calModel, level, faceLevels);
+  } catch (const std::bad_alloc&) {
+    rigweave::Diagnose(": Out of memory setting the level of detail");
+  }
 }
