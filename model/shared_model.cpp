@@ -27,7 +27,8 @@ struct SubmeshFaces {
   static FaceVector& Of(CalSubmesh& submesh) { return submesh.*InstanceFacesMember(); }
 };
 
-static_assert(sizeof(CalSubmesh::Face) == sizeof(csTriangle), "Cal3D's faces are read as triangles");
+static_assert(sizeof(CalSubmesh::Face) == sizeof(csTriangle),
+              "Cal3D's faces are read as triangles");
 
 struct Register {
   std::mutex mutex;
@@ -85,8 +86,9 @@ void SharedModel::TakeFacesLocked(CalModel& model,
   std::vector<std::shared_ptr<const FaceLevel>> taken;
   std::vector<CalSubmesh*> submeshes;
   ForEachSubmesh(model, [&](const SubmeshVisit& visit) {
-    const auto key = std::make_pair(static_cast<const CalCoreSubmesh*>(visit.submesh.getCoreSubmesh()),
-                                    visit.submesh.getVertexCount());
+    const auto key =
+        std::make_pair(static_cast<const CalCoreSubmesh*>(visit.submesh.getCoreSubmesh()),
+                       visit.submesh.getVertexCount());
     std::shared_ptr<const FaceLevel> level = faceLevels_[key].lock();
     if (!level) {
       auto made = std::make_shared<FaceLevel>();
@@ -108,7 +110,8 @@ void SharedModel::TakeFacesLocked(CalModel& model,
     return true;
   });
   levels.swap(taken);
-  for (CalSubmesh* submesh : submeshes) std::vector<CalSubmesh::Face>().swap(SubmeshFaces::Of(*submesh));
+  for (CalSubmesh* submesh : submeshes)
+    std::vector<CalSubmesh::Face>().swap(SubmeshFaces::Of(*submesh));
   ForgetExpired(faceLevels_);
 }
 
@@ -132,7 +135,8 @@ void SharedModel::SetLodLevel(CalModel& model, float level,
     for (CalSubmesh* submesh : submeshes)
       SubmeshFaces::Of(*submesh).resize(submesh->getCoreSubmesh()->getVectorFace().size());
   } catch (...) {
-    for (CalSubmesh* submesh : submeshes) std::vector<CalSubmesh::Face>().swap(SubmeshFaces::Of(*submesh));
+    for (CalSubmesh* submesh : submeshes)
+      std::vector<CalSubmesh::Face>().swap(SubmeshFaces::Of(*submesh));
     throw;
   }
   model.setLodLevel(level);
@@ -141,7 +145,8 @@ void SharedModel::SetLodLevel(CalModel& model, float level,
   } catch (...) {
     // The levels kept no longer match the vertices Cal3D keeps: drawing
     // skips such sub-meshes until a level is taken again.
-    for (CalSubmesh* submesh : submeshes) std::vector<CalSubmesh::Face>().swap(SubmeshFaces::Of(*submesh));
+    for (CalSubmesh* submesh : submeshes)
+      std::vector<CalSubmesh::Face>().swap(SubmeshFaces::Of(*submesh));
     throw;
   }
 }

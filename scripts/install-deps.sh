@@ -14,6 +14,7 @@ PACKAGES=(
   libgtest-dev googletest              # tests
   libstb-dev                           # pictures: read, written and scaled
   libcli11-dev                         # command lines of the programs
+  libtbb-dev                           # drawing a crowd on every core
   libegl-dev libegl-mesa0              # headless rendering through EGL
   libosmesa6-dev libgl-dev libsdl2-dev # headless and windowed rendering
   xvfb xauth                           # window tests without a display
