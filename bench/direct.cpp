@@ -8,6 +8,8 @@
 #include "formats/config.h"
 #include "formats/raw_texture.h"
 #include "formats/whole_file.h"
+#include "render/engine_space.h"
+#include "render/face_reversal.h"
 
 namespace rwbench {
 int CharacterFiles::AnimationId(const std::string& name) const {
@@ -68,6 +70,7 @@ void FrameBuffers::FitTo(CalModel& model) {
   vertices.resize(std::max(vertices.size(), maxVertices * 3));
   texels.resize(std::max(texels.size(), maxVertices * 2));
   faces.resize(std::max(faces.size(), maxFaces * 3));
+  reversed.resize(faces.size());
 }
 
 DirectCharacter::~DirectCharacter() {
@@ -76,11 +79,16 @@ DirectCharacter::~DirectCharacter() {
 
 void DirectCharacter::Release() {
   model_.reset();
-  if (!core_) return;
-  // Cal3D 0.11 frees an animation without its tracks; free them as the
-  // module does, so that repeated loads do not grow the process.
-  for (int i = 0; i < core_->getCoreAnimationCount(); i++) {
-    CalCoreAnimation* animation = core_->getCoreAnimation(i);
+  core_.reset();
+}
+
+namespace {
+
+// Cal3D 0.11 frees an animation without its tracks; free them as the
+// module does, so that repeated loads do not grow the process.
+void FreeCore(CalCoreModel* core) {
+  for (int i = 0; i < core->getCoreAnimationCount(); i++) {
+    CalCoreAnimation* animation = core->getCoreAnimation(i);
     if (animation == nullptr) continue;
     for (CalCoreTrack* track : animation->getListCoreTrack()) {
       track->destroy();
@@ -88,12 +96,15 @@ void DirectCharacter::Release() {
     }
     animation->getListCoreTrack().clear();
   }
-  core_.reset();
+  delete core;
 }
+
+}  // namespace
 
 bool DirectCharacter::Load(const std::string& folder, const CharacterFiles& files) {
   Release();
-  core_ = std::make_unique<CalCoreModel>("avatar");
+  core_ = std::shared_ptr<CalCoreModel>(new CalCoreModel("avatar"), FreeCore);
+  scale_ = files.scale;
   if (!core_->loadCoreSkeleton(folder + files.skeleton)) return false;
   for (const std::string& name : files.animations)
     if (core_->loadCoreAnimation(folder + name) == -1) return false;
@@ -105,6 +116,18 @@ bool DirectCharacter::Load(const std::string& folder, const CharacterFiles& file
     core_->createCoreMaterialThread(i);
     core_->setCoreMaterialId(i, 0, i);
   }
+  model_ = std::make_unique<CalModel>(core_.get());
+  for (int i = 0; i < core_->getCoreMeshCount(); i++)
+    if (!model_->attachMesh(i)) return false;
+  model_->setMaterialSet(0);
+  return true;
+}
+
+bool DirectCharacter::Share(const DirectCharacter& loaded) {
+  Release();
+  if (!loaded.core_) return false;
+  core_ = loaded.core_;
+  scale_ = loaded.scale_;
   model_ = std::make_unique<CalModel>(core_.get());
   for (int i = 0; i < core_->getCoreMeshCount(); i++)
     if (!model_->attachMesh(i)) return false;
@@ -148,6 +171,10 @@ int DirectCharacter::FetchFaces(FrameBuffers& buffers) {
 }
 
 int DirectCharacter::Frame(float seconds, FrameBuffers& buffers) {
+  static_assert(sizeof(csTriangle) == 3 * sizeof(CalIndex), "faces are read as triangles");
+  rigweave::EngineSpaceJob turn;
+  turn.scale = static_cast<float>(scale_ * rigweave::kDrawnUnitsPerModelUnit);
+  rigweave::FaceReversalJob reversal;
   model_->update(seconds);
   CalRenderer* renderer = model_->getRenderer();
   if (!renderer->beginRendering()) return 0;
@@ -155,9 +182,20 @@ int DirectCharacter::Frame(float seconds, FrameBuffers& buffers) {
   for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
     for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
       if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
-      renderer->getVertices(buffers.vertices.data());
+      const int vertices = renderer->getVertices(buffers.vertices.data());
+      turn.input = {reinterpret_cast<const csVector3*>(buffers.vertices.data()),
+                    static_cast<size_t>(vertices)};
+      turn.output = {reinterpret_cast<csVector3*>(buffers.vertices.data()),
+                     static_cast<size_t>(vertices)};
+      turn.Run();
       renderer->getTextureCoordinates(0, buffers.texels.data());
-      faces += renderer->getFaces(buffers.faces.data());
+      const int count = renderer->getFaces(buffers.faces.data());
+      reversal.input = {reinterpret_cast<const csTriangle*>(buffers.faces.data()),
+                        static_cast<size_t>(count)};
+      reversal.output = {reinterpret_cast<csTriangle*>(buffers.reversed.data()),
+                         static_cast<size_t>(count)};
+      reversal.Run();
+      faces += count;
     }
   }
   renderer->endRendering();

@@ -34,6 +34,7 @@ struct FrameBuffers {
   std::vector<float> vertices;
   std::vector<float> texels;
   std::vector<CalIndex> faces;
+  std::vector<CalIndex> reversed;
   // Grows the buffers to fit the character's largest sub-mesh.
   void FitTo(CalModel& model);
 };
@@ -48,13 +49,18 @@ class DirectCharacter {
   // Core model (skeleton, animations, meshes, materials with one material
   // set), model instance with every mesh attached.
   bool Load(const std::string& folder, const CharacterFiles& files);
+  // A model instance of the core model `loaded` holds, as Cal3D means one
+  // core model to serve many characters: the idiomatic crowd.
+  bool Share(const DirectCharacter& loaded);
   // Reads every texture file the materials name into memory, as the
   // module's load does before decoding them; false if one is missing.
   bool ReadTextures(const std::string& folder, std::vector<std::vector<uint8_t>>& into);
   // The same mixer calls as the module's SetCycle from its first animation.
   bool Walk(int animationId, float clearDelay, float blendDelay, float weight);
-  // One frame of Cal3D work: update, then every sub-mesh's vertices,
-  // texture coordinates of map 0 and faces. Returns the faces fetched.
+  // One frame of Cal3D work and what a renderer needs besides: update, then
+  // every sub-mesh's vertices turned into engine space with the module's
+  // scale, texture coordinates of map 0, and faces, also turned round for
+  // the second draw. Returns the faces fetched.
   int Frame(float seconds, FrameBuffers& buffers);
   // The parts of a frame the module still leaves to Cal3D: the update, and
   // every sub-mesh's faces (returns how many).
@@ -66,8 +72,9 @@ class DirectCharacter {
  private:
   void Release();
 
-  std::unique_ptr<CalCoreModel> core_;
+  std::shared_ptr<CalCoreModel> core_;
   std::unique_ptr<CalModel> model_;
+  float scale_ = 1.0f;
 };
 
 }  // namespace rwbench

@@ -111,12 +111,19 @@ bool csCal3DMeshObject::AskVisibleCallback(iRenderView* view) {
 }
 
 void csCal3DMeshObject::MakeVertexBuffer(iGraphics3D* g3d) {
-  if (vertexBuffer != nullptr) return;
-  // Objects drawn on several threads at once make theirs one at a time: the
-  // manager's client list is one for all of them.
+  iVertexBufferManager* manager = g3d->GetVertexBufferManager();
+  if (vertexBuffer != nullptr && manager == vertexBufferManager) return;
+  // Objects drawn on several threads at once make theirs one at a time: a
+  // manager's client list is one for all of them. An object another
+  // renderer draws now (another thread's) takes a buffer of that renderer.
   static std::mutex making;
   std::lock_guard<std::mutex> hold(making);
-  vertexBufferManager = g3d->GetVertexBufferManager();
+  if (vertexBuffer != nullptr) {
+    vertexBufferManager->RemoveClient(&scfiVertexBufferManagerClient);
+    vertexBuffer->DecRef();
+    vertexBuffer = nullptr;
+  }
+  vertexBufferManager = manager;
   vertexBuffer = vertexBufferManager->CreateBuffer(0);
   vertexBufferManager->AddClient(&scfiVertexBufferManagerClient);
 }

@@ -3,7 +3,6 @@
 #include <cal3d/cal3d.h>
 #include <gtest/gtest.h>
 
-
 #include <cmath>
 #include <string>
 #include <vector>
