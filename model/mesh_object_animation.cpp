@@ -9,6 +9,23 @@
 #include "model/mesh_object.h"
 #include "model/shared_model.h"
 
+namespace {
+
+// Cal3D's mixer allocates each cycle and action it starts; running out of
+// memory answers false, as the memory rule has it, and changes nothing more.
+template <class Call>
+bool StartingAnimation(Call call) {
+  try {
+    call();
+    return true;
+  } catch (const std::bad_alloc&) {
+    rigweave::Diagnose(": Out of memory starting an animation");
+    return false;
+  }
+}
+
+}  // namespace
+
 int csCal3DMeshObject::FindAnimation(const char* name) const {
   // Without a model instance there is nothing a name could act on.
   if (name == nullptr || !calModel) return -1;
@@ -23,7 +40,7 @@ bool csCal3DMeshObject::SetCycle(const char* name, float clearDelay, float blend
   if (id < 0) return false;
   CalMixer* mixer = calModel->getMixer();
   mixer->clearCycle(currentAnimation, clearDelay);
-  mixer->blendCycle(id, weight, blendDelay);
+  if (!StartingAnimation([&] { mixer->blendCycle(id, weight, blendDelay); })) return false;
   currentAnimation = id;
   return true;
 }
@@ -31,7 +48,8 @@ bool csCal3DMeshObject::SetCycle(const char* name, float clearDelay, float blend
 bool csCal3DMeshObject::ExecuteAction(const char* name, float delayIn, float delayOut) {
   const int id = FindAnimation(name);
   if (id < 0) return false;
-  calModel->getMixer()->executeAction(id, delayIn, delayOut);
+  CalMixer* mixer = calModel->getMixer();
+  if (!StartingAnimation([&] { mixer->executeAction(id, delayIn, delayOut); })) return false;
   currentAnimation = id;
   return true;
 }
@@ -39,7 +57,8 @@ bool csCal3DMeshObject::ExecuteAction(const char* name, float delayIn, float del
 bool csCal3DMeshObject::BlendCycle(const char* name, float delay, float weight) {
   const int id = FindAnimation(name);
   if (id < 0) return false;
-  calModel->getMixer()->blendCycle(id, weight, delay);
+  CalMixer* mixer = calModel->getMixer();
+  if (!StartingAnimation([&] { mixer->blendCycle(id, weight, delay); })) return false;
   currentAnimation = id;
   return true;
 }

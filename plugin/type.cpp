@@ -19,7 +19,12 @@ csCal3DMeshObjectType::csCal3DMeshObjectType(iBase* parent)
 bool csCal3DMeshObjectType::Initialize(iObjectRegistry* registry) {
   objectRegistry = registry;
   if (registry == nullptr) return false;
-  skinningIsa = rigweave::ChooseSkinningIsa();
+  try {
+    skinningIsa = rigweave::ChooseSkinningIsa();
+  } catch (const std::bad_alloc&) {
+    // Only the line about a bad value can run out; the set is still sound.
+    skinningIsa = rigweave::BestSkinningIsa();
+  }
   return true;
 }
 

@@ -8,7 +8,9 @@
 # A brace counter, not a parser: comments, string and character literals are
 # blanked out first; a '{' opens a function when nothing but namespaces,
 # classes and structs is open around it and the text since the previous ';',
-# '{' or '}' holds a ')' and no '=' (an initialiser) or class-like keyword.
+# '{' or '}' holds a ')' and, outside parentheses, no '=' (an initialiser;
+# operator= aside) or class-like keyword. Braces that initialise a member in
+# a constructor's list do not end that text.
 # Usage: function-lengths.sh [--limit N] [--top N] [FOLDER...]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -57,8 +59,18 @@ lengths="$(find "${folders[@]}" -name '*.cpp' -o -name '*.h' | sort | while read
         c = substr(line, i, 1)
         if (c == "{") {
           depth++
-          if (!infunc && pending ~ /\)/ && pending !~ /=/ &&
-              pending !~ /(^|[^A-Za-z_])(namespace|class|struct|union|enum)([^A-Za-z_]|$)/) {
+          bare = pending
+          while (gsub(/\([^()]*\)/, "", bare) > 0) {}
+          gsub(/operator[^A-Za-z_0-9 \t]+/, "operator", bare)
+          keep[depth] = 0
+          if (!infunc && pending ~ /\)/ && bare ~ /[A-Za-z_0-9][ \t]*$/ && pending ~ /\)[ \t]*:/) {
+            # A member initialised with braces in a constructor initialiser list: the
+            # body is still to come.
+            keep[depth] = 1
+            continue
+          }
+          if (!infunc && pending ~ /\)/ && bare !~ /=/ &&
+              bare !~ /(^|[^A-Za-z_])(namespace|class|struct|union|enum)([^A-Za-z_]|$)/) {
             infunc = depth
             name = pending
             gsub(/[ \t]+/, " ", name)
@@ -68,6 +80,12 @@ lengths="$(find "${folders[@]}" -name '*.cpp' -o -name '*.h' | sort | while read
           pending = ""
           start = 0
         } else if (c == "}") {
+          if (keep[depth]) {
+            keep[depth] = 0
+            depth--
+            pending = pending c
+            continue
+          }
           if (infunc == depth) {
             printf "%d %s:%d %s\n", NR - fstart + 1, file, fstart, name
             infunc = 0

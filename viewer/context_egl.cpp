@@ -30,6 +30,27 @@ class EglContext : public GlContext {
   }
 
   bool Open(std::string& error) {
+    if (!OpenDisplay(error) || !OpenSurface(error)) return false;
+    std::string missing;
+    if (!api_.Load(&Lookup, nullptr, &missing)) {
+      error = "the EGL context lacks " + missing;
+      return false;
+    }
+    return true;
+  }
+
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
+  const rwengine::GlApi& Api() const override { return api_; }
+  std::string Description() const override { return "EGL surfaceless, " + RendererName(api_); }
+
+ private:
+  static void* Lookup(const char* name, void*) {
+    return reinterpret_cast<void*>(eglGetProcAddress(name));
+  }
+
+  // Mesa's surfaceless display, with desktop OpenGL bound.
+  bool OpenDisplay(std::string& error) {
     const char* extensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
         eglGetProcAddress("eglGetPlatformDisplayEXT"));
@@ -52,6 +73,11 @@ class EglContext : public GlContext {
       error = EglError("EGL offers no desktop OpenGL");
       return false;
     }
+    return true;
+  }
+
+  // A pbuffer of the picture's size and a context drawing into it, current.
+  bool OpenSurface(std::string& error) {
     const EGLint wanted[] = {EGL_SURFACE_TYPE,
                              EGL_PBUFFER_BIT,
                              EGL_RENDERABLE_TYPE,
@@ -84,22 +110,7 @@ class EglContext : public GlContext {
       error = EglError("EGL cannot make a GL context current");
       return false;
     }
-    std::string missing;
-    if (!api_.Load(&Lookup, nullptr, &missing)) {
-      error = "the EGL context lacks " + missing;
-      return false;
-    }
     return true;
-  }
-
-  int Width() const override { return width_; }
-  int Height() const override { return height_; }
-  const rwengine::GlApi& Api() const override { return api_; }
-  std::string Description() const override { return "EGL surfaceless, " + RendererName(api_); }
-
- private:
-  static void* Lookup(const char* name, void*) {
-    return reinterpret_cast<void*>(eglGetProcAddress(name));
   }
 
   int width_, height_;

@@ -20,6 +20,9 @@ void CatchInterrupts() {
   struct sigaction action {};
   action.sa_handler = &Mark;
   sigemptyset(&action.sa_mask);
+  // A read the signal lands in goes on: the run stops where it checks, not
+  // with a file the module or the viewer took for unreadable.
+  action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }

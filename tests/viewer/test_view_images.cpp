@@ -17,7 +17,7 @@ using rwtest::Rgb;
 using rwview::Picture;
 
 // The sample textures' dominant colours, as the character generator paints
-// them (tools/textures.cpp).
+// them (sample/textures.cpp).
 const Rgb kShirtBlue{40, 85, 190};
 const Rgb kTrouserGreen{50, 118, 62};
 const Rgb kSkinTone{224, 172, 138};
