@@ -1,6 +1,7 @@
 // The frame path: visibility test, lighting and drawing of every sub-mesh.
 #include <cal3d/cal3d.h>
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -155,14 +156,17 @@ bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& 
   const int vertexCount = SkinSubmesh(visit, frame);
   // Texture coordinates never change: rather than copy them every frame
   // (all that getTextureCoordinates does), the renderer reads the ones
-  // Cal3D keeps for map 0. Without that map, as before.
+  // Cal3D keeps for map 0. A sub-mesh without coordinates gets zeros: asking
+  // Cal3D would write its error state, which every thread shares.
   std::vector<std::vector<CalCoreSubmesh::TextureCoordinate>>& maps =
       visit.submesh.getCoreSubmesh()->getVectorVectorTextureCoordinate();
   csVector2* texels = storage.texels;
   if (!maps.empty() && maps[0].size() >= static_cast<size_t>(vertexCount) && vertexCount > 0)
     texels = reinterpret_cast<csVector2*>(maps[0].data());
-  else
+  else if (!maps.empty())
     visit.renderer.getTextureCoordinates(0, &storage.texels[0].x);
+  else
+    std::fill(storage.texels, storage.texels + std::max(vertexCount, 0), csVector2{0, 0});
 
   G3DTriangleMesh& record = meshRecords[frame.slot];
   iMaterialHandle* handle = nullptr;
