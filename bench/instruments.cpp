@@ -1,6 +1,5 @@
 #include "bench/instruments.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,38 +27,12 @@ double Median(std::vector<double> samples) {
   return (lower + upper) / 2.0;
 }
 
-long ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
-
 long ExactResidentKiB() {
   std::ifstream rollup("/proc/self/smaps_rollup");
   std::string line;
   while (std::getline(rollup, line))
     if (line.rfind("Rss:", 0) == 0) return std::stol(line.substr(4));
   return -1;
-}
-
-SilencedStdout::SilencedStdout() {
-  std::cout.flush();
-  std::fflush(stdout);
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (null < 0) return;
-  saved_ = dup(1);
-  if (saved_ >= 0) dup2(null, 1);
-  close(null);
-}
-
-SilencedStdout::~SilencedStdout() {
-  std::cout.flush();
-  std::fflush(stdout);
-  if (saved_ < 0) return;
-  dup2(saved_, 1);
-  close(saved_);
 }
 
 }  // namespace rwbench

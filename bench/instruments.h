@@ -9,6 +9,9 @@
 #include <iostream>
 #include <vector>
 
+#include "support/memory.h"
+#include "support/output.h"
+
 namespace rwbench {
 
 using Clock = std::chrono::steady_clock;
@@ -39,22 +42,16 @@ double Median(std::vector<double> samples);
 
 // VmRSS of this process in KiB, or -1. Recent kernels keep it in per-CPU
 // counters and report an approximate sum, off by up to some hundreds of KiB.
-long ResidentKiB();
+using rwtest::ResidentKiB;
 // Rss from /proc/self/smaps_rollup, which walks the page tables: exact, and
 // slower to read.
 long ExactResidentKiB();
 
 // While alive, file descriptor 1 goes to /dev/null (flushed on both edges),
 // so that what the module prints costs a write to /dev/null and no terminal.
-class SilencedStdout {
+class SilencedStdout : public rwtest::CapturedOutput {
  public:
-  SilencedStdout();
-  ~SilencedStdout();
-  SilencedStdout(const SilencedStdout&) = delete;
-  SilencedStdout& operator=(const SilencedStdout&) = delete;
-
- private:
-  int saved_ = -1;
+  SilencedStdout() : CapturedOutput(Keep::Nothing) {}
 };
 
 // Runs `work` in a forked child and hands back the doubles it returned, so

@@ -13,7 +13,6 @@
 // Exits non-zero when a measurement could not be made (a load failed, the
 // renderer rejected a record, a child process died), never for a missed
 // target.
-#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +20,7 @@
 #include <string>
 #include <utility>
 
+#include "tools/command_line.h"
 #include "bench/measurements.h"
 #include "bench/session.h"
 #include "bench/walkers.h"
@@ -111,14 +111,8 @@ int main(int argc, char** argv) {
       ->check(CLI::NonNegativeNumber);
   app.add_option("MODEL.cfg", options.models,
                  "characters below models/ (default: hero.cfg large.cfg)");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, error.what());
-    return 2;
-  }
+  if (const int status = rwtools::ParseCommandLine(app, argc, argv, kProgram); status >= 0)
+    return status;
   if (options.models.empty()) options.models = {"hero.cfg", "large.cfg"};
   rwbench::Session session(std::move(options));
   return rwbench::Run(session);

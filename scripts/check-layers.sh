@@ -3,7 +3,8 @@
 # include, or when a folder's CMake target links a library of such a folder:
 # every folder depends only on the folders below it (README, "What is here").
 # Headers are included project-relative ("host/scf.h"); the tests include
-# their own support files relative to tests/ ("support/files.h").
+# their own support files relative to tests/ ("support/files.h"), which the
+# benchmark shares.
 # Usage: check-layers.sh [REPOSITORY]
 set -euo pipefail
 root="$(cd "${1:-$(dirname "$0")/..}" && pwd)"
@@ -22,7 +23,7 @@ declare -A allowed=(
   [tools]="host include formats engine tools"
   [viewer]="host include formats engine tools viewer"
   [tests]="host include formats render engine sample tools viewer fuzz tests"
-  [bench]="host include formats render model plugin engine bench"
+  [bench]="host include formats render model plugin engine tools tests bench"
   [fuzz]="host include formats render model plugin engine fuzz"
 )
 
@@ -45,7 +46,7 @@ while IFS= read -r file; do
       */*) layer="${header%%/*}" ;;
       *) layer="" ;;
     esac
-    if [ "$folder" = tests ] && { [ "$layer" = support ] || [ -z "$layer" ]; }; then
+    if [ "$layer" = support ] || { [ "$folder" = tests ] && [ -z "$layer" ]; }; then
       layer=tests
     fi
     if [ -z "$layer" ]; then

@@ -14,6 +14,7 @@ fuzzers=("$@")
 
 "$root/scripts/install-deps.sh" --if-root
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  ${RIGWEAVE_WERROR:+"-DRIGWEAVE_WERROR=$RIGWEAVE_WERROR"} \
   -DRIGWEAVE_FUZZ=ON -DRIGWEAVE_TESTS=OFF -DRIGWEAVE_VIEWER=OFF -DRIGWEAVE_BENCH=OFF \
   -DRIGWEAVE_SANITIZE=address,undefined >/dev/null
 cmake --build "$build" -j"$(nproc)"

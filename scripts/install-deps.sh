@@ -13,6 +13,7 @@ PACKAGES=(
   libtinyxml2-dev                      # Cal3D's XML files
   libgtest-dev googletest              # tests
   libstb-dev                           # pictures: read, written and scaled
+  zlib1g-dev                           # a PNG's pixel data measured before it is decoded
   libcli11-dev                         # command lines of the programs
   libtbb-dev                           # drawing a crowd on every core
   libegl-dev libegl-mesa0              # headless rendering through EGL

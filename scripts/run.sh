@@ -6,6 +6,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
-"$root/scripts/build.sh" "$build"
+# The viewer alone, with the module and the sample it draws: no test,
+# fuzzer or benchmark is built on the way to the first picture.
+"$root/scripts/build.sh" --target rigweave-view "$build"
 "$build/bin/rigweave-view" --root "$build" --cycle walk --frames 24 --size 320x240 \
   --out "$root/out" "$@"

@@ -25,7 +25,8 @@ failed=()
 for sanitizers in "${suites[@]}"; do
   build="$root/build-sanitize-${sanitizers//,/-}"
   echo "== $sanitizers: building in $build"
-  if ! cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRIGWEAVE_TESTS=ON \
+  if ! cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      ${RIGWEAVE_WERROR:+"-DRIGWEAVE_WERROR=$RIGWEAVE_WERROR"} -DRIGWEAVE_TESTS=ON \
       -DRIGWEAVE_VIEWER=OFF "-DRIGWEAVE_SANITIZE=$sanitizers" >/dev/null ||
      ! cmake --build "$build" -j"$(nproc)" $(targets_of "$sanitizers"); then
     failed+=("$sanitizers (build)")

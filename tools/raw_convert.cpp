@@ -9,13 +9,13 @@
 // top row is written last, so v = 0 is the top of the picture, as Cal3D's
 // exporters count texture coordinates. --top-first writes the top row first,
 // for models whose v grows upwards, as the sample character's does.
-#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tools/command_line.h"
 #include "tools/model_files.h"
 #include "tools/picture.h"
 
@@ -40,14 +40,8 @@ int main(int argc, char** argv) {
                "write the picture's top row first (texture v growing upwards)");
   app.add_option("PICTURE", input, "the picture to convert")->required();
   app.add_option("OUT", output, "the raw texture file to write")->required();
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s (try --help)\n", kProgram, error.what());
-    return 2;
-  }
+  if (const int status = rwtools::ParseCommandLine(app, argc, argv, kProgram); status >= 0)
+    return status;
   if (output.empty()) return Fail("the output file name is empty");
 
   // Written in place, the input would be gone before the output is whole.

@@ -1,6 +1,5 @@
 #include "support/cal3d_reference.h"
 
-#include <cal3d/coretrack.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,67 +7,25 @@
 
 #include "formats/config.h"
 #include "render/engine_space.h"
-#include "support/files.h"
 
 namespace rwtest {
 
-ReferenceCharacter::~ReferenceCharacter() {
-  model_.reset();
-  if (!core_) return;
-  // Cal3D does not free an animation's tracks with it.
-  for (int i = 0; i < core_->getCoreAnimationCount(); i++) {
-    for (CalCoreTrack* track : core_->getCoreAnimation(i)->getListCoreTrack()) {
-      track->destroy();
-      delete track;
-    }
-    core_->getCoreAnimation(i)->getListCoreTrack().clear();
-  }
-}
-
 bool ReferenceCharacter::Load(const std::string& root, const std::string& config) {
   const std::string folder = root + "/models/";
-  const std::vector<uint8_t> bytes = ReadBytes(folder + config);
-  core_ = std::make_unique<CalCoreModel>("reference");
-  bool ok = !bytes.empty();
-  for (const rigweave::ConfigEntry& entry : rigweave::ParseConfig(bytes).entries) {
-    if (!ok) break;
-    const std::string path = folder + entry.value;
-    switch (entry.key) {
-      case rigweave::ConfigKey::Scale:
-        scale_ = rigweave::ReadScale(entry.value).scale;
-        break;
-      case rigweave::ConfigKey::Skeleton:
-        ok = core_->loadCoreSkeleton(path);
-        break;
-      case rigweave::ConfigKey::Animation:
-        animations_.emplace_back(rigweave::AnimationNameFromFile(entry.value));
-        ok = core_->loadCoreAnimation(path) >= 0;
-        break;
-      case rigweave::ConfigKey::Mesh:
-        ok = core_->loadCoreMesh(path) >= 0;
-        break;
-      case rigweave::ConfigKey::Material:
-      case rigweave::ConfigKey::Other:
-        break;
-    }
-  }
-  if (!ok || core_->getCoreSkeleton() == nullptr) return false;
-  model_ = std::make_unique<CalModel>(core_.get());
-  for (int i = 0; i < core_->getCoreMeshCount(); i++)
-    if (!model_->attachMesh(i)) return false;
-  model_->getSkeleton()->calculateState();
-  return true;
+  return rwsupport::ReadCharacterFiles(folder, config, files_) &&
+         Cal3DCharacter::Load(folder, files_, false);
 }
 
-int ReferenceCharacter::Id(const std::string& name) const {
-  // The first of equal names, as the module's table finds them.
-  const auto at = std::find(animations_.begin(), animations_.end(), name);
-  return at == animations_.end() ? -1 : static_cast<int>(at - animations_.begin());
+std::vector<std::string> ReferenceCharacter::Animations() const {
+  std::vector<std::string> names;
+  for (const std::string& file : files_.animations)
+    names.emplace_back(rigweave::AnimationNameFromFile(file));
+  return names;
 }
 
 std::vector<std::vector<csVector3>> ReferenceCharacter::Vertices(double perUnit) {
   std::vector<std::vector<csVector3>> result;
-  CalRenderer* renderer = model_->getRenderer();
+  CalRenderer* renderer = Model()->getRenderer();
   if (!renderer->beginRendering()) return result;
   for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++)
     for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
@@ -78,7 +35,7 @@ std::vector<std::vector<csVector3>> ReferenceCharacter::Vertices(double perUnit)
       rigweave::EngineSpaceJob turn;
       turn.input = vertices;
       turn.output = vertices;
-      turn.scale = static_cast<float>(scale_ * perUnit);
+      turn.scale = static_cast<float>(files_.scale * perUnit);
       EXPECT_TRUE(turn.Run());
       result.push_back(std::move(vertices));
     }

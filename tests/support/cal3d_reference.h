@@ -7,42 +7,35 @@
 
 #include <cal3d/cal3d.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/backend_recording.h"
 #include "host/clock.h"
 #include "host/math_types.h"
+#include "support/cal3d_character.h"
 
 namespace rwtest {
 
-class ReferenceCharacter {
+class ReferenceCharacter : public rwsupport::Cal3DCharacter {
  public:
-  ReferenceCharacter() = default;
-  ~ReferenceCharacter();
-  ReferenceCharacter(const ReferenceCharacter&) = delete;
-  ReferenceCharacter& operator=(const ReferenceCharacter&) = delete;
-
   // `root` holds models/, where `config` names the files. False when Cal3D
-  // does not load them. The skeleton is put in its rest pose, as the
-  // module's load does.
+  // does not load them. Materials are left out: what is compared is where
+  // the vertices go.
   bool Load(const std::string& root, const std::string& config);
 
-  CalModel& Model() { return *model_; }
-  CalMixer& Mixer() { return *model_->getMixer(); }
-  // The id of the animation the module calls `name` (its file name up to the
-  // last '.'), or -1.
-  int Id(const std::string& name) const;
-  const std::vector<std::string>& Animations() const { return animations_; }
-  float Scale() const { return scale_; }
+  CalMixer& Mixer() { return *Model()->getMixer(); }
+  // The id of the animation the module calls `name`, or -1.
+  int Id(const std::string& name) const { return files_.AnimationId(name); }
+  std::vector<std::string> Animations() const;
+  float Scale() const { return files_.scale; }
 
   // Time as a Draw moves it: the ticks since the previous Draw, in seconds
   // of the same float the module computes.
   static float Seconds(csTicks ticks) {
     return static_cast<float>(static_cast<double>(ticks) / 1000.0);
   }
-  void Advance(csTicks ticks) { model_->update(Seconds(ticks)); }
+  void Advance(csTicks ticks) { Model()->update(Seconds(ticks)); }
 
   // Cal3D's vertices of every sub-mesh its renderer selects, in engine
   // space: scaled by scale * `perUnit` (0.02 as drawn, 0.01 for the box
@@ -50,10 +43,7 @@ class ReferenceCharacter {
   std::vector<std::vector<csVector3>> Vertices(double perUnit = 0.02);
 
  private:
-  std::unique_ptr<CalCoreModel> core_;
-  std::unique_ptr<CalModel> model_;
-  std::vector<std::string> animations_;
-  float scale_ = 1.0f;
+  rwsupport::CharacterFiles files_;
 };
 
 // The vertices of each sub-mesh a recording holds, once each: every

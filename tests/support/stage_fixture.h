@@ -17,6 +17,7 @@
 #include "host/ref.h"
 #include "ical3dstate.h"
 #include "support/model_folder.h"
+#include "support/output.h"
 
 namespace rwtest {
 
@@ -49,9 +50,14 @@ class StageTest : public ::testing::Test {
   }
   // Loads and returns what the module printed meanwhile.
   std::string LoadPrinting(iBase* mesh, const char* name, bool* result) {
-    testing::internal::CaptureStdout();
+    rwtest::CapturedOutput output;
     *result = Load(mesh, name);
-    return testing::internal::GetCapturedStdout();
+    return output.Text();
+  }
+  // Loads without adding the module's lines to the test's log.
+  bool LoadQuietly(iBase* mesh, const char* name) {
+    rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
+    return Load(mesh, name);
   }
 
   // One frame of one object, as the engine draws it.

@@ -18,7 +18,7 @@
 
 #include "support/model_folder.h"
 #include "viewer/sheet.h"
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 

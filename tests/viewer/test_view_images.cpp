@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 

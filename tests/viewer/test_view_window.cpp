@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "support/probes.h"
+#include "support/rows.h"
 #include "support/stage_fixture.h"
 #include "ical3dstate.h"
 
@@ -37,13 +38,14 @@ const std::vector<std::string> kGoodLines = {
     ": Loading material skin.crf"};
 
 struct Row {
-  const char* what;
+  const char* name;
   // Changes the good model: skeleton hero.csf, animation walk.caf, mesh
   // hero.cmf, material skin.crf with map skin.raw, configuration hero.cfg.
   std::function<void(ModelFolder&)> spoil;
   bool loads;
   std::vector<std::string> printed;
   const char* model = "hero.cfg";
+  friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 
 std::vector<Row> Catalogue() {
@@ -268,35 +270,38 @@ std::vector<Row> Catalogue() {
 }
 
 class BadInput : public rwtest::StageTest {};
+class BadModel : public rwtest::StageTest, public testing::WithParamInterface<Row> {};
 
-TEST_F(BadInput, EveryRowOfTheCatalogueAnswersAndPrintsAsListed) {
-  for (const Row& row : Catalogue()) {
-    SCOPED_TRACE(row.what);
-    ModelFolder folder;
-    Use(folder);
-    ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
-    ASSERT_TRUE(folder.WriteAnimation("walk.caf", 1, csVector3(0, 0, 1)));
-    ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
-    ASSERT_TRUE(folder.WriteMaterial("skin.crf", {"skin.raw"}));
-    folder.WriteRawTexture("skin.raw", 1, 1, 3, {1, 2, 3});
-    folder.WriteFile("hero.cfg", kGoodConfig);
-    if (row.spoil) row.spoil(folder);
+TEST_P(BadModel, AnswersAndPrintsAsListed) {
+  const Row& row = GetParam();
+  ModelFolder folder;
+  Use(folder);
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(folder.WriteAnimation("walk.caf", 1, csVector3(0, 0, 1)));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  ASSERT_TRUE(folder.WriteMaterial("skin.crf", {"skin.raw"}));
+  folder.WriteRawTexture("skin.raw", 1, 1, 3, {1, 2, 3});
+  folder.WriteFile("hero.cfg", kGoodConfig);
+  if (row.spoil) row.spoil(folder);
 
-    csRef<iMeshObject> mesh = NewMesh();
-    bool loaded = !row.loads;
-    const std::string printed = LoadPrinting(mesh.get(), row.model, &loaded);
-    EXPECT_EQ(loaded, row.loads);
-    EXPECT_EQ(printed, Lines(row.printed));
-    // Whatever the load did, the object can still be driven and drawn.
-    testing::internal::CaptureStdout();
-    const bool drawn = DrawOnce(mesh.get());
+  csRef<iMeshObject> mesh = NewMesh();
+  bool loaded = !row.loads;
+  const std::string printed = LoadPrinting(mesh.get(), row.model, &loaded);
+  EXPECT_EQ(loaded, row.loads);
+  EXPECT_EQ(printed, Lines(row.printed));
+  // Whatever the load did, the object can still be driven and drawn.
+  bool drawn;
+  {
+    rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
+    drawn = DrawOnce(mesh.get());
     mesh->UpdateLighting(nullptr, 0, movable.get());
     StateOf(mesh.get())->SetCycle("walk", 0, 0, 1);
     StateOf(mesh.get())->ClearAllCycles();
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(drawn, row.loads);
   }
+  EXPECT_EQ(drawn, row.loads);
 }
+
+INSTANTIATE_TEST_SUITE_P(BadInput, BadModel, testing::ValuesIn(Catalogue()), rwtest::RowName());
 
 TEST_F(BadInput, CallsOutOfPlaceAnswerFalseOrDoNothing) {
   csRef<iMeshObject> mesh = NewMesh();
@@ -316,12 +321,12 @@ TEST_F(BadInput, CallsOutOfPlaceAnswerFalseOrDoNothing) {
   EXPECT_EQ(recorder.CountOf(rwengine::RecordedCall::Draw), 0u);
 
   // A load without its arguments.
-  testing::internal::CaptureStdout();
+  rwtest::CapturedOutput output;
   EXPECT_FALSE(state->LoadModel(nullptr, stage->GetLoader(), stage->GetEngine()));
   EXPECT_FALSE(state->LoadModel("hero.cfg", nullptr, stage->GetEngine()));
   EXPECT_FALSE(state->LoadModel("hero.cfg", stage->GetLoader(), nullptr));
   const std::string line = kId + ": LoadModel needs a model name, a loader and an engine\n";
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), line + line + line);
+  EXPECT_EQ(output.Text(), line + line + line);
 }
 
 TEST_F(BadInput, LevelsOfDetailOfEveryFloatAreSafe) {
@@ -337,9 +342,7 @@ TEST_F(BadInput, LevelsOfDetailOfEveryFloatAreSafe) {
   ASSERT_TRUE(folder.WriteMesh("hero.cmf", {strip}));
   folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\n");
   csRef<iMeshObject> mesh = NewMesh();
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(LoadQuietly(mesh.get(), "hero.cfg"));
   csRef<iCal3DState> state = StateOf(mesh.get());
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
@@ -371,9 +374,9 @@ TEST_F(BadInput, ManyMapsNamingOneTextureDecodeItOnce) {
   folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\nmaterial = skin.crf\n");
   const int textures = rwengine::LiveObjects::Count("TextureWrapper");
   csRef<iMeshObject> mesh = NewMesh();
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout().find("Can't load"), std::string::npos);
+  bool loaded = false;
+  EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded).find("Can't load"), std::string::npos);
+  ASSERT_TRUE(loaded);
   int named = 0;
   for (int i = 0; i < stage->GetEngine()->GetMaterialCount(); i++)
     named += std::string(stage->GetEngine()->GetMaterial(i)->GetName()) == "big.raw";
@@ -408,9 +411,7 @@ TEST_F(BadInput, ReleasingTheLastReferenceInsideTheCallbackIsSafe) {
   iMeshObject* mesh = nullptr;
   {
     csRef<iMeshObject> owned = NewMesh();
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(Load(owned.get(), "hero.cfg"));
-    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(LoadQuietly(owned.get(), "hero.cfg"));
     ASSERT_TRUE(DrawOnce(owned.get()));
     owned->SetVisibleCallback(callback.get());
     mesh = owned.get();

@@ -1,6 +1,8 @@
 // rigweave-raw: its files, read back by the module's own texture decoder,
 // must show the picture it was given, in the row order asked for.
 #include <gtest/gtest.h>
+#include <stb_image_write.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -12,7 +14,7 @@
 
 #include "formats/raw_texture.h"
 #include "support/files.h"
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 
@@ -175,6 +177,24 @@ TEST_F(RawConvert, TgaFilesOfEveryKindGiveThePicture) {
   }
 }
 
+TEST_F(RawConvert, BmpRowsKeptTopFirstGiveThePicture) {
+  // 2 x 2, 24 bits, height -2: the rows top first, each padded to 8 bytes.
+  std::vector<uint8_t> bmp = {'B', 'M', 70, 0, 0, 0, 0, 0,    0,    0,    54,   0, 0, 0,  40,
+                              0,   0,   0,  2, 0, 0, 0, 0xfe, 0xff, 0xff, 0xff, 1, 0, 24, 0};
+  bmp.resize(54, 0);
+  // BGR: red, green / blue, white.
+  bmp.insert(bmp.end(), {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0});
+  std::ofstream(dir / "top.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
+  const rwtest::RunResult run = Convert(dir / "top.bmp " + dir / "out.raw");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Decoded d = Decode(dir / "out.raw");
+  ASSERT_EQ(d.header.height, 2);
+  // Module row 0 is the picture's top row.
+  ExpectRow(d, 0, {255, 0, 0, 0, 255, 0}, 2, 0, 3);
+  ExpectRow(d, 1, {0, 0, 255, 255, 255, 255}, 2, 0, 3);
+}
+
 TEST_F(RawConvert, SampleTexturesSurviveTheRoundTripWithTopFirst) {
   // The sample character's textures count v upwards and are written top row
   // first; a picture of one, converted with --top-first, must give back the
@@ -241,6 +261,45 @@ std::vector<uint8_t> TgaHeader(int type, int width, int height) {
           0};
 }
 
+// A PNG of `width` x `height` RGB pixels whose compressed data inflates to
+// `inflated` bytes, far more than the header allows.
+std::vector<uint8_t> InflatingPng(uint32_t width, uint32_t height, size_t inflated) {
+  auto big = [](std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+      out.push_back(static_cast<uint8_t>(value >> shift));
+  };
+  auto chunk = [&](std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& body) {
+    big(out, static_cast<uint32_t>(body.size()));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), body.begin(), body.end());
+    big(out,
+        static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+  };
+  std::vector<uint8_t> header;
+  big(header, width);
+  big(header, height);
+  header.insert(header.end(), {8, 2, 0, 0, 0});
+  std::vector<uint8_t> compressed(inflated / 500 + 4096);
+  z_stream stream{};
+  deflateInit(&stream, 9);
+  std::vector<uint8_t> zeros(1 << 20, 0);
+  stream.next_out = compressed.data();
+  stream.avail_out = static_cast<uInt>(compressed.size());
+  for (size_t done = 0; done < inflated; done += zeros.size()) {
+    stream.next_in = zeros.data();
+    stream.avail_in = static_cast<uInt>(zeros.size());
+    deflate(&stream, done + zeros.size() >= inflated ? Z_FINISH : Z_NO_FLUSH);
+  }
+  compressed.resize(compressed.size() - stream.avail_out);
+  deflateEnd(&stream);
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  chunk(png, "IHDR", header);
+  chunk(png, "IDAT", compressed);
+  chunk(png, "IEND", {});
+  return png;
+}
+
 TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
   // Run-length packets of 128 pixels, 4 bytes each, claiming 26000 x 26000
   // pixels: decoding it first would take gigabytes.
@@ -260,12 +319,33 @@ TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
   png.resize(png.size() - 12);
   WriteBytes(dir / "noend.png", png);
 
+  png.resize(png.size() - 8);
+  WriteBytes(dir / "cutdata.png", png);
+  // 16 x 16 pixels whose compressed data inflates to 64 MiB.
+  WriteBytes(dir / "inflating.png", InflatingPng(16, 16, 64 << 20));
+  // Cut inside their pixel data: stb_image reads zeros or leaves the rest of
+  // its buffer unwritten, and calls that a picture.
+  const std::vector<uint8_t> noise = Asymmetric(16, 16).rgb;
+  ASSERT_TRUE(stbi_write_jpg((dir / "whole.jpg").c_str(), 16, 16, 3, noise.data(), 90));
+  std::vector<uint8_t> jpeg = ReadBytes(dir / "whole.jpg");
+  jpeg.resize(jpeg.size() * 3 / 4);
+  WriteBytes(dir / "cut.jpg", jpeg);
+  ASSERT_TRUE(stbi_write_bmp((dir / "whole.bmp").c_str(), 16, 16, 3, noise.data()));
+  std::vector<uint8_t> bmp = ReadBytes(dir / "whole.bmp");
+  bmp.resize(bmp.size() - 40);
+  WriteBytes(dir / "cut.bmp", bmp);
+  const std::string ppm = "P6\n16 16\n255\n" + std::string(noise.begin(), noise.end());
+  WriteBytes(dir / "cut.ppm", std::vector<uint8_t>(ppm.begin(), ppm.begin() + 10));
+
   struct Case {
     std::string file, says;
   };
   for (const Case& c :
        {Case{"bomb.tga", "more than the module loads"}, Case{"short.tga", "cut short"},
-        Case{"packets.tga", "run-length"}, Case{"noend.png", "cut short"}}) {
+        Case{"packets.tga", "run-length"}, Case{"noend.png", "cut short"},
+        Case{"cutdata.png", "cut short"}, Case{"inflating.png", "more than its 16x16 header"},
+        Case{"cut.jpg", "a JPEG file cut short"}, Case{"cut.bmp", "a BMP file cut short"},
+        Case{"cut.ppm", "a PNM picture, not TGA, PNG, JPEG or BMP"}}) {
     SCOPED_TRACE(c.file);
     // A gigabyte of address space is far more than any picture the module
     // loads needs, and far less than decoding the bomb would take.
@@ -276,6 +356,21 @@ TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
     EXPECT_EQ(run.err.find("()"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "out.raw"));
   }
+}
+
+TEST_F(RawConvert, FollowsNoLinkPlantedWhereItWritesAside) {
+  ASSERT_TRUE(rwview::WritePng(dir / "in.png", Asymmetric(3, 3)));
+  WriteBytes(dir / "target", {'k', 'e', 'e', 'p'});
+  // Links at every name a temporary file of this process could take: the
+  // shell's process id is the program's after exec.
+  std::string plant;
+  for (const char* suffix : {"", "-0", "-1", "-2"})
+    plant += "ln -s " + dir / "target " + dir / "out.raw.part$$" + suffix + "; ";
+  const rwtest::RunResult run = rwtest::Run("sh -c '" + plant + "exec " + RIGWEAVE_RAW + " " +
+                                            dir / "in.png " + dir / "out.raw'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(rwtest::ReadFile(dir / "target"), "keep");
+  EXPECT_EQ(Decode(dir / "out.raw").header.width, 3);
 }
 
 TEST_F(RawConvert, NeverWritesOverItsInputOrToNoName) {

@@ -14,6 +14,7 @@
 #include "formats/cal3d_objects.h"
 #include "formats/cal3d_xml.h"
 #include "support/cal3d_compare.h"
+#include "support/files.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
 
@@ -21,19 +22,12 @@ namespace {
 
 using rigweave::Cal3DKind;
 using rwtest::ModelFolder;
+using rwtest::ReadBytes;
 using Bytes = std::vector<uint8_t>;
 
 const std::string kModels = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
 // The saver prints six significant digits.
 constexpr float kSaverPrecision = 1e-5f;
-
-Bytes ReadBytes(const std::string& path) {
-  Bytes bytes;
-  EXPECT_EQ(rigweave::ReadWholeFile(path, rigweave::kMaxCal3DFileBytes, bytes),
-            rigweave::FileError::None)
-      << path;
-  return bytes;
-}
 
 int BoneCount(CalCoreSkeleton* skeleton) {
   return static_cast<int>(skeleton->getVectorCoreBone().size());

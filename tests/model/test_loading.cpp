@@ -17,6 +17,7 @@
 #include "support/cal3d_reference.h"
 #include "support/files.h"
 #include "support/model_folder.h"
+#include "support/rows.h"
 #include "support/stage_fixture.h"
 #include "ical3dstate.h"
 
@@ -162,47 +163,61 @@ TEST_F(Loading, ModelsAreReadBelowTheRootTheEngineGivesAtEachLoad) {
   EXPECT_FALSE(loaded);
 }
 
-TEST_F(Loading, ScaleComesFromTheLastScaleLineAndDefaultsToOne) {
+struct ScaleRow {
+  const char* name;
+  std::string lines;
+  float maxX;  // 0: the load is refused
+  std::string printed;
+  friend void PrintTo(const ScaleRow& row, std::ostream* out) { *out << row.name; }
+};
+
+class Scale : public Loading, public testing::WithParamInterface<ScaleRow> {};
+
+TEST_P(Scale, ComesFromTheLastScaleLineAndDefaultsToOne) {
+  const ScaleRow& c = GetParam();
   csRef<iMeshObject> mesh = NewMesh();
-  struct Case {
-    std::string lines;
-    float maxX;  // 0: the load is refused
-    std::string printed;
-  };
-  // The quad spans 100 model units in x; the box mesh uses scale × 0.01.
-  const Case cases[] = {
-      {"", 1.0f, ""},
-      {"scale=2.5\n", 2.5f, ""},
-      {"scale \t=\t 2.5  \n", 2.5f, ""},
-      {"scale = 3\nscale = 0.5\n", 0.5f, ""},
-      // Read as atof reads it, with a line when that is not the whole text.
-      {"scale = 4x\n", 4.0f, Line(": Scale 4x read as 4")},
-      {"scale = 0x10\n", 16.0f, Line(": Scale 0x10 read as 16")},
-      // No finite positive size: refused rather than drawn invisible, upside
-      // down or as NaNs.
-      {"scale = abc\n", 0, Line(": Invalid scale abc (not a finite positive number)")},
-      {"scale =\n", 0, Line(": Invalid scale  (not a finite positive number)")},
-      {"scale = 0\n", 0, Line(": Invalid scale 0 (not a finite positive number)")},
-      {"scale = -1\n", 0, Line(": Invalid scale -1 (not a finite positive number)")},
-      {"scale = nan\n", 0, Line(": Invalid scale nan (not a finite positive number)")},
-      {"scale = inf\n", 0, Line(": Invalid scale inf (not a finite positive number)")},
-      {"scale = 1e39\n", 0, Line(": Invalid scale 1e39 (not a finite positive number)")},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.lines);
-    WriteBasicModel(c.lines);
-    bool loaded = false;
-    const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
-    EXPECT_EQ(loaded, c.maxX > 0);
-    EXPECT_NE(printed.find(c.printed), std::string::npos) << printed;
-    if (c.printed.empty()) {
-      EXPECT_EQ(printed.find("cale"), std::string::npos) << printed;
-    }
-    if (loaded) {
-      EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, c.maxX);
-    }
+  // Loaded over a model of another scale, which must not show through.
+  WriteBasicModel("scale = 7\n");
+  ASSERT_TRUE(LoadQuietly(mesh.get(), "hero.cfg"));
+  WriteBasicModel(c.lines);
+  bool loaded = false;
+  const std::string printed = LoadPrinting(mesh.get(), "hero.cfg", &loaded);
+  EXPECT_EQ(loaded, c.maxX > 0);
+  EXPECT_NE(printed.find(c.printed), std::string::npos) << printed;
+  if (c.printed.empty()) {
+    EXPECT_EQ(printed.find("cale"), std::string::npos) << printed;
+  }
+  if (loaded) {
+    EXPECT_FLOAT_EQ(PolygonsOf(mesh.get())->GetVertices()[7].x, c.maxX);
   }
 }
+
+// The quad spans 100 model units in x; the box mesh uses scale × 0.01.
+INSTANTIATE_TEST_SUITE_P(
+    Loading, Scale,
+    testing::Values(
+        ScaleRow{"none", "", 1.0f, ""}, ScaleRow{"plain", "scale=2.5\n", 2.5f, ""},
+        ScaleRow{"blanks", "scale \t=\t 2.5  \n", 2.5f, ""},
+        ScaleRow{"last of two", "scale = 3\nscale = 0.5\n", 0.5f, ""},
+        // Read as atof reads it, with a line when that is not the whole text.
+        ScaleRow{"trailing letter", "scale = 4x\n", 4.0f, Line(": Scale 4x read as 4")},
+        ScaleRow{"hexadecimal", "scale = 0x10\n", 16.0f, Line(": Scale 0x10 read as 16")},
+        // No finite positive size: refused rather than drawn invisible, upside
+        // down or as NaNs.
+        ScaleRow{"letters", "scale = abc\n", 0,
+                 Line(": Invalid scale abc (not a finite positive number)")},
+        ScaleRow{"empty", "scale =\n", 0, Line(": Invalid scale  (not a finite positive number)")},
+        ScaleRow{"zero", "scale = 0\n", 0,
+                 Line(": Invalid scale 0 (not a finite positive number)")},
+        ScaleRow{"negative", "scale = -1\n", 0,
+                 Line(": Invalid scale -1 (not a finite positive number)")},
+        ScaleRow{"nan", "scale = nan\n", 0,
+                 Line(": Invalid scale nan (not a finite positive number)")},
+        ScaleRow{"infinite", "scale = inf\n", 0,
+                 Line(": Invalid scale inf (not a finite positive number)")},
+        ScaleRow{"beyond float", "scale = 1e39\n", 0,
+                 Line(": Invalid scale 1e39 (not a finite positive number)")}),
+    rwtest::RowName());
 
 TEST_F(Loading, ASyntaxErrorOrAMissingFileFailsTheLoadAndKeepsWhatWasDone) {
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));

@@ -15,6 +15,7 @@
 #include "host/clock.h"
 #include "ical3dstate.h"
 #include "support/memory.h"
+#include "support/output.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TEST(CrowdSoak, TwentyCharactersTenThousandFramesKeepTheirMemory) {
     std::vector<csRef<iMeshObject>> meshes;
     std::vector<csRef<rwengine::Movable>> movables;
     std::vector<std::pair<iMeshObject*, iMovable*>> scene;
-    testing::internal::CaptureStdout();
+    rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
     for (int i = 0; i < kCharacters; i++) {
       meshes.push_back(stage.NewMeshObject());
       ASSERT_TRUE(meshes.back());
@@ -48,7 +49,7 @@ TEST(CrowdSoak, TwentyCharactersTenThousandFramesKeepTheirMemory) {
       movables.back()->SetPosition(csVector3(float(i % 5) * 2, 0, float(i / 5) * 2));
       scene.emplace_back(meshes.back().get(), movables.back().get());
     }
-    testing::internal::GetCapturedStdout();
+    quiet.Text();
 
     for (int frame = 1; frame <= frames; frame++) {
       clockNow += 16;

@@ -170,7 +170,7 @@ TEST_F(Views, SpriteSetActionFadesTheAnimationStartedLastOutOverOneSecond) {
   reference.Mixer().blendCycle(0, 1.0f, 0.0f);
   // The cycle's clock starts with the first update Cal3D sees.
   EXPECT_EQ(Draw(mesh.get(), 0, reference), 0);
-  CalCoreAnimation* walk = reference.Model().getCoreModel()->getCoreAnimation(0);
+  CalCoreAnimation* walk = reference.Model()->getCoreModel()->getCoreAnimation(0);
   auto walkWeight = [&]() {
     for (CalAnimationCycle* cycle : reference.Mixer().getAnimationCycle())
       if (cycle->getCoreAnimation() == walk) return cycle->getWeight();

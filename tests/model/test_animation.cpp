@@ -53,7 +53,7 @@ class Animation : public rwtest::StageTest {
   // The core animation ids of the cycles a mixer runs (fading ones included).
   static std::set<int> Cycles(ReferenceCharacter& character) {
     std::set<int> ids;
-    CalCoreModel* core = character.Model().getCoreModel();
+    CalCoreModel* core = character.Model()->getCoreModel();
     for (CalAnimationCycle* cycle : character.Mixer().getAnimationCycle())
       for (int id = 0; id < core->getCoreAnimationCount(); id++)
         if (core->getCoreAnimation(id) == cycle->getCoreAnimation()) ids.insert(id);
@@ -66,10 +66,7 @@ class Animation : public rwtest::StageTest {
   // The sample character (idle, walk, wave, jump), made at the current tick.
   csRef<iMeshObject> LoadHero() {
     csRef<iMeshObject> mesh = NewMesh();
-    testing::internal::CaptureStdout();
-    const bool loaded = Load(mesh.get(), "hero.cfg");
-    testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(loaded);
+    EXPECT_TRUE(LoadQuietly(mesh.get(), "hero.cfg"));
     return mesh;
   }
 };
@@ -240,9 +237,7 @@ TEST_F(Animation, ClearAllCyclesStopsEveryCycleAndLetsARunningActionEnd) {
   ASSERT_TRUE(folder.WriteMesh("still.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
   folder.WriteFile("still.cfg", "skeleton = still.csf\nmesh = still.cmf\n");
   csRef<iMeshObject> still = NewMesh();
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(Load(still.get(), "still.cfg"));
-  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(LoadQuietly(still.get(), "still.cfg"));
   ReferenceCharacter stillReference;
   ASSERT_TRUE(stillReference.Load(folder.Root(), "still.cfg"));
   StateOf(still.get())->ClearAllCycles();
@@ -261,9 +256,7 @@ TEST_F(Animation, OfTwoEqualNamesTheLowerIdIsUsed) {
                    "skeleton = hero.csf\nanimation = walk.caf\nanimation = walk.old\n"
                    "mesh = hero.cmf\n");
   csRef<iMeshObject> mesh = NewMesh();
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(Load(mesh.get(), "hero.cfg"));
-  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(LoadQuietly(mesh.get(), "hero.cfg"));
   ReferenceCharacter reference;
   ASSERT_TRUE(reference.Load(folder.Root(), "hero.cfg"));
   ASSERT_EQ(reference.Animations(), (std::vector<std::string>{"walk", "walk"}));
@@ -301,9 +294,7 @@ TEST_F(Animation, LevelOfDetailReachesCal3DUnchanged) {
   ASSERT_TRUE(folder.WriteMesh("lod.cmf", {strip, rwtest::Quad(csVector3(0, 0, 0), 1)}));
   folder.WriteFile("lod.cfg", "skeleton = lod.csf\nmesh = lod.cmf\n");
   csRef<iMeshObject> mesh = NewMesh();
-  testing::internal::CaptureStdout();
-  ASSERT_TRUE(Load(mesh.get(), "lod.cfg"));
-  testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(LoadQuietly(mesh.get(), "lod.cfg"));
 
   // Cal3D's own answer: a model made straight from the same files.
   CalCoreModel core("reference");

@@ -21,7 +21,9 @@
 #include "fuzz/model_input.h"
 #include "formats/cal3d_check.h"
 #include "formats/whole_file.h"
+#include "support/files.h"
 #include "support/model_folder.h"
+#include "support/rows.h"
 #include "support/stage_fixture.h"
 #include "ical3dstate.h"
 
@@ -31,19 +33,12 @@ namespace fs = std::filesystem;
 using rigweave::Cal3DCheck;
 using rigweave::Cal3DKind;
 using rwtest::ModelFolder;
+using rwtest::ReadBytes;
 
 const std::string kId = kRigweaveClassId;
 const std::string kModels = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadBytes(const std::string& path) {
-  Bytes bytes;
-  EXPECT_EQ(rigweave::ReadWholeFile(path, rigweave::kMaxCal3DFileBytes, bytes),
-            rigweave::FileError::None)
-      << path;
-  return bytes;
-}
 
 Cal3DCheck Check(Cal3DKind kind, const Bytes& bytes, int boneCount) {
   switch (kind) {
@@ -96,7 +91,7 @@ TEST_F(Cal3DFiles, EveryFuzzReproducerIsRefusedWithItsReason) {
 
   ModelFolder folder;
   Use(folder);
-  const fs::path dir = fs::path(__FILE__).parent_path() / "../../fuzz/regressions/fuzz_load_model";
+  const fs::path dir = fs::path(RIGWEAVE_SOURCE_DIR) / "fuzz/regressions/fuzz_load_model";
   int replayed = 0;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
@@ -315,9 +310,21 @@ Bytes Patched(Bytes bytes, size_t at, int32_t value) {
   return bytes;
 }
 
-TEST(Cal3DCheck, EachFaultyFieldIsRefusedWithItsReason) {
+// A file Cal3D's saver wrote, with one field changed, and the reason the
+// checks give for it.
+struct FaultyField {
+  const char* name;
+  Cal3DKind kind;
+  Bytes bytes;
+  const char* reason;
+  friend void PrintTo(const FaultyField& row, std::ostream* out) { *out << row.name; }
+};
+// The skeleton's bones, which a mesh's and an animation's are checked against.
+const std::vector<BoneLinks> kTree = {{-1, {1}}, {0, {2}}, {1, {}}};
+
+std::vector<FaultyField> FaultyFieldRows() {
   ModelFolder folder;
-  const std::vector<BoneLinks> tree = {{-1, {1}}, {0, {2}}, {1, {}}};
+  const std::vector<BoneLinks>& tree = kTree;
   const Bytes skeleton = SavedSkeleton(folder, tree);
   // Bone 0's name "bone0" is 6 bytes with its NUL: its length field sits at
   // 12, its parent id after the name and 14 pose floats.
@@ -329,12 +336,7 @@ TEST(Cal3DCheck, EachFaultyFieldIsRefusedWithItsReason) {
   const Bytes animation = SavedAnimation(folder, 1.0f, 2);
   const size_t trackCount = 12, keyframeCount = 20;
 
-  struct Case {
-    const char* what;
-    Cal3DKind kind;
-    Bytes bytes;
-    const char* reason;
-  };
+  using Case = FaultyField;
   auto meshWith = [&](std::function<void(MeshFields&)> change) {
     MeshFields fields;
     change(fields);
@@ -483,11 +485,18 @@ TEST(Cal3DCheck, EachFaultyFieldIsRefusedWithItsReason) {
       {"version 1101", Cal3DKind::Skeleton, Patched(skeleton, 4, 1101), "unsupported file version"},
       {"version 698", Cal3DKind::Skeleton, Patched(skeleton, 4, 698), "unsupported file version"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(Reason(Check(c.kind, c.bytes, static_cast<int>(tree.size()))), c.reason);
-  }
+  return cases;
 }
+
+class FaultyFields : public testing::TestWithParam<FaultyField> {};
+
+TEST_P(FaultyFields, AreRefusedWithTheirReason) {
+  const FaultyField& c = GetParam();
+  EXPECT_EQ(Reason(Check(c.kind, c.bytes, static_cast<int>(kTree.size()))), c.reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cal3DCheck, FaultyFields, testing::ValuesIn(FaultyFieldRows()),
+                         rwtest::RowName());
 
 // What Cal3D makes of a file the checks let through: a model instance with
 // the skeleton, mesh and animation, animated, drawn at every level of detail,

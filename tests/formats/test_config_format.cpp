@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/config.h"
+#include "support/rows.h"
 
 namespace {
 
@@ -22,47 +23,55 @@ TEST(ConfigLine, BlankAndCommentLinesAreSkipped) {
   }
 }
 
-TEST(ConfigLine, KeysAndValuesFollowTheBlankAndEqualsRules) {
-  struct Case {
-    std::string line;
-    ConfigKey key;
-    std::string keyText, value;
-  };
-  const Case cases[] = {
-      {"scale=2.5", ConfigKey::Scale, "scale", "2.5"},
-      {"\t scale \t=\t 2.5", ConfigKey::Scale, "scale", "2.5"},
-      {"skeleton = hero.csf", ConfigKey::Skeleton, "skeleton", "hero.csf"},
-      {"animation = walk.caf", ConfigKey::Animation, "animation", "walk.caf"},
-      {"mesh = hero.cmf", ConfigKey::Mesh, "mesh", "hero.cmf"},
-      {"material = skin.crf", ConfigKey::Material, "material", "skin.crf"},
-      // Keys are case-sensitive; unknown ones are entries nobody acts on.
-      {"Skeleton = hero.csf", ConfigKey::Other, "Skeleton", "hero.csf"},
-      {"colour = red", ConfigKey::Other, "colour", "red"},
-      {"= orphan", ConfigKey::Other, "", "orphan"},
-      {"  =", ConfigKey::Other, "", ""},
-      // Inner and trailing blanks are the value's; only CR and LF end it.
-      {"mesh = hero.cmf  ", ConfigKey::Mesh, "mesh", "hero.cmf  "},
-      {"material = skin # red", ConfigKey::Material, "material", "skin # red"},
-      {"mesh = hero.cmf\r", ConfigKey::Mesh, "mesh", "hero.cmf"},
-      {"mesh = a\rb", ConfigKey::Mesh, "mesh", "a"},
-      {"mesh=sub/body.cmf", ConfigKey::Mesh, "mesh", "sub/body.cmf"},
-      // Nothing (or only blanks) after the '=' is an empty value.
-      {"mesh =", ConfigKey::Mesh, "mesh", ""},
-      {"mesh =   \t ", ConfigKey::Mesh, "mesh", ""},
-      {"scale =\r", ConfigKey::Scale, "scale", ""},
-      // A key ends at its first blank, '=', CR or LF only.
-      {"me#sh = x", ConfigKey::Other, "me#sh", "x"},
-      {"mesh\t\t= x", ConfigKey::Mesh, "mesh", "x"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    const ConfigLine parsed = ParseConfigLine(c.line);
-    ASSERT_EQ(parsed.kind, ConfigLine::Entry);
-    EXPECT_EQ(parsed.key, c.key);
-    EXPECT_EQ(parsed.keyText, c.keyText);
-    EXPECT_EQ(parsed.value, c.value);
-  }
+struct Entry {
+  const char* name;
+  std::string line;
+  ConfigKey key;
+  std::string keyText, value;
+  friend void PrintTo(const Entry& row, std::ostream* out) { *out << row.name; }
+};
+
+class KeysAndValues : public testing::TestWithParam<Entry> {};
+
+TEST_P(KeysAndValues, FollowTheBlankAndEqualsRules) {
+  const Entry& c = GetParam();
+  const ConfigLine parsed = ParseConfigLine(c.line);
+  ASSERT_EQ(parsed.kind, ConfigLine::Entry);
+  EXPECT_EQ(parsed.key, c.key);
+  EXPECT_EQ(parsed.keyText, c.keyText);
+  EXPECT_EQ(parsed.value, c.value);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    ConfigLine, KeysAndValues,
+    testing::Values(
+        Entry{"NoBlanks", "scale=2.5", ConfigKey::Scale, "scale", "2.5"},
+        Entry{"BlanksAroundKeyAndValue", "\t scale \t=\t 2.5", ConfigKey::Scale, "scale", "2.5"},
+        Entry{"Skeleton", "skeleton = hero.csf", ConfigKey::Skeleton, "skeleton", "hero.csf"},
+        Entry{"Animation", "animation = walk.caf", ConfigKey::Animation, "animation", "walk.caf"},
+        Entry{"Mesh", "mesh = hero.cmf", ConfigKey::Mesh, "mesh", "hero.cmf"},
+        Entry{"Material", "material = skin.crf", ConfigKey::Material, "material", "skin.crf"},
+        // Keys are case-sensitive; unknown ones are entries nobody acts on.
+        Entry{"KeysAreCaseSensitive", "Skeleton = hero.csf", ConfigKey::Other, "Skeleton",
+              "hero.csf"},
+        Entry{"UnknownKey", "colour = red", ConfigKey::Other, "colour", "red"},
+        Entry{"NoKey", "= orphan", ConfigKey::Other, "", "orphan"},
+        Entry{"NoKeyNoValue", "  =", ConfigKey::Other, "", ""},
+        // Inner and trailing blanks are the value's; only CR and LF end it.
+        Entry{"TrailingBlanksStay", "mesh = hero.cmf  ", ConfigKey::Mesh, "mesh", "hero.cmf  "},
+        Entry{"HashInValue", "material = skin # red", ConfigKey::Material, "material",
+              "skin # red"},
+        Entry{"CarriageReturnEnds", "mesh = hero.cmf\r", ConfigKey::Mesh, "mesh", "hero.cmf"},
+        Entry{"InnerCarriageReturnEnds", "mesh = a\rb", ConfigKey::Mesh, "mesh", "a"},
+        Entry{"SlashInValue", "mesh=sub/body.cmf", ConfigKey::Mesh, "mesh", "sub/body.cmf"},
+        // Nothing (or only blanks) after the '=' is an empty value.
+        Entry{"NothingAfterEquals", "mesh =", ConfigKey::Mesh, "mesh", ""},
+        Entry{"BlanksAfterEquals", "mesh =   \t ", ConfigKey::Mesh, "mesh", ""},
+        Entry{"CarriageReturnAfterEquals", "scale =\r", ConfigKey::Scale, "scale", ""},
+        // A key ends at its first blank, '=', CR or LF only.
+        Entry{"HashInKey", "me#sh = x", ConfigKey::Other, "me#sh", "x"},
+        Entry{"TabsBeforeEquals", "mesh\t\t= x", ConfigKey::Mesh, "mesh", "x"}),
+    rwtest::RowName());
 
 TEST(ConfigLine, KeyWithoutEqualsIsASyntaxError) {
   for (const char* line : {"mesh hero.cmf", "mesh", "  mesh   ", "mesh\r", "mesh : x", "a b = c"}) {

@@ -239,18 +239,16 @@ TEST_F(Drawing, EachSubmeshIsLockedFoggedDrawnTwiceReversedAndUnlocked) {
   for (int d = 0; d < 4; d++) {
     SCOPED_TRACE(d);
     const int slot = d / 2;
-    const G3DTriangleMesh& record = draws[d]->record;
-    EXPECT_EQ(record.num_vertices_pool, 1);
-    EXPECT_EQ(record.num_triangles, slot == 0 ? 2 : 6);
-    EXPECT_EQ(record.mixmode, 0x04000000u);
-    EXPECT_EQ(record.vertex_mode, VM_WORLDSPACE);
-    EXPECT_FALSE(record.use_vertex_color);
-    EXPECT_FALSE(record.do_morph_texels);
-    EXPECT_FALSE(record.do_morph_colors);
-    EXPECT_FALSE(record.do_mirror);
-    EXPECT_EQ(record.morph_factor, 0.0f);
+    // What a renderer acts on: the sub-mesh's triangles over its vertices
+    // and texels, the key colour cut out, lit without vertex colours.
+    const RecordedCall& draw = *draws[d];
+    EXPECT_EQ(draw.triangles.size(), slot == 0 ? 2u : 6u);
+    EXPECT_EQ(draw.texels.size(), static_cast<size_t>(draw.count));
+    EXPECT_NE(draw.record.mixmode & CS_FX_KEYCOLOR, 0u);
+    EXPECT_FALSE(draw.record.use_vertex_color);
+    EXPECT_FALSE(draw.record.do_mirror);
     // The object's one vertex buffer, locked for the sub-mesh.
-    EXPECT_EQ(record.buffers[0], locks[0]->buffer);
+    EXPECT_EQ(draw.record.buffers[0], locks[0]->buffer);
     EXPECT_EQ(locks[slot]->buffer, locks[0]->buffer);
     EXPECT_EQ(draws[d]->count, slot == 0 ? 4 : 8);
     EXPECT_EQ(locks[slot]->count, draws[d]->count);
@@ -403,11 +401,10 @@ TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
   ASSERT_EQ(stage->GetEngine()->FindMaterial("hero.cfg"), nullptr);
 
   recorder.Clear();
-  testing::internal::CaptureStdout();
+  rwtest::CapturedOutput output;
   EXPECT_TRUE(DrawOnce(mesh.get()));
   EXPECT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            kId + ": Used without material\n" + kId + ": Used without material\n");
+  EXPECT_EQ(output.Text(), kId + ": Used without material\n" + kId + ": Used without material\n");
   const auto draws = recorder.Of(RecordedCall::Draw);
   const auto locks = recorder.Of(RecordedCall::Lock);
   ASSERT_EQ(draws.size(), 4u);
@@ -423,9 +420,9 @@ TEST_F(Drawing, MissingMaterialsSkipTheSubmeshWithoutTakingItsSlot) {
   iMaterialWrapper* fallback = stage->GetEngine()->FindMaterial("hero.cfg");
   ASSERT_NE(fallback, nullptr);
   recorder.Clear();
-  testing::internal::CaptureStdout();
+  rwtest::CapturedOutput again;
   EXPECT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(again.Text(), "");
   ASSERT_EQ(recorder.CountOf(RecordedCall::Draw), 4u);
   EXPECT_EQ(recorder.Of(RecordedCall::Draw)[0]->material, fallback->GetMaterialHandle());
   // The sub-mesh skipped before took no slot: the one drawn then had the
@@ -443,10 +440,10 @@ TEST_F(Drawing, AMaterialWithoutHandleIsReportedAndSkipped) {
   csRef<iMeshObject> mesh = NewMesh();
   ASSERT_TRUE(StateOf(mesh.get())->LoadModel("hero.cfg", stage->GetLoader(), engine.get()));
   recorder.Clear();
-  testing::internal::CaptureStdout();
+  rwtest::CapturedOutput output;
   // Nothing can be drawn, and that is not a failure of the draw.
   EXPECT_TRUE(DrawOnce(mesh.get()));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(output.Text(),
             kId + ": Invalid material handle\n" + kId + ": Invalid material handle\n");
   EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), 0u);
   EXPECT_EQ(recorder.CountOf(RecordedCall::Lock), 0u);
@@ -550,9 +547,10 @@ TEST_F(Drawing, ADrawGoesOnWithWhatTheCallbacksLoadLeft) {
         new LoadingCallback(stage->GetLoader(), stage->GetEngine(), row.load));
     mesh->SetVisibleCallback(callback.get());
     recorder.Clear();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(DrawOnce(mesh.get()), row.drawn) << row.load;
-    testing::internal::GetCapturedStdout();
+    {
+      rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
+      EXPECT_EQ(DrawOnce(mesh.get()), row.drawn) << row.load;
+    }
     EXPECT_EQ(callback->loaded, row.drawn) << row.load;
     EXPECT_EQ(recorder.CountOf(RecordedCall::Draw), row.draws) << row.load;
     mesh->SetVisibleCallback(nullptr);

@@ -7,6 +7,7 @@
 
 #include "formats/raw_texture.h"
 #include "support/model_folder.h"
+#include "support/rows.h"
 
 namespace {
 
@@ -68,43 +69,51 @@ TEST(RawTexture, DepthFourCarriesAlpha) {
   EXPECT_EQ(d.error, RawTextureError::None);
 }
 
-TEST(RawTexture, BadFilesAreRefusedWithoutAnImage) {
-  struct Case {
-    std::vector<uint8_t> bytes;
-    RawTextureError error;
-  };
-  const Case cases[] = {
-      {{}, RawTextureError::ShortHeader},
-      {{1, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0}, RawTextureError::ShortHeader},
-      {RawFile(0, 4, 3, {}), RawTextureError::BadSize},
-      {RawFile(4, 0, 3, {}), RawTextureError::BadSize},
-      {RawFile(-1, 4, 3, {}), RawTextureError::BadSize},
-      {RawFile(4, -2, 3, {}), RawTextureError::BadSize},
-      // Sizes whose product would overflow 32 bits, or ask for gigabytes.
-      {RawFile(0x7FFFFFFF, 0x7FFFFFFF, 3, {}), RawTextureError::BadSize},
-      {RawFile(65536, 65536, 3, {}), RawTextureError::BadSize},
-      {RawFile(4097, 4096, 3, {}), RawTextureError::BadSize},
-      // The bound is on pixels in all: any shape within it is read.
-      {RawFile(16385, 1024, 3, {}), RawTextureError::BadSize},
-      {RawFile(16384, 1024, 3, {}), RawTextureError::Truncated},
-      {RawFile(1, 16777216, 3, {}), RawTextureError::Truncated},
-      {RawFile(1, 1, 0, {0}), RawTextureError::BadDepth},
-      {RawFile(1, 1, 1, {0, 0, 0}), RawTextureError::BadDepth},
-      {RawFile(1, 1, 2, {0, 0, 0}), RawTextureError::BadDepth},
-      {RawFile(1, 1, 5, {0, 0, 0, 0, 0}), RawTextureError::BadDepth},
-      {RawFile(1, 1, -3, {0, 0, 0}), RawTextureError::BadDepth},
-      {RawFile(2, 2, 3, std::vector<uint8_t>(11)), RawTextureError::Truncated},
-      {RawFile(4096, 4096, 4, {1, 2, 3}), RawTextureError::Truncated},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(
-        std::vector<int>(c.bytes.begin(), c.bytes.begin() + std::min<size_t>(12, c.bytes.size()))));
-    Decoded d = Decode(c.bytes);
-    EXPECT_EQ(d.error, c.error);
-    EXPECT_EQ(d.pixels, nullptr);
-    EXPECT_STRNE(rigweave::RawTextureErrorText(d.error), "no error");
-  }
+struct BadFile {
+  const char* name;
+  std::vector<uint8_t> bytes;
+  RawTextureError error;
+  friend void PrintTo(const BadFile& row, std::ostream* out) { *out << row.name; }
+};
+
+class BadFiles : public testing::TestWithParam<BadFile> {};
+
+TEST_P(BadFiles, AreRefusedWithoutAnImage) {
+  const Decoded d = Decode(GetParam().bytes);
+  EXPECT_EQ(d.error, GetParam().error);
+  EXPECT_EQ(d.pixels, nullptr);
+  EXPECT_STRNE(rigweave::RawTextureErrorText(d.error), "no error");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    RawTexture, BadFiles,
+    testing::Values(
+        BadFile{"empty", {}, RawTextureError::ShortHeader},
+        BadFile{
+            "header cut short", {1, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0}, RawTextureError::ShortHeader},
+        BadFile{"no columns", RawFile(0, 4, 3, {}), RawTextureError::BadSize},
+        BadFile{"no rows", RawFile(4, 0, 3, {}), RawTextureError::BadSize},
+        BadFile{"negative width", RawFile(-1, 4, 3, {}), RawTextureError::BadSize},
+        BadFile{"negative height", RawFile(4, -2, 3, {}), RawTextureError::BadSize},
+        // Sizes whose product would overflow 32 bits, or ask for gigabytes.
+        BadFile{"product beyond 32 bits", RawFile(0x7FFFFFFF, 0x7FFFFFFF, 3, {}),
+                RawTextureError::BadSize},
+        BadFile{"gigabytes", RawFile(65536, 65536, 3, {}), RawTextureError::BadSize},
+        BadFile{"one column too many", RawFile(4097, 4096, 3, {}), RawTextureError::BadSize},
+        // The bound is on pixels in all: any shape within it is read.
+        BadFile{"wide beyond the pixels", RawFile(16385, 1024, 3, {}), RawTextureError::BadSize},
+        BadFile{"wide within the pixels", RawFile(16384, 1024, 3, {}), RawTextureError::Truncated},
+        BadFile{"tall within the pixels", RawFile(1, 16777216, 3, {}), RawTextureError::Truncated},
+        BadFile{"depth 0", RawFile(1, 1, 0, {0}), RawTextureError::BadDepth},
+        BadFile{"depth 1", RawFile(1, 1, 1, {0, 0, 0}), RawTextureError::BadDepth},
+        BadFile{"depth 2", RawFile(1, 1, 2, {0, 0, 0}), RawTextureError::BadDepth},
+        BadFile{"depth 5", RawFile(1, 1, 5, {0, 0, 0, 0, 0}), RawTextureError::BadDepth},
+        BadFile{"negative depth", RawFile(1, 1, -3, {0, 0, 0}), RawTextureError::BadDepth},
+        BadFile{"one byte short", RawFile(2, 2, 3, std::vector<uint8_t>(11)),
+                RawTextureError::Truncated},
+        BadFile{"largest with three bytes", RawFile(4096, 4096, 4, {1, 2, 3}),
+                RawTextureError::Truncated}),
+    rwtest::RowName());
 
 TEST(RawTexture, EncodedFilesDecodeToTheRowsTheyWereGivenInEitherOrder) {
   // Two rows of two RGB pixels; the decoder shows the file's last row first.

@@ -1,4 +1,4 @@
-#include "viewer_support.h"
+#include "support/programs.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

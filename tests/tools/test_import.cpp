@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,7 +19,7 @@
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "tools/model_files.h"
-#include "viewer_support.h"
+#include "support/programs.h"
 
 namespace {
 
@@ -107,13 +110,20 @@ class Import : public ::testing::Test {
     return header;
   }
 
-  // Nothing of an import named paladin below `root`, finished or not.
+  // Nothing of any import below `root`, finished or not.
   static bool NothingWritten(const std::string& root) {
     std::error_code error;
-    if (!fs::exists(root + "/models", error)) return true;
-    for (const fs::directory_entry& entry : fs::directory_iterator(root + "/models", error))
-      if (entry.path().filename().string().find("paladin") != std::string::npos) return false;
-    return true;
+    return !fs::exists(root + "/models", error) || fs::is_empty(root + "/models", error);
+  }
+
+  // Every file and folder below `folder`, hidden ones too, with its bytes.
+  static std::map<std::string, std::string> Tree(const std::string& folder) {
+    std::map<std::string, std::string> tree;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+      const std::string name = entry.path().lexically_relative(folder).string();
+      tree[name] = entry.is_directory() ? "(folder)" : rwtest::ReadFile(entry.path().string());
+    }
+    return tree;
   }
 
   rwtest::ModelFolder cal3d;
@@ -187,6 +197,13 @@ TEST_F(Import, EveryFailureIsOneLineAndLeavesNothingBehind) {
   WriteText(other / "meshless.cfg", "skeleton = " + (source / "paladin/one.csf") +
                                         "\nmesh = " + (source / "paladin/skin.xrf") + "\n");
   WriteText(other / "nokey.cfg", "skeleton\n");
+  WriteText(other / "empty.cfg", "");
+  WriteText(other / "nomesh.cfg", "skeleton = " + (source / "paladin/one.csf") + "\n");
+  WriteText(other / "late.cfg", "mesh = " + (source / "paladin/body.cmf") +
+                                    "\nskeleton = " + (source / "paladin/one.csf") + "\n");
+  // A name that would end the configuration's lines and add one of its own.
+  const std::string injecting = other / "x\nmesh = elsewhere.cfg";
+  fs::copy_file(source / "paladin.cfg", injecting);
   // An import into the folder the character comes from.
   fs::create_directories(other / "models/paladin");
   fs::copy_file(source / "paladin.cfg", other / "models/paladin/paladin.cfg");
@@ -201,6 +218,12 @@ TEST_F(Import, EveryFailureIsOneLineAndLeavesNothingBehind) {
       {other / "damaged.cfg " + root.Path(), "damaged.csf: not a Cal3D file", 1},
       {other / "meshless.cfg " + root.Path(), "skin.xrf: not a Cal3D file", 1},
       {other / "nokey.cfg " + root.Path(), "line 1: a key without '='", 1},
+      {other / "empty.cfg " + root.Path(), "no skeleton line; the module cannot load it", 1},
+      {"/proc/self/status " + root.Path(), "no skeleton line", 1},
+      {other / "nomesh.cfg " + root.Path(), "no mesh line", 1},
+      {other / "late.cfg " + root.Path(), "line 1: a mesh before the skeleton", 1},
+      {"'" + injecting + "' " + root.Path(),
+       "x\\012mesh = elsewhere.cfg: the configuration's name holds a line break", 1},
       {source / "paladin.cfg /dev/null/root", "cannot make /dev/null/root/models", 1},
       {"--force " + other / "models/paladin/paladin.cfg " + other.Path(), "would replace the input",
        1},
@@ -223,6 +246,93 @@ TEST_F(Import, EveryFailureIsOneLineAndLeavesNothingBehind) {
   EXPECT_EQ(late.status, 1);
   EXPECT_NE(late.err.find("body.cmf: cannot be read"), std::string::npos) << late.err;
   EXPECT_TRUE(NothingWritten(root.Path()));
+}
+
+TEST_F(Import, FollowsNoLinkPlantedWhereItWritesAside) {
+  WriteText(root / "target", "keep");
+  fs::create_directories(root / "models");
+  // The shell's process id is the importer's after exec.
+  const rwtest::RunResult run =
+      rwtest::Run("sh -c 'ln -s " + root / "target " + root / "models/paladin.cfg.part$$; exec " +
+                  RIGWEAVE_IMPORT + " " + source / "paladin.cfg " + root.Path() + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(rwtest::ReadFile(root / "target"), "keep");
+}
+
+TEST_F(Import, RawTexturesArriveAsTheModuleReadsThem) {
+  // A raw texture with more bytes after its rows than the module reads.
+  const std::vector<uint8_t> pixels = Pixels(4, 10, 20, 30, 255);
+  std::vector<uint8_t> raw = rigweave::EncodeRawTexture({2, 2, 4}, pixels.data(), false);
+  raw.resize(rigweave::kMaxRawTextureFileBytes + 1, 0);
+  std::ofstream(source / "maps/padded.raw", std::ios::binary)
+      .write(reinterpret_cast<const char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
+  ASSERT_TRUE(cal3d.WriteMaterial("padded.crf", {"maps/padded.raw"}));
+  fs::copy_file(cal3d.Path("padded.crf"), source / "paladin/cloth.crf",
+                fs::copy_options::overwrite_existing);
+  const rwtest::RunResult run = Importing(source / "paladin.cfg " + root.Path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(RawHeader(root / "models/paladin/maps/padded.raw").depth, 4);
+  const rwtest::RunResult list =
+      rwtest::Run(std::string(RIGWEAVE_VIEW) + " --root " + root.Path() + " paladin.cfg --list");
+  EXPECT_NE(list.out.find("map paladin/maps/padded.raw: loaded"), std::string::npos) << list.out;
+}
+
+TEST_F(Import, AFullDiskKeepsTheEarlierImportWhole) {
+  ASSERT_EQ(Importing(source / "paladin.cfg " + root.Path()).status, 0);
+  const std::map<std::string, std::string> before = Tree(root / "models");
+  // Writes past 1 KiB fail with EFBIG, as on a full disk: every file fits
+  // but a material of 4 KB, which Cal3D's saver keeps in its stream's buffer
+  // until the stream closes, where the failure goes unsaid.
+  ASSERT_TRUE(cal3d.WriteMaterial(
+      "many.crf", std::vector<std::string>(20, "maps/" + std::string(200, 'm') + ".dds")));
+  fs::copy_file(cal3d.Path("many.crf"), source / "paladin/cloth.crf",
+                fs::copy_options::overwrite_existing);
+  const rwtest::RunResult run =
+      rwtest::Run("trap '' XFSZ; prlimit --fsize=1024 " + std::string(RIGWEAVE_IMPORT) +
+                  " --force " + source / "paladin.cfg " + root.Path());
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.err.find(root / "models/paladin/paladin/cloth.crf: reads back as not a Cal3D file"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(Tree(root / "models"), before);
+}
+
+// A --force stopped at each step that moves a file into place, by a signal
+// the importer handles or by SIGKILL: once the next run has looked, the
+// models folder is the earlier import or the new one, file for file, and
+// nothing else.
+TEST_F(Import, AnInterruptedReplacementLeavesOneWholeImport) {
+  rwtest::TempDir oldRoot, newRoot;
+  ASSERT_EQ(Importing(source / "paladin.cfg " + oldRoot.Path()).status, 0);
+  ASSERT_TRUE(stbi_write_png((source / "maps/cloth.png").c_str(), 2, 2, 3,
+                             Pixels(4, 200, 60, 30, 255).data(), 0));
+  ASSERT_EQ(Importing(source / "paladin.cfg " + newRoot.Path()).status, 0);
+  const std::map<std::string, std::string> oldTree = Tree(oldRoot / "models");
+  const std::map<std::string, std::string> newTree = Tree(newRoot / "models");
+  ASSERT_NE(oldTree, newTree);
+  for (int signal : {SIGKILL, SIGTERM}) {
+    bool finished = false;
+    for (int at = 1; !finished && at < 100; at++) {
+      SCOPED_TRACE("signal " + std::to_string(signal) + " at rename " + std::to_string(at));
+      rwtest::TempDir target;
+      fs::copy(oldRoot / "models", target / "models", fs::copy_options::recursive);
+      const rwtest::RunResult run =
+          rwtest::Run("RIGWEAVE_SIGNAL_AT_RENAME='" + std::to_string(at) + " " +
+                      std::to_string(signal) + "' LD_PRELOAD=" + RIGWEAVE_SIGNAL_AT_RENAME_LIB +
+                      " ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" " +
+                      RIGWEAVE_IMPORT + " --force " + source / "paladin.cfg " + target.Path());
+      finished = run.status == 0;
+      const rwtest::RunResult next = Importing(source / "paladin.cfg " + target.Path());
+      EXPECT_NE(next.err.find("exists (--force replaces it)"), std::string::npos) << next.err;
+      const std::map<std::string, std::string> tree = Tree(target / "models");
+      EXPECT_TRUE(tree == oldTree || tree == newTree) << [&] {
+        std::string names;
+        for (const auto& [name, bytes] : tree) names += name + "\n";
+        return names;
+      }();
+    }
+    EXPECT_TRUE(finished);
+  }
 }
 
 // The README's example configuration, copied as printed, loads the sample.
