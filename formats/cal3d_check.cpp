@@ -111,11 +111,14 @@ Cal3DCheck Refuse(const char* reason) {
   return check;
 }
 
+constexpr char kTooDeep[] = "bone hierarchy too deep";
+
 // Cal3D computes bone states recursively from each root down the child
 // lists: a child list must name bones that really hang there, each once,
-// or the walk revisits bones without end or exponentially often.
+// or the walk revisits bones without end or exponentially often; and the
+// chains must be short enough for the thread's stack (kMaxBoneDepth).
 const char* CheckHierarchy(const std::vector<int32_t>& parents,
-                           const std::vector<std::vector<int32_t>>& children) {
+                           const std::vector<std::vector<int32_t>>& children, int32_t& deepest) {
   const size_t count = parents.size();
   std::vector<uint8_t> listed(count, 0);
   for (size_t bone = 0; bone < count; bone++) {
@@ -125,21 +128,25 @@ const char* CheckHierarchy(const std::vector<int32_t>& parents,
       if (listed[static_cast<size_t>(child)]++ != 0) return "bone listed as a child twice";
     }
   }
-  // 0 unseen, 1 on the current parent chain, 2 reaches a root.
-  std::vector<uint8_t> state(count, 0);
+  // level[b]: 0 unseen, -1 on the current parent chain, else b's level.
+  std::vector<int32_t> level(count, 0);
   std::vector<size_t> chain;
+  deepest = 0;
   for (size_t start = 0; start < count; start++) {
     chain.clear();
     int32_t bone = static_cast<int32_t>(start);
-    while (bone != -1 && state[static_cast<size_t>(bone)] == 0) {
-      state[static_cast<size_t>(bone)] = 1;
+    while (bone != -1 && level[static_cast<size_t>(bone)] == 0) {
+      level[static_cast<size_t>(bone)] = -1;
       chain.push_back(static_cast<size_t>(bone));
       bone = parents[static_cast<size_t>(bone)];
     }
-    if (bone != -1 && state[static_cast<size_t>(bone)] == 1) return "bone hierarchy with a cycle";
-    for (size_t b : chain) state[b] = 2;
+    if (bone != -1 && level[static_cast<size_t>(bone)] == -1) return "bone hierarchy with a cycle";
+    // Levels count down the chain from the root or the known bone it met.
+    int32_t at = bone == -1 ? 0 : level[static_cast<size_t>(bone)];
+    for (auto b = chain.rbegin(); b != chain.rend(); ++b) level[*b] = ++at;
+    deepest = std::max(deepest, at);
   }
-  return nullptr;
+  return deepest > kMaxBoneDepth ? kTooDeep : nullptr;
 }
 
 const char* CheckSubmesh(Reader& in, int boneCount) {
@@ -283,6 +290,13 @@ const char* CheckLevelsOfDetail(int32_t vertexCount, int32_t lodCount,
   return nullptr;
 }
 
+std::string Cal3DCheck::Text() const {
+  if (reason == nullptr) return {};
+  if (std::strcmp(reason, kTooDeep) != 0) return reason;
+  return std::string(reason) + " (" + std::to_string(depth) + " levels, at most " +
+         std::to_string(kMaxBoneDepth) + ")";
+}
+
 bool NamesCal3DXmlFile(std::string_view name, Cal3DKind kind) {
   // Cal3D compares the last three characters only, without the dot.
   switch (kind) {
@@ -329,9 +343,12 @@ Cal3DCheck CheckSkeleton(const uint8_t* bytes, size_t size) {
       if (child < 0 || child >= boneCount) return Refuse("bone child out of range");
     }
   }
-  if (const char* bad = CheckHierarchy(parents, children)) return Refuse(bad);
+  int32_t depth = 0;
+  const char* bad = CheckHierarchy(parents, children, depth);
   Cal3DCheck check;
-  check.boneCount = boneCount;
+  check.reason = bad;
+  check.boneCount = bad == nullptr ? boneCount : 0;
+  check.depth = depth;
   return check;
 }
 

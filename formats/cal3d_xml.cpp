@@ -488,6 +488,16 @@ const char* Material(const XMLElement* root, BinaryWriter& out) {
 const char* ConvertXmlToBinary(Cal3DKind kind, const uint8_t* bytes, size_t size,
                                std::vector<uint8_t>& binary) {
   binary.clear();
+  if (size > kMaxXmlFileBytes) return "XML file larger than 64 MiB";
+  // Every tag, comment or declaration starts with '<', and every text node
+  // ends at one: their count bounds the nodes the document will hold.
+  size_t tags = 0;
+  const uint8_t* const end = bytes + size;
+  for (const uint8_t* at = bytes; size > 0 && at < end; at++) {
+    at = static_cast<const uint8_t*>(std::memchr(at, '<', static_cast<size_t>(end - at)));
+    if (at == nullptr) break;
+    if (++tags > kMaxXmlTags) return "XML file of more than 2097152 tags";
+  }
   // Cal3D's XML reader condenses white space in texts, as this mode does.
   XMLDocument document(true, tinyxml2::COLLAPSE_WHITESPACE);
   if (size == 0 ||

@@ -13,9 +13,20 @@
 
 namespace rigweave {
 
+// What an XML file may cost. tinyxml2, like Cal3D's own XML reader, builds
+// the whole document in memory: measured, about 120 bytes a node (each tag
+// and each text between tags) besides a copy of the file, so that a file of
+// empty elements costs 33 times its size. Exporters write about 26 bytes of
+// file a tag (the sample's body: 1.66 MB, 63,896 tags; a vertex about 14
+// tags), so these bounds take one file of some 150,000 vertices, thirty
+// times the sample's body, and hold the document to about 250 MB.
+constexpr size_t kMaxXmlFileBytes = size_t{64} << 20;
+constexpr size_t kMaxXmlTags = size_t{1} << 21;
+
 // Turns the XML file `bytes` of `kind` into the binary file Cal3D would have
 // written for the same content. Null on success; otherwise why the file is
-// not one Cal3D's XML reader reads, or not safely: not XML, no root element
+// not one Cal3D's XML reader reads, or not safely: larger than the bounds
+// above (counted before anything is parsed), not XML, no root element
 // of the kind (an optional HEADER element may come first, as in files of
 // versions 900 to 910), a magic of another kind, a version before 699, an
 // element or attribute missing or out of its place, a number that does not

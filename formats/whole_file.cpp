@@ -34,7 +34,8 @@ const char* FileErrorText(FileError error) {
 namespace {
 
 template <class Bytes>
-FileError ReadInto(const std::string& path, size_t limit, Bytes& bytes) {
+FileError ReadInto(const std::string& path, size_t limit, Bytes& bytes,
+                   FileIdentity* identity = nullptr) {
   bytes.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
@@ -54,7 +55,12 @@ FileError ReadInto(const std::string& path, size_t limit, Bytes& bytes) {
   }
   struct stat status {};
   FileError error = FileError::None;
-  if (::fstat(fd, &status) != 0) {
+  const bool opened = ::fstat(fd, &status) == 0;
+  if (opened && identity != nullptr) {
+    identity->device = static_cast<uint64_t>(status.st_dev);
+    identity->inode = static_cast<uint64_t>(status.st_ino);
+  }
+  if (!opened) {
     error = FileError::Unreadable;
   } else if (S_ISDIR(status.st_mode)) {
     error = FileError::Folder;
@@ -87,6 +93,19 @@ FileError ReadInto(const std::string& path, size_t limit, Bytes& bytes) {
 
 FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes) {
   return ReadInto(path, limit, bytes);
+}
+
+FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes,
+                        FileIdentity& identity) {
+  return ReadInto(path, limit, bytes, &identity);
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return false;
+  identity.device = static_cast<uint64_t>(status.st_dev);
+  identity.inode = static_cast<uint64_t>(status.st_ino);
+  return true;
 }
 
 FileError ReadWholeFile(const std::string& path, size_t limit, std::string& bytes) {

@@ -23,6 +23,19 @@ enum class FileError {
   TooLarge,     // more bytes than the caller's limit
 };
 
+// Which file a name led to: two names of one file (links, "./a", "b/../a")
+// give the same identity.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator<(const FileIdentity& other) const {
+    return device != other.device ? device < other.device : inode < other.inode;
+  }
+};
+
+// The identity of the file `path` leads to now; false when there is none.
+bool IdentifyFile(const std::string& path, FileIdentity& identity);
+
 // A few words for a diagnostic line: "not found", "a folder, not a file"...
 const char* FileErrorText(FileError error);
 
@@ -31,6 +44,9 @@ const char* FileErrorText(FileError error);
 // at once rather than waited on, and read up to the size it had when it was
 // opened, so a file that grows meanwhile is not followed.
 FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes);
+// The same, giving the identity of the file that was opened (when one was).
+FileError ReadWholeFile(const std::string& path, size_t limit, std::vector<uint8_t>& bytes,
+                        FileIdentity& identity);
 // The same into a string, for text and for callers that keep bytes as one.
 FileError ReadWholeFile(const std::string& path, size_t limit, std::string& bytes);
 

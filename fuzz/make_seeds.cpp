@@ -100,6 +100,25 @@ bool LoadModelSeeds(const fs::path& dir, const std::vector<std::string>& files, 
         !Write(dir, stem + "_flip", flip) || !Write(dir, stem + "_swap", swap) ||
         !Write(dir, stem + "_overwrite", overwrite))
       return false;
+    // The skeleton (the configuration's first file) as a chain of bones as
+    // deep as the module takes, and one deeper; as XML, its first '<' one
+    // more time than the tag budget allows.
+    if (i != 1) continue;
+    if (character != 0) {
+      std::string repeat = select;
+      repeat.push_back(static_cast<char>(Mutation::Repeat));
+      rwfuzz::AppendU32(repeat, 0);
+      repeat.push_back(0);
+      rwfuzz::AppendU32(repeat, 1 << 21);
+      if (!Write(dir, stem + "_repeat", repeat)) return false;
+    }
+    for (int bones : {1024, 1025}) {
+      std::string chain = select;
+      chain.push_back(static_cast<char>(Mutation::Chain));
+      chain.push_back(static_cast<char>((bones - 1) & 0xFF));
+      chain.push_back(static_cast<char>((bones - 1) >> 8));
+      if (!Write(dir, stem + "_chain" + std::to_string(bones), chain)) return false;
+    }
   }
   if (character != 0) return true;
   // A hand-written configuration in place of the generated one.

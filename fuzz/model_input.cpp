@@ -3,6 +3,7 @@
 #include <cal3d/cal3d.h>
 #include <cal3d/coretrack.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -34,24 +35,67 @@ class Arguments {
   size_t pos_ = 0;
 };
 
+void FlipBits(Arguments& args, std::string& bytes) {
+  while (!args.Empty() && !bytes.empty()) {
+    const size_t at = args.U32() % bytes.size();
+    bytes[at] = static_cast<char>(bytes[at] ^ (1 << (args.U8() % 8)));
+  }
+}
+
 }  // namespace
+
+std::string ChainSkeleton(int bones, bool xml) {
+  std::string out;
+  if (xml) {
+    out = "<HEADER MAGIC=\"XSF\" VERSION=\"1100\" />\n<SKELETON NUMBONES=\"" +
+          std::to_string(bones) + "\">\n";
+    for (int i = 0; i < bones; i++) {
+      out += "<BONE ID=\"" + std::to_string(i) + "\" NAME=\"b" + std::to_string(i) +
+             "\" NUMCHILDS=\"" + (i + 1 < bones ? "1" : "0") +
+             "\"><TRANSLATION>0 0 1</TRANSLATION><ROTATION>0 0 0 1</ROTATION>"
+             "<LOCALTRANSLATION>0 0 -1</LOCALTRANSLATION><LOCALROTATION>0 0 0 1</LOCALROTATION>"
+             "<PARENTID>" +
+             std::to_string(i - 1) + "</PARENTID>";
+      if (i + 1 < bones) out += "<CHILDID>" + std::to_string(i + 1) + "</CHILDID>";
+      out += "</BONE>\n";
+    }
+    return out + "</SKELETON>\n";
+  }
+  const auto floats = [&out](std::initializer_list<float> values) {
+    for (float v : values) out.append(reinterpret_cast<const char*>(&v), 4);
+  };
+  out.append("CSF\0", 4);
+  AppendU32(out, 1100);
+  AppendU32(out, static_cast<uint32_t>(bones));
+  for (int i = 0; i < bones; i++) {
+    const std::string name = "b" + std::to_string(i);
+    AppendU32(out, static_cast<uint32_t>(name.size() + 1));
+    out.append(name.c_str(), name.size() + 1);
+    floats({0, 0, 1, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 1});
+    AppendU32(out, static_cast<uint32_t>(i - 1));
+    AppendU32(out, i + 1 < bones ? 1 : 0);
+    if (i + 1 < bones) AppendU32(out, static_cast<uint32_t>(i + 1));
+  }
+  return out;
+}
 
 std::string Mutate(const std::string& original, const uint8_t* input, size_t size) {
   Arguments args(input, size);
-  const auto mutation = static_cast<Mutation>(args.U8() % static_cast<uint8_t>(Mutation::Count));
+  const uint8_t pick = args.U8();
+  const auto mutation = pick >= kExtendedFirst && pick < static_cast<uint8_t>(Mutation::ExtendedEnd)
+                            ? static_cast<Mutation>(pick)
+                            : static_cast<Mutation>(pick % static_cast<uint8_t>(Mutation::Count));
   std::string bytes = original;
   switch (mutation) {
     case Mutation::Keep:
     case Mutation::Count:
+    case Mutation::ExtendedEnd:
       break;
     case Mutation::Truncate:
       bytes.resize(args.U32() % (bytes.size() + 1));
       break;
     case Mutation::FlipBits:
-      while (!args.Empty() && !bytes.empty()) {
-        const size_t at = args.U32() % bytes.size();
-        bytes[at] = static_cast<char>(bytes[at] ^ (1 << (args.U8() % 8)));
-      }
+      FlipBits(args, bytes);
       break;
     case Mutation::SwapBytes:
       while (!args.Empty() && !bytes.empty()) {
@@ -68,6 +112,24 @@ std::string Mutate(const std::string& original, const uint8_t* input, size_t siz
       const std::string patch = args.Rest();
       if (at + patch.size() > bytes.size()) bytes.resize(at + patch.size());
       bytes.replace(at, patch.size(), patch);
+      break;
+    }
+    case Mutation::Chain: {
+      const int bones = static_cast<int>((args.U8() | args.U8() << 8) % 2048) + 1;
+      bytes = ChainSkeleton(bones, bytes.compare(0, 4, std::string("CSF\0", 4)) != 0);
+      FlipBits(args, bytes);
+      break;
+    }
+    case Mutation::Repeat: {
+      const size_t at = args.U32() % (bytes.size() + 1);
+      const size_t length = std::min<size_t>(args.U8() % 64 + 1, bytes.size() - at);
+      const size_t most = length == 0 ? 0 : (size_t{4} << 20) / length;
+      const size_t count = std::min<size_t>(args.U32(), most);
+      const std::string slice = bytes.substr(at, length);
+      std::string repeated;
+      repeated.reserve(slice.size() * count);
+      for (size_t i = 0; i < count; i++) repeated += slice;
+      bytes.insert(at, repeated);
       break;
     }
   }

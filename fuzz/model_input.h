@@ -18,6 +18,8 @@ constexpr const char kModelName[] = "hero.cfg";
 constexpr const char kXmlModelName[] = "hero-fuzz-xml.cfg";
 constexpr uint8_t kXmlCharacter = 128;
 
+constexpr uint8_t kExtendedFirst = 240;
+
 enum class Mutation : uint8_t {
   Keep,       // the file as generated
   Truncate,   // u32 length, taken modulo the file size + 1
@@ -25,7 +27,14 @@ enum class Mutation : uint8_t {
   SwapBytes,  // (u32 offset, u32 offset) groups
   Replace,    // the rest of the input is the whole file
   Overwrite,  // u32 offset, then bytes written from there on, growing the file if need be
-  Count
+  Count,
+  // Picked by second bytes kExtendedFirst and up, so that older inputs keep
+  // their meaning: the file's limits reached from a few bytes of input.
+  Chain = kExtendedFirst,  // u16 bones (1 to 2048), then FlipBits groups: a skeleton in the
+                           // file's form (binary or XML) whose bones hang in one chain
+  Repeat,                  // u32 offset, u8 length (1 to 64), u32 count: the slice at
+                           // offset inserted `count` more times there, up to 4 MiB
+  ExtendedEnd
 };
 
 inline uint32_t ReadU32(const uint8_t* p) {
@@ -36,6 +45,10 @@ inline uint32_t ReadU32(const uint8_t* p) {
 inline void AppendU32(std::string& out, uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
+
+// A skeleton of `bones` bones, each the only child of the one before, in
+// the binary layout or as XML.
+std::string ChainSkeleton(int bones, bool xml);
 
 // The file after the mutation that `input` names: input[0] picks the
 // mutation, the rest of `input` are its arguments (missing bytes read as

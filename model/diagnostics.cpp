@@ -1,8 +1,10 @@
 #include "model/diagnostics.h"
 
+#include <cstdio>
 #include <iostream>
 #include <mutex>
 
+#include "formats/message_text.h"
 #include "ical3dstate.h"
 
 namespace rigweave {
@@ -33,7 +35,16 @@ DiagnosticLog::~DiagnosticLog() {
 }
 
 void Diagnose(const char* message, std::string_view detail) {
-  const std::string_view parts[] = {kRigweaveClassId, message, detail, "\n"};
+  const ClippedText clipped = ClipForMessage(detail);
+  char omitted[48] = "";
+  if (clipped.omitted != 0)
+    std::snprintf(omitted, sizeof omitted, "[... %zu bytes ...]", clipped.omitted);
+  const std::string_view parts[] = {kRigweaveClassId,
+                                    message,
+                                    clipped.head,
+                                    omitted,
+                                    clipped.omitted != 0 ? clipped.tail : std::string_view(),
+                                    "\n"};
   // Lines drawing says fit here, so that a frame allocates nothing.
   char line[512];
   size_t length = 0;

@@ -8,8 +8,10 @@
 namespace rigweave {
 
 // Prints one diagnostic line: the class id, the message (which begins with
-// ": ") and the detail, then flushes. The line is written whole, so lines
-// from threads drawing at once never interleave.
+// ": ") and the detail, then flushes. A detail longer than
+// kMaxMessageDetail (formats/message_text.h) keeps its start and its end.
+// The line is written whole, so lines from threads drawing at once never
+// interleave.
 void Diagnose(const char* message, std::string_view detail = {});
 
 // Writes lines kept by a DiagnosticLog, as one write.

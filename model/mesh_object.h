@@ -14,6 +14,7 @@
 #include "host/ref.h"
 #include "host/scf_impl.h"
 #include "ical3dstate.h"
+#include "model/guarded.h"
 #include "render/box_mesh.h"
 #include "render/limits.h"
 #include "render/skinning_job.h"
@@ -25,6 +26,7 @@ class CalSubmesh;
 
 namespace rigweave {
 enum class Cal3DKind;
+class TextureFiles;
 class Cal3DSkinning;
 struct ConfigEntry;
 struct FaceLevel;
@@ -97,13 +99,18 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
                        std::vector<uint8_t>& bytes);
-  // False, with a line that says so, when no skeleton was loaded before the
-  // file `value` that needs one.
-  bool SkeletonBefore(const std::string& value);
-  iImage* ReadTextureImage(const std::string& name);
+  // False, with a line that says so (and names the keys the format ignored
+  // so far), when no skeleton was loaded before the file `value` that needs one.
+  bool SkeletonBefore(const std::string& value, const std::string& unknownKeys);
+  // The texture of the map `name`, read through the load's `files`; null,
+  // with `why` set when the reason is the load's pixel budget, when none.
+  iImage* ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
+                           const char*& why);
   // The file a configuration line names, checked, read by Cal3D and added
   // to the core model; false, with a line that says why, when it cannot be.
-  bool LoadCoreFile(const rigweave::ConfigEntry& entry);
+  // `unknownKeys`: the keys the format ignored so far, named when a file
+  // comes before the skeleton.
+  bool LoadCoreFile(const rigweave::ConfigEntry& entry, const std::string& unknownKeys);
   // The Cal3D model instance of the loaded core model, with a draw record
   // per sub-mesh; false when the drawing path could not hold it.
   bool MakeModelInstance();
@@ -126,25 +133,38 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // The material of the sub-mesh, or false with a diagnostic.
   bool ResolveMaterial(CalSubmesh& submesh, iMaterialHandle*& handle);
 
+  // The operations an application calls, each guarded (model/guarded.h). A
+  // load that throws is undone whole, so the object is as if new.
   struct Cal3DState : scfEmbedded<csCal3DMeshObject, iCal3DState> {
     using scfEmbedded::scfEmbedded;
     bool LoadModel(const char* name, iLoader* loader, iEngine* engine) override {
-      return scfOwner->LoadModel(name, loader, engine);
+      return rigweave::Guarded(
+          "LoadModel", false, [&] { return scfOwner->LoadModel(name, loader, engine); },
+          [this] { scfOwner->Unload(); });
     }
     bool SetCycle(const char* name, float clearDelay, float blendDelay, float weight) override {
-      return scfOwner->SetCycle(name, clearDelay, blendDelay, weight);
+      return rigweave::Guarded("SetCycle", false, [&] {
+        return scfOwner->SetCycle(name, clearDelay, blendDelay, weight);
+      });
     }
     bool ExecuteAction(const char* name, float delayIn, float delayOut) override {
-      return scfOwner->ExecuteAction(name, delayIn, delayOut);
+      return rigweave::Guarded("ExecuteAction", false,
+                               [&] { return scfOwner->ExecuteAction(name, delayIn, delayOut); });
     }
     bool BlendCycle(const char* name, float delay, float weight) override {
-      return scfOwner->BlendCycle(name, delay, weight);
+      return rigweave::Guarded("BlendCycle", false,
+                               [&] { return scfOwner->BlendCycle(name, delay, weight); });
     }
     bool ClearCycle(const char* name, float delay) override {
-      return scfOwner->ClearCycle(name, delay);
+      return rigweave::Guarded("ClearCycle", false,
+                               [&] { return scfOwner->ClearCycle(name, delay); });
     }
-    void ClearAllCycles() override { scfOwner->ClearAllCycles(); }
-    void SetLodLevel(float level) override { scfOwner->SetLodLevel(level); }
+    void ClearAllCycles() override {
+      rigweave::Guarded("ClearAllCycles", [&] { scfOwner->ClearAllCycles(); });
+    }
+    void SetLodLevel(float level) override {
+      rigweave::Guarded("SetLodLevel", [&] { scfOwner->SetLodLevel(level); });
+    }
   };
 
   struct VertexBufferManagerClient : scfEmbedded<csCal3DMeshObject, iVertexBufferManagerClient> {
@@ -167,7 +187,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
     // The sprite view's action is a cycle that takes over within a second:
     // the current animation fades out and the named one in to full weight.
     bool SetAction(const char* name) override {
-      return scfOwner->SetCycle(name, kActionFadeSeconds, kActionFadeSeconds, kActionWeight);
+      return rigweave::Guarded("SetAction", false, [&] {
+        return scfOwner->SetCycle(name, kActionFadeSeconds, kActionFadeSeconds, kActionWeight);
+      });
     }
     static constexpr float kActionFadeSeconds = 1.0f;
     static constexpr float kActionWeight = 1.0f;

@@ -13,6 +13,7 @@
 #include "formats/cal3d_objects.h"
 #include "formats/config.h"
 #include "formats/raw_texture.h"
+#include "formats/texture_files.h"
 #include "formats/whole_file.h"
 #include "host/image.h"
 #include "model/cal3d_skinning.h"
@@ -90,13 +91,14 @@ bool csCal3DMeshObject::ReadCheckedFile(const std::string& value, rigweave::Cal3
   if (kind == Cal3DKind::Skeleton && check.Ok() && check.boneCount < bones)
     check.reason = "fewer bones than the skeleton it replaces";
   if (check.Ok()) return true;
-  Diagnose(": Invalid Cal3D file ", value + " (" + check.reason + ")");
+  Diagnose(": Invalid Cal3D file ", value + " (" + check.Text() + ")");
   return false;
 }
 
-bool csCal3DMeshObject::SkeletonBefore(const std::string& value) {
+bool csCal3DMeshObject::SkeletonBefore(const std::string& value, const std::string& unknownKeys) {
   if (calCoreModel->getCoreSkeleton() != nullptr) return true;
-  Diagnose(": No skeleton before ", value);
+  Diagnose(": No skeleton before ",
+           value + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
   return false;
 }
 
@@ -131,7 +133,8 @@ const char* LoadingLine(rigweave::Cal3DKind kind) {
 
 }  // namespace
 
-bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry) {
+bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
+                                     const std::string& unknownKeys) {
   using rigweave::Cal3DKind;
   const std::string& value = entry.value;
   const Cal3DKind kind = KindOf(entry.key);
@@ -151,7 +154,7 @@ bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry) {
   // As in Cal3D, nothing but a skeleton loads before the skeleton. Files
   // loaded so far were checked against the bones of the skeleton a new one
   // replaces: it may not have fewer.
-  if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value)) return false;
+  if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value, unknownKeys)) return false;
   const int bones = kind == Cal3DKind::Material || skeleton == nullptr ? 0 : BoneCount(skeleton);
   std::vector<uint8_t> bytes;
   if (!ReadCheckedFile(value, kind, bones, bytes)) return false;
@@ -216,7 +219,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
       }
       if (!reading.plain) Diagnose(": Scale ", parsed.value + " read as " + reading.asRead);
       scale = shared->scale = reading.scale;
-    } else if (!LoadCoreFile(parsed)) {
+    } else if (!LoadCoreFile(parsed, unknownKeys)) {
       return false;
     }
   }
@@ -231,6 +234,11 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   if (calCoreModel->getCoreSkeleton() == nullptr) {
     Diagnose(": No skeleton in ",
              modelName + (unknownKeys.empty() ? "" : " (unknown keys: " + unknownKeys + ")"));
+    return false;
+  }
+  // Cal3D's renderer has nothing to draw without one.
+  if (calCoreModel->getCoreMeshCount() == 0) {
+    Diagnose(": No mesh in ", modelName);
     return false;
   }
   return MakeModelInstance();
@@ -270,18 +278,14 @@ bool csCal3DMeshObject::MakeModelInstance() {
   return true;
 }
 
-iImage* csCal3DMeshObject::ReadTextureImage(const std::string& name) {
+iImage* csCal3DMeshObject::ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
+                                            const char*& why) {
   // Read once, whole, and decoded by the decoder the tests and the fuzzer
   // exercise; a file shorter than its header says gives no image.
-  std::vector<uint8_t> bytes;
-  if (rigweave::ReadWholeFile(modelPath + name, rigweave::kMaxRawTextureFileBytes, bytes) !=
-      rigweave::FileError::None)
-    return nullptr;
   rigweave::RawTextureHeader header;
   csRGBpixel* pixels = nullptr;
-  if (rigweave::DecodeRawTexture(bytes.data(), bytes.size(), header, pixels) !=
-      rigweave::RawTextureError::None)
-    return nullptr;
+  files.Decode(modelPath + name, header, pixels, why);
+  if (pixels == nullptr) return nullptr;
   std::unique_ptr<csRGBpixel[]> owned(pixels);  // until the image has taken them
   lastTextureImage = new csImageMemory(header.width, header.height, pixels, true);
   owned.release();
@@ -366,30 +370,46 @@ bool csCal3DMeshObject::LoadAfresh(const char* modelName, iLoader* loader, iEngi
 
 void csCal3DMeshObject::MakeMaterials(iEngine* engine) {
   // Each texture file is read and made a material once, however many maps
-  // name it and however many models: a small material naming one large
-  // texture a thousand times must not cost a thousand decoded copies.
+  // name it, however they spell its path and however many models name it: a
+  // small material naming one large texture a thousand times must not cost
+  // a thousand decoded copies. What one load decodes is bounded (files);
+  // what earlier loads made in this engine is shared while held.
+  rigweave::TextureFiles files;
   shared->materials.assign(static_cast<size_t>(calCoreModel->getCoreMaterialCount()), nullptr);
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
     CalCoreMaterial* material = calCoreModel->getCoreMaterial(i);
     for (int j = 0; j < material->getMapCount(); j++) {
       const std::string name = material->getMapFilename(j);
-      rigweave::FileStamp stamp = rigweave::FileStamp::Of(modelPath + name);
-      std::shared_ptr<rigweave::SharedTexture> texture = rigweave::FindSharedTexture(stamp, engine);
-      if (!texture) {
-        texture = std::make_shared<rigweave::SharedTexture>();
-        texture->stamp = std::move(stamp);
-        if (iImage* image = ReadTextureImage(name)) {
-          iTextureWrapper* made = engine->GetTextureList()->NewTexture(image);
-          // The texture list keeps the image alive; our creation reference is not needed.
-          image->DecRef();
-          texture->material = csRef<iMaterialWrapper>(engine->CreateMaterial(name.c_str(), made));
+      const rigweave::TextureFiles::Made* found = files.Find(name, modelPath + name);
+      rigweave::TextureFiles::Made made =
+          found != nullptr ? *found : rigweave::TextureFiles::Made();
+      if (found == nullptr) {
+        rigweave::FileStamp stamp = rigweave::FileStamp::Of(modelPath + name);
+        std::shared_ptr<rigweave::SharedTexture> texture =
+            rigweave::FindSharedTexture(stamp, engine);
+        if (!texture) {
+          texture = std::make_shared<rigweave::SharedTexture>();
+          texture->stamp = std::move(stamp);
+          if (iImage* image = ReadTextureImage(files, name, made.why)) {
+            iTextureWrapper* wrapped = engine->GetTextureList()->NewTexture(image);
+            // The texture list keeps the image alive; our creation reference is not needed.
+            image->DecRef();
+            texture->material =
+                csRef<iMaterialWrapper>(engine->CreateMaterial(name.c_str(), wrapped));
+          }
+          rigweave::KeepSharedTexture(engine, texture);
+          made.made = texture.get();
+          // Only after a Decode: it records the file that Decode opened.
+          files.Remember(name, made);
         }
-        rigweave::KeepSharedTexture(engine, texture);
+        made.made = texture.get();
+        shared->files.push_back(texture->stamp);
+        shared->textures.push_back(std::move(texture));
       }
-      shared->files.push_back(texture->stamp);
-      shared->textures.push_back(texture);
-      iMaterialWrapper* wrapper = texture->material.get();
-      if (wrapper == nullptr) Diagnose(": Can't load texture ", name);
+      iMaterialWrapper* wrapper = static_cast<rigweave::SharedTexture*>(made.made)->material.get();
+      if (wrapper == nullptr)
+        Diagnose(": Can't load texture ",
+                 made.why == nullptr ? name : name + " (" + made.why + ")");
       material->setMapUserData(j, static_cast<Cal::UserData>(wrapper));
       if (j == 0) shared->materials[static_cast<size_t>(i)] = wrapper;
     }

@@ -2,6 +2,8 @@
 
 #include "host/static_cleanup.h"
 #include "ical3dstate.h"
+#include "model/diagnostics.h"
+#include "model/guarded.h"
 #include "plugin/type.h"
 
 namespace rigweave {
@@ -14,7 +16,9 @@ scfClassInfo classTable[2];
 bool classTableFilled = false;
 
 iBase* CreateMeshObjectType(iBase* parent) {
-  return static_cast<iMeshObjectType*>(csCal3DMeshObjectType::Create(parent));
+  return rigweave::Guarded("the type's creation", static_cast<iBase*>(nullptr), [&] {
+    return static_cast<iMeshObjectType*>(csCal3DMeshObjectType::Create(parent));
+  });
 }
 
 }  // namespace

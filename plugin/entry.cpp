@@ -1,13 +1,15 @@
 // The only two symbols the module exports.
+#include "model/guarded.h"
 #include "plugin/class_table.h"
 
 extern "C" {
 
 scfClassInfo* rigweave_scfInitialize(iSCF* scf) {
-  return rigweave::ModuleInitialize(scf);
+  return rigweave::Guarded("rigweave_scfInitialize", static_cast<scfClassInfo*>(nullptr),
+                           [&] { return rigweave::ModuleInitialize(scf); });
 }
 
 void rigweave_scfFinalize() {
-  rigweave::ModuleFinalize();
+  rigweave::Guarded("rigweave_scfFinalize", [] { rigweave::ModuleFinalize(); });
 }
 }

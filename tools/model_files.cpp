@@ -79,7 +79,7 @@ bool ReadCheckedCal3D(const std::string& path, rigweave::Cal3DKind kind, int bon
   }
   const rigweave::Cal3DCheck check = rigweave::PrepareCal3DFile(path, kind, bytes, bones);
   if (!check.Ok()) {
-    error = std::string("not a Cal3D file the module can read (") + check.reason + ")";
+    error = "not a Cal3D file the module can read (" + check.Text() + ")";
     bytes.clear();
     return false;
   }

@@ -239,6 +239,48 @@ Bytes SavedSkeleton(const ModelFolder& folder, const std::vector<BoneLinks>& bon
   return ReadBytes(folder.Path("t.csf"));
 }
 
+// Cal3D walks a chain of bones recursively: a chain as deep as the limit
+// loads in both forms, one bone more is refused naming its depth, whichever
+// bone the chain hangs from and in whatever order the bones are listed.
+TEST(Cal3DCheck, BoneChainsUpToTheDepthLimitPassAndDeeperAreRefused) {
+  const int limit = rigweave::kMaxBoneDepth;
+  for (bool xml : {false, true}) {
+    for (int bones : {limit, limit + 1}) {
+      SCOPED_TRACE(std::string(xml ? "XML " : "binary ") + std::to_string(bones));
+      const std::string file = rwfuzz::ChainSkeleton(bones, xml);
+      Bytes bytes(file.begin(), file.end());
+      const Cal3DCheck check =
+          rigweave::PrepareCal3DFile(xml ? "t.xsf" : "t.csf", Cal3DKind::Skeleton, bytes, 0);
+      EXPECT_EQ(check.depth, bones);
+      EXPECT_EQ(check.Text(), bones > limit ? "bone hierarchy too deep (" + std::to_string(bones) +
+                                                  " levels, at most " + std::to_string(limit) + ")"
+                                            : "");
+      if (bones == limit) {
+        EXPECT_TRUE(CalLoader::loadCoreSkeleton(bytes.data()));
+      }
+    }
+  }
+  // A chain below a second root, listed leaf first: the levels count from
+  // the root whatever the order.
+  ModelFolder folder;
+  std::vector<BoneLinks> reversed(static_cast<size_t>(limit) + 2);
+  const int count = static_cast<int>(reversed.size());
+  reversed[static_cast<size_t>(count - 1)] = {-1, {count - 2}};  // root of the chain
+  reversed[0] = {-1, {}};                                        // a root on its own
+  for (int i = 1; i < count - 1; i++) {
+    reversed[static_cast<size_t>(i)].parent = i + 1;
+    if (i > 1) reversed[static_cast<size_t>(i)].children = {i - 1};
+  }
+  Bytes deep = SavedSkeleton(folder, reversed);
+  EXPECT_EQ(Check(Cal3DKind::Skeleton, deep, 0).depth, limit + 1);
+  EXPECT_EQ(Reason(Check(Cal3DKind::Skeleton, deep, 0)), "bone hierarchy too deep");
+  reversed[static_cast<size_t>(count - 1)] = {-1, {}};
+  reversed[static_cast<size_t>(count - 2)].parent = -1;
+  deep = SavedSkeleton(folder, reversed);
+  EXPECT_EQ(Reason(Check(Cal3DKind::Skeleton, deep, 0)), "ok");
+  EXPECT_EQ(Check(Cal3DKind::Skeleton, deep, 0).depth, limit);
+}
+
 struct MeshFields {
   int vertices = 4;
   std::vector<std::array<int, 3>> faces = {{0, 1, 2}, {0, 2, 3}};
@@ -383,6 +425,11 @@ std::vector<FaultyField> FaultyFieldRows() {
        "texture coordinate count out of range"},
       {"texture sets for no vertices", Cal3DKind::Mesh,
        Patched(Patched(Patched(goodMesh, vertexCount, 0), faceCount, 0), texelSets, 1 << 20),
+       "texture coordinate count out of range"},
+      {"as many texture sets as a sub-mesh may have", Cal3DKind::Mesh,
+       Patched(Patched(Patched(goodMesh, vertexCount, 0), faceCount, 0), texelSets, 16), "ok"},
+      {"one texture set more", Cal3DKind::Mesh,
+       Patched(Patched(Patched(goodMesh, vertexCount, 0), faceCount, 0), texelSets, 17),
        "texture coordinate count out of range"},
       {"lod count past the vertices", Cal3DKind::Mesh, Patched(goodMesh, lodCount, 5),
        "level-of-detail count out of range"},

@@ -5,6 +5,8 @@
 #include <cal3d/cal3d.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -401,7 +403,26 @@ const std::string kMaterialHead =
 
 TEST(XmlFiles, WhatCal3DsXmlReaderTripsOnIsRefusedWithAReason) {
   const std::string sane = "<POS>0 0 0</POS><NORM>0 0 1</NORM><INFLUENCE ID=\"0\">1</INFLUENCE>";
+  // A material of exactly `tags` tags ('<' in a comment count, as the
+  // budget is counted before parsing) or of exactly `bytes` bytes.
+  const std::string material = kMaterialHead + "<SHININESS>1</SHININESS></MATERIAL>";
+  const size_t materialTags =
+      static_cast<size_t>(std::count(material.begin(), material.end(), '<'));
+  const auto tagged = [&](size_t tags) {
+    return "<!--" + std::string(tags - materialTags - 1, '<') + "-->" + material;
+  };
+  const auto sized = [&](size_t bytes) {
+    return material + std::string(bytes - material.size(), ' ');
+  };
   const std::vector<Refused> cases = {
+      {"as many tags as an XML file may hold", Cal3DKind::Material, tagged(rigweave::kMaxXmlTags),
+       "ok"},
+      {"one tag more", Cal3DKind::Material, tagged(rigweave::kMaxXmlTags + 1),
+       "XML file of more than 2097152 tags"},
+      {"as large as an XML file may be", Cal3DKind::Material, sized(rigweave::kMaxXmlFileBytes),
+       "ok"},
+      {"one byte larger", Cal3DKind::Material, sized(rigweave::kMaxXmlFileBytes + 1),
+       "XML file larger than 64 MiB"},
       {"empty file", Cal3DKind::Material, "", "malformed XML"},
       {"cut short", Cal3DKind::Material, kMaterialHead + "<SHININESS>1</SHI", "malformed XML"},
       {"a binary file under an XML name", Cal3DKind::Material, std::string("CRF\0\x4c\x04\0\0", 8),

@@ -2,7 +2,15 @@
 // what the module answers and prints. The README's diagnostics section lists
 // the same cases.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "formats/cal3d_check.h"
+#include "formats/message_text.h"
+#include "formats/raw_texture.h"
+#include "formats/texture_files.h"
+#include "formats/whole_file.h"
+#include "fuzz/model_input.h"
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "support/probes.h"
@@ -29,6 +43,19 @@ std::string Lines(const std::vector<std::string>& messages) {
   std::string text;
   for (const std::string& m : messages) text += kId + m + "\n";
   return text;
+}
+
+// A name of `length` bytes that starts with "start" and ends with "end".
+std::string LongName(size_t length) {
+  return "start" + std::string(length - 8, 'x') + "end";
+}
+
+// How a line names it when it is too long: its first and last 512 bytes
+// and the count of those between.
+std::string Clipped(size_t length) {
+  const std::string name = LongName(length);
+  return name.substr(0, 512) + "[... " + std::to_string(length - 1024) + " bytes ...]" +
+         name.substr(length - 512);
 }
 
 const std::string kGoodConfig =
@@ -76,6 +103,22 @@ std::vector<Row> Catalogue() {
       std::filesystem::create_symlink(target, f.Path(name));
     };
   };
+  auto chain = [](int bones) {
+    return
+        [bones](ModelFolder& f) { f.WriteFile("hero.csf", rwfuzz::ChainSkeleton(bones, false)); };
+  };
+  // Map names of `length` bytes, their start and end told apart.
+  auto mapNamed = [](size_t length) {
+    return
+        [length](ModelFolder& f) { ASSERT_TRUE(f.WriteMaterial("skin.crf", {LongName(length)})); };
+  };
+  // The largest texture, its rows and then zeros up to `bytes` (a hole in the file).
+  auto rawOfSize = [](size_t bytes) {
+    return [bytes](ModelFolder& f) {
+      f.WriteFile("skin.raw", rwtest::RawTextureBytes(4096, 4096, 4));
+      std::filesystem::resize_file(f.Path("skin.raw"), bytes);
+    };
+  };
   auto after = [](std::vector<std::string> lines, std::vector<std::string> more) {
     lines.insert(lines.end(), more.begin(), more.end());
     return lines;
@@ -105,8 +148,13 @@ std::vector<Row> Catalogue() {
        link("hero.cfg", "/dev/zero"),
        false,
        {": Can't read hero.cfg (not a regular file)"}},
-      {"configuration of 17 MB",
-       config(std::string(17 << 20, '#') + "\n" + kGoodConfig),
+      {"configuration as large as allowed",
+       config(std::string(rigweave::kMaxConfigBytes - kGoodConfig.size() - 1, '#') + "\n" +
+              kGoodConfig),
+       true, kGoodLines},
+      {"configuration one byte larger",
+       config(std::string(rigweave::kMaxConfigBytes - kGoodConfig.size(), '#') + "\n" +
+              kGoodConfig),
        false,
        {": Can't read hero.cfg (too large)"}},
       {"empty configuration", config(""), false, {": No skeleton in hero.cfg"}},
@@ -116,6 +164,14 @@ std::vector<Row> Catalogue() {
        config("skeletn = hero.csf\nscale = 2\n"),
        false,
        {": No skeleton in hero.cfg (unknown keys: skeletn)"}},
+      {"misspelt skeleton key before an animation",
+       config("skeletn = hero.csf\nanimation = walk.caf\n"),
+       false,
+       {": Loading animation walk.caf", ": No skeleton before walk.caf (unknown keys: skeletn)"}},
+      {"skeleton and animation without a mesh",
+       config("skeleton = hero.csf\nanimation = walk.caf\n"),
+       false,
+       {": Loading skeleton hero.csf", ": Loading animation walk.caf", ": No mesh in hero.cfg"}},
       {"scale of nan",
        config("scale = nan\n" + kGoodConfig),
        false,
@@ -133,7 +189,7 @@ std::vector<Row> Catalogue() {
       {"NUL byte inside a file name",
        config("skeleton = hero.csf" + std::string(1, '\0') + "x\n"),
        false,
-       {": Loading skeleton hero.csf" + std::string(1, '\0') + "x"}},
+       {": Loading skeleton hero.csf" + std::string(1, '\0') + "x", ": No mesh in hero.cfg"}},
       {"non-UTF-8 file name",
        [](ModelFolder& f) {
          std::filesystem::rename(f.Path("hero.cmf"), f.Path("h\xe9ro.cmf"));
@@ -172,6 +228,13 @@ std::vector<Row> Catalogue() {
        },
        false, after(kGoodLines, {": Too many sub-meshes 101 (at most 100)"})},
       // Cal3D's files.
+      {"skeleton of a chain of bones as deep as allowed", chain(rigweave::kMaxBoneDepth), true,
+       kGoodLines},
+      {"skeleton of a chain of bones one deeper",
+       chain(rigweave::kMaxBoneDepth + 1),
+       false,
+       {": Loading skeleton hero.csf",
+        ": Invalid Cal3D file hero.csf (bone hierarchy too deep (1025 levels, at most 1024))"}},
       {"skeleton missing", config("skeleton = gone.csf\n"), false, {": Loading skeleton gone.csf"}},
       {"directory where the skeleton belongs",
        directory("hero.csf"),
@@ -250,6 +313,10 @@ std::vector<Row> Catalogue() {
        after(kGoodLines, {": Can't load texture skin.raw"})},
       {"texture linked to /dev/zero", link("skin.raw", "/dev/zero"), true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"texture file as large as allowed", rawOfSize(rigweave::kMaxRawTextureFileBytes), true,
+       kGoodLines},
+      {"texture file one byte larger", rawOfSize(rigweave::kMaxRawTextureFileBytes + 1), true,
+       after(kGoodLines, {": Can't load texture skin.raw"})},
       {"empty texture", [](ModelFolder& f) { f.WriteFile("skin.raw", ""); }, true,
        after(kGoodLines, {": Can't load texture skin.raw"})},
       {"texture of 2^30 by 2^30 pixels",
@@ -263,6 +330,13 @@ std::vector<Row> Catalogue() {
       {"texture of depth 2",
        [](ModelFolder& f) { f.WriteFile("skin.raw", rwtest::RawTextureBytes(1, 1, 2) + "ab"); },
        true, after(kGoodLines, {": Can't load texture skin.raw"})},
+      {"map name as long as a line prints whole", mapNamed(rigweave::kMaxMessageDetail), true,
+       after(kGoodLines, {": Can't load texture " + LongName(rigweave::kMaxMessageDetail)})},
+      {"map name one byte longer: its start and end", mapNamed(rigweave::kMaxMessageDetail + 1),
+       true,
+       after(kGoodLines, {": Can't load texture " + Clipped(rigweave::kMaxMessageDetail + 1)})},
+      {"map name of 4 MiB: its start and end", mapNamed(4 << 20), true,
+       after(kGoodLines, {": Can't load texture " + Clipped(4 << 20)})},
       {"texture shorter than its header says",
        [](ModelFolder& f) { f.WriteFile("skin.raw", rwtest::RawTextureBytes(8, 8, 3) + "abc"); },
        true, after(kGoodLines, {": Can't load texture skin.raw"})},
@@ -363,14 +437,21 @@ TEST_F(BadInput, LevelsOfDetailOfEveryFloatAreSafe) {
   EXPECT_LT(half, strip.faces.size());
 }
 
-TEST_F(BadInput, ManyMapsNamingOneTextureDecodeItOnce) {
+TEST_F(BadInput, ManyMapsNamingOneTextureInAnySpellingDecodeItOnce) {
   ModelFolder folder;
   Use(folder);
   ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
   ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
-  // 1000 maps of one 512 x 512 texture: decoded each time, a gigabyte.
-  ASSERT_TRUE(folder.WriteMaterial("skin.crf", std::vector<std::string>(1000, "big.raw")));
+  // 1000 maps of one 512 x 512 texture: decoded each time, a gigabyte. Named
+  // as written, through "./" and "//" in any number, a symbolic and a hard link.
   folder.WriteRawTexture("big.raw", 512, 512, 4, std::vector<uint8_t>(512 * 512 * 4, 7));
+  std::filesystem::create_symlink("big.raw", folder.Path("alias.raw"));
+  std::filesystem::create_hard_link(folder.Path("big.raw"), folder.Path("hard.raw"));
+  std::filesystem::create_directory(folder.Path("sub"));
+  std::vector<std::string> maps = {"big.raw", "alias.raw", "hard.raw", "sub/../big.raw"};
+  for (size_t slashes = 0; maps.size() < 1000; slashes++)
+    maps.push_back("./" + std::string(slashes, '/') + "big.raw");
+  ASSERT_TRUE(folder.WriteMaterial("skin.crf", maps));
   folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\nmaterial = skin.crf\n");
   const int textures = rwengine::LiveObjects::Count("TextureWrapper");
   csRef<iMeshObject> mesh = NewMesh();
@@ -381,8 +462,134 @@ TEST_F(BadInput, ManyMapsNamingOneTextureDecodeItOnce) {
   for (int i = 0; i < stage->GetEngine()->GetMaterialCount(); i++)
     named += std::string(stage->GetEngine()->GetMaterial(i)->GetName()) == "big.raw";
   EXPECT_EQ(named, 1);
+  EXPECT_EQ(stage->GetEngine()->GetMaterialCount(), 2);  // the fallback's and the texture's
   // The fallback texture and the one decoded picture.
   EXPECT_EQ(rwengine::LiveObjects::Count("TextureWrapper"), textures + 2);
+}
+
+// Every distinct texture may hold 4096 x 4096 pixels: a load decodes four
+// such (the budget exactly), and no pixel more.
+TEST_F(BadInput, TexturesPastTheLoadsPixelBudgetAreNotDecoded) {
+  ModelFolder folder;
+  Use(folder);
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  constexpr int64_t kPerFile = rigweave::kMaxRawTexturePixels;
+  ASSERT_EQ(rigweave::kMaxLoadTexturePixels % kPerFile, 0);
+  std::vector<std::string> maps;
+  for (int64_t i = 0; i < rigweave::kMaxLoadTexturePixels / kPerFile; i++) {
+    maps.push_back("t" + std::to_string(i) + ".raw");
+    // Pixel rows of zeros, written as a hole in the file.
+    folder.WriteFile(maps.back(), rwtest::RawTextureBytes(4096, 4096, 3));
+    std::filesystem::resize_file(folder.Path(maps.back()), 12 + 4096 * 4096 * 3);
+  }
+  maps.push_back("one.raw");
+  folder.WriteRawTexture("one.raw", 1, 1, 3, {1, 2, 3});
+  ASSERT_TRUE(folder.WriteMaterial("skin.crf", maps));
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\nmaterial = skin.crf\n");
+  const int textures = rwengine::LiveObjects::Count("TextureWrapper");
+  csRef<iMeshObject> mesh = NewMesh();
+  bool loaded = false;
+  EXPECT_EQ(LoadPrinting(mesh.get(), "hero.cfg", &loaded),
+            Lines({": Loading skeleton hero.csf", ": Loading mesh hero.cmf",
+                   ": Loading material skin.crf",
+                   ": Can't load texture one.raw (decoded textures of the model above 67108864 "
+                   "pixels in all)"}));
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(rwengine::LiveObjects::Count("TextureWrapper"), textures + 1 + 4);
+}
+
+// Runs `body` in a child process and answers its exit status, or 128 plus
+// the signal that ended it.
+int InChild(const std::function<int()>& body) {
+  std::fflush(stdout);
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A chain of bones deep enough to overflow a loader thread's 1 MiB stack in
+// Cal3D's recursive walk is refused before Cal3D walks it.
+TEST_F(BadInput, ADeepChainOfBonesLoadsSafelyOnAOneMebibyteThread) {
+  ModelFolder folder;
+  Use(folder);
+  folder.WriteFile("hero.csf", rwfuzz::ChainSkeleton(40000, false));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  struct Job {
+    csRef<iCal3DState> state;
+    iLoader* loader;
+    iEngine* engine;
+    bool loaded = true;
+  } job{StateOf(mesh.get()), stage->GetLoader(), stage->GetEngine()};
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, 1 << 20);
+  pthread_t thread;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(pthread_create(
+                &thread, &attributes,
+                [](void* data) -> void* {
+                  auto* job = static_cast<Job*>(data);
+                  job->loaded = job->state->LoadModel("hero.cfg", job->loader, job->engine);
+                  return nullptr;
+                },
+                &job),
+            0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attributes);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            Lines({": Loading skeleton hero.csf",
+                   ": Invalid Cal3D file hero.csf (bone hierarchy too deep (40000 levels, at most "
+                   "1024))"}));
+  EXPECT_FALSE(job.loaded);
+}
+
+// Out of memory inside a load (here tinyxml2's document of an XML skeleton
+// under an address-space limit): LoadModel answers false with one line,
+// nothing escapes as an exception, and the object loads again afterwards.
+TEST_F(BadInput, RunningOutOfMemoryInALoadAnswersFalse) {
+  if (RIGWEAVE_SANITIZED) GTEST_SKIP() << "the sanitizers reserve more than the limit allows";
+  ModelFolder folder;
+  Use(folder);
+  // A valid skeleton with 1.9 million comments: within the tag budget, about
+  // 230 MB as a document.
+  std::string comments;
+  for (int i = 0; i < 1900000; i++) comments += "<!---->";
+  folder.WriteFile("deep.xsf", "<SKELETON>" + comments +
+                                   "<BONE NAME=\"b\"><TRANSLATION>0 0 0</TRANSLATION>"
+                                   "<ROTATION>0 0 0 1</ROTATION><LOCALTRANSLATION>0 0 0"
+                                   "</LOCALTRANSLATION><LOCALROTATION>0 0 0 1</LOCALROTATION>"
+                                   "<PARENTID>-1</PARENTID></BONE></SKELETON>");
+  ASSERT_TRUE(folder.WriteSkeleton("hero.csf"));
+  ASSERT_TRUE(folder.WriteMesh("hero.cmf", {rwtest::Quad(csVector3(0, 0, 0), 1)}));
+  folder.WriteFile("big.cfg", "skeleton = deep.xsf\nmesh = hero.cmf\n");
+  folder.WriteFile("hero.cfg", "skeleton = hero.csf\nmesh = hero.cmf\n");
+  csRef<iMeshObject> mesh = NewMesh();
+  const std::string printed = folder.Path("printed.txt");
+  const int status = InChild([&] {
+    const int out = ::open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    // 64 MiB more than the process has: the document does not fit.
+    std::ifstream self("/proc/self/statm");
+    size_t pages = 0;
+    self >> pages;
+    const rlim_t limit = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (64 << 20);
+    const rlimit address{limit, limit};
+    if (::setrlimit(RLIMIT_AS, &address) != 0) return 3;
+    if (Load(mesh.get(), "big.cfg")) return 4;
+    if (!Load(mesh.get(), "hero.cfg") || !DrawOnce(mesh.get())) return 5;
+    std::fflush(stdout);
+    std::cout.flush();
+    return 0;
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(rwtest::ReadFile(printed),
+            Lines({": Loading skeleton deep.xsf", ": Out of memory loading big.cfg",
+                   ": Loading skeleton hero.csf", ": Loading mesh hero.cmf"}));
 }
 
 // Releases the mesh object the engine was drawing from inside its visibility

@@ -150,6 +150,12 @@ TEST(SkinningJob, LayoutRefusesBonesOutsideTheSkeletonAndHugeInfluenceLists) {
   shape.influences[8].resize(255);
   shape.vertices[8].influences = {shape.influences[8].data(), 255};
   EXPECT_TRUE(layout.Build(shape.vertices, 4));
+  // Bone ids are kept in 16 bits: the highest that fits, and one past it.
+  shape.influences[8] = {{65535, 1.0f}};
+  shape.vertices[8].influences = {shape.influences[8].data(), 1};
+  EXPECT_TRUE(layout.Build(shape.vertices, 65537));
+  shape.influences[8] = {{65536, 1.0f}};
+  EXPECT_FALSE(layout.Build(shape.vertices, 65537));
 }
 
 TEST(SkinningJob, InstructionSetsAreKnownByTheirOwnNamesAlone) {

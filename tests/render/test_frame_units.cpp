@@ -107,6 +107,13 @@ TEST(FaceReversalJob, TurnsEveryTriangleRoundInPlaceOrApart) {
   }
 
   std::vector<csTriangle> storage(rigweave::kMaxSubmeshFaces + 1, csTriangle{1, 2, 3});
+  // Exactly the capacity, which the load accepts, is turned round.
+  FaceReversalJob full;
+  full.input = {storage.data(), static_cast<size_t>(rigweave::kMaxSubmeshFaces)};
+  full.output = {storage.data(), static_cast<size_t>(rigweave::kMaxSubmeshFaces)};
+  ASSERT_TRUE(full.Run());
+  EXPECT_EQ(storage[rigweave::kMaxSubmeshFaces - 1].b, 3);
+  ASSERT_TRUE(full.Run());
   FaceReversalJob bad;
   bad.input = {storage.data(), storage.size()};
   bad.output = {storage.data(), storage.size()};  // one past the capacity

@@ -336,6 +336,17 @@ TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
   WriteBytes(dir / "cut.bmp", bmp);
   const std::string ppm = "P6\n16 16\n255\n" + std::string(noise.begin(), noise.end());
   WriteBytes(dir / "cut.ppm", std::vector<uint8_t>(ppm.begin(), ppm.begin() + 10));
+  // Headers of 60000 x 60000 pixels (the BMP's stored top row first).
+  std::vector<uint8_t> huge = ReadBytes(dir / "whole.png");
+  for (size_t at : {16, 20}) huge[at + 2] = 0xEA, huge[at + 3] = 0x60;
+  WriteBytes(dir / "huge.png", huge);
+  huge = ReadBytes(dir / "whole.bmp");
+  for (int32_t value : {60000, -60000}) {
+    const size_t at = value > 0 ? 18 : 22;
+    for (int k = 0; k < 4; k++)
+      huge[at + k] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * k));
+  }
+  WriteBytes(dir / "huge.bmp", huge);
 
   struct Case {
     std::string file, says;
@@ -345,7 +356,9 @@ TEST_F(RawConvert, RefusesDamagedPicturesWithAReasonAndWritesNothing) {
         Case{"packets.tga", "run-length"}, Case{"noend.png", "cut short"},
         Case{"cutdata.png", "cut short"}, Case{"inflating.png", "more than its 16x16 header"},
         Case{"cut.jpg", "a JPEG file cut short"}, Case{"cut.bmp", "a BMP file cut short"},
-        Case{"cut.ppm", "a PNM picture, not TGA, PNG, JPEG or BMP"}}) {
+        Case{"cut.ppm", "a PNM picture, not TGA, PNG, JPEG or BMP"},
+        Case{"huge.png", "60000x60000 is more than the module loads"},
+        Case{"huge.bmp", "60000x60000 is more than the module loads"}}) {
     SCOPED_TRACE(c.file);
     // A gigabyte of address space is far more than any picture the module
     // loads needs, and far less than decoding the bomb would take.
