@@ -87,14 +87,18 @@ void CrowdRenderer::DrawShare(int share, const Objects& objects) {
 
 void CrowdRenderer::DrawFrame(const Objects& objects) {
   const int shares = Shares();
+  framesStarted_.fetch_add(1, std::memory_order_release);
   arena_->arena.execute([&] {
     tbb::parallel_for(
         tbb::blocked_range<int>(0, shares, 1),
         [&](const tbb::blocked_range<int>& range) {
+          framesStarted_.load(std::memory_order_acquire);
           for (int share = range.begin(); share != range.end(); ++share) DrawShare(share, objects);
+          sharesDone_.fetch_add(1, std::memory_order_acq_rel);
         },
         tbb::simple_partitioner());
   });
+  sharesDone_.load(std::memory_order_acquire);
 }
 
 }  // namespace rwengine

@@ -11,6 +11,7 @@
 // the thread that owns it (OpenGL) takes the frame through DeferredBackend.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -70,6 +71,12 @@ class CrowdRenderer {
   std::vector<ShareContext> contexts_;
   struct Arena;
   std::unique_ptr<Arena> arena_;
+  // The frame's order stated in atomics of its own as well as oneTBB's:
+  // what the caller did before DrawFrame happens before every share, and
+  // every share before DrawFrame returns. ThreadSanitizer sees these, not
+  // what oneTBB does inside its library.
+  std::atomic<unsigned> framesStarted_{0};
+  std::atomic<unsigned> sharesDone_{0};
 };
 
 }  // namespace rwengine

@@ -12,7 +12,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=print_suppressions=0
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp"
 
 suites=("$@")
 [ ${#suites[@]} -gt 0 ] || suites=(address,undefined leak thread)
