@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/cal3d_check.h"
 #include "fuzz/model_input.h"
 
 namespace fs = std::filesystem;
@@ -130,19 +131,9 @@ bool LoadModelSeeds(const fs::path& dir, const std::vector<std::string>& files, 
   return Write(dir, "0_config_replaced", config);
 }
 
-// XML files of every kind: the sample's own, saved as XML by Cal3D (a small
-// mesh with level-of-detail data, springs and two texture sets in place of
-// the large sample meshes), and files of the older layout with a HEADER.
-bool XmlSeeds(const fs::path& dir, const fs::path& twin) {
-  auto seed = [&](const std::string& name, uint8_t kind, const std::string& text) {
-    return Write(dir, name, std::string(1, static_cast<char>(kind)) + text);
-  };
-  std::string text;
-  for (const auto& [file, kind] : std::vector<std::pair<std::string, uint8_t>>{
-           {"hero.xsf", 0}, {"walk.xaf", 1}, {"jump.xaf", 1}, {"skin.xrf", 3}, {"belt.xrf", 3}})
-    if (!rwfuzz::ReadWholeFile((twin / file).string(), text) || !seed(file, kind, text))
-      return false;
-
+// A small mesh with level-of-detail data, springs and two texture sets, in
+// place of the large sample meshes, whose size slows a fuzzer down.
+CalCoreMeshPtr SmallMesh() {
   CalCoreMeshPtr mesh = new CalCoreMesh();
   auto* sub = new CalCoreSubmesh();
   sub->reserve(4, 2, 2, 1);
@@ -167,6 +158,23 @@ bool XmlSeeds(const fs::path& dir, const fs::path& twin) {
   }
   sub->setSpring(0, CalCoreSubmesh::Spring{{1, 2}, 10.0f, 1.0f});
   mesh->addCoreSubmesh(sub);
+  return mesh;
+}
+
+// XML files of every kind: the sample's own, saved as XML by Cal3D (a small
+// mesh with level-of-detail data, springs and two texture sets in place of
+// the large sample meshes), and files of the older layout with a HEADER.
+bool XmlSeeds(const fs::path& dir, const fs::path& twin) {
+  auto seed = [&](const std::string& name, uint8_t kind, const std::string& text) {
+    return Write(dir, name, std::string(1, static_cast<char>(kind)) + text);
+  };
+  std::string text;
+  for (const auto& [file, kind] : std::vector<std::pair<std::string, uint8_t>>{
+           {"hero.xsf", 0}, {"walk.xaf", 1}, {"jump.xaf", 1}, {"skin.xrf", 3}, {"belt.xrf", 3}})
+    if (!rwfuzz::ReadWholeFile((twin / file).string(), text) || !seed(file, kind, text))
+      return false;
+
+  CalCoreMeshPtr mesh = SmallMesh();
   const fs::path small = twin / "small.xmf";
   if (!CalSaver::saveCoreMesh(small.string(), mesh.get()) ||
       !rwfuzz::ReadWholeFile(small.string(), text) || !seed("small.xmf", 2, text))
@@ -192,6 +200,33 @@ bool XmlSeeds(const fs::path& dir, const fs::path& twin) {
               "<MATERIAL VERSION=\"900\" NUMMAPS=\"0\"><AMBIENT>1 2 3 4</AMBIENT>"
               "<DIFFUSE>1 2 3 4</DIFFUSE><SPECULAR>1 2 3 4</SPECULAR><SHININESS>2.5</SHININESS>"
               "</MATERIAL>");
+}
+
+// Binary files of every kind: the sample's own (a small mesh for its large
+// ones), and a skeleton as a chain
+// of bones as deep as the module takes and one deeper.
+bool BinarySeeds(const fs::path& dir, const std::string& models,
+                 const std::vector<std::string>& files) {
+  auto seed = [&](const std::string& name, uint8_t kind, const std::string& bytes) {
+    return Write(dir, name, std::string(1, static_cast<char>(kind)) + bytes);
+  };
+  const std::pair<const char*, uint8_t> kinds[] = {
+      {".csf", 0}, {".caf", 1}, {".cmf", 2}, {".crf", 3}};
+  std::string bytes;
+  for (const std::string& file : files)
+    for (const auto& [extension, kind] : kinds)
+      if (fs::path(file).extension() == extension && extension != std::string(".cmf") &&
+          (!rwfuzz::ReadWholeFile(models + "/" + file, bytes) || !seed(file, kind, bytes)))
+        return false;
+  const fs::path small = dir / "small.cmf.tmp";
+  if (!CalSaver::saveCoreMesh(small.string(), SmallMesh().get()) ||
+      !rwfuzz::ReadWholeFile(small.string(), bytes) || !seed("small.cmf", 2, bytes))
+    return false;
+  fs::remove(small);
+  for (int bones : {rigweave::kMaxBoneDepth, rigweave::kMaxBoneDepth + 1})
+    if (!seed("chain" + std::to_string(bones), 0, rwfuzz::ChainSkeleton(bones, false)))
+      return false;
+  return true;
 }
 
 }  // namespace
@@ -223,7 +258,8 @@ int main(int argc, char** argv) {
       !RawTextureSeeds(seeds / "fuzz_raw_texture") ||
       !LoadModelSeeds(seeds / "fuzz_load_model", files, 0) ||
       !LoadModelSeeds(seeds / "fuzz_load_model", xmlFiles, rwfuzz::kXmlCharacter) ||
-      !XmlSeeds(seeds / "fuzz_cal3d_xml", twin)) {
+      !XmlSeeds(seeds / "fuzz_cal3d_xml", twin) ||
+      !BinarySeeds(seeds / "fuzz_cal3d_binary", models, files)) {
     std::fprintf(stderr, "cannot write the seeds in %s\n", argv[1]);
     return 1;
   }

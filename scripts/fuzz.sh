@@ -10,7 +10,7 @@ seconds="${1:-60}"
 shift || true
 build="${RIGWEAVE_FUZZ_BUILD:-$root/build-fuzz}"
 fuzzers=("$@")
-[ ${#fuzzers[@]} -gt 0 ] || fuzzers=(fuzz_config_line fuzz_raw_texture fuzz_cal3d_xml fuzz_load_model)
+[ ${#fuzzers[@]} -gt 0 ] || fuzzers=(fuzz_config_line fuzz_raw_texture fuzz_cal3d_binary fuzz_cal3d_xml fuzz_load_model)
 
 "$root/scripts/install-deps.sh" --if-root
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,9 +1,9 @@
-// An XML Cal3D file of the kind the first byte picks (skeleton, animation,
-// mesh, material), the rest of the input its text, taken the way the
-// module takes it: converted and checked, then read by Cal3D from memory
-// and put to work — a skeleton posed, an animation played on the sample's
-// skeleton, a mesh skinned and lowered through its levels of detail with
-// every face index checked. Whatever passes the checks must be safe there.
+// A Cal3D file of the kind the first byte picks (skeleton, animation, mesh,
+// material), the rest of the input its bytes, taken the way the module takes
+// it: converted when it is XML (fuzz_cal3d_xml), checked, then read by Cal3D
+// from memory and put to work: a skeleton posed, an animation played on the
+// sample's skeleton, a mesh skinned and lowered through its levels of detail
+// with every face index checked. Whatever passes the checks must be safe there.
 #include <cal3d/cal3d.h>
 
 #include <cstdint>
@@ -19,8 +19,18 @@ namespace {
 
 using rigweave::Cal3DKind;
 
+// One source, two fuzzers: the file names tell the module's path which
+// reader a file goes to.
+#ifdef RIGWEAVE_FUZZ_XML
+constexpr const char* kFuzzer = "fuzz_cal3d_xml";
+constexpr const char* kNames[] = {"f.xsf", "f.xaf", "f.xmf", "f.xrf"};
+#else
+constexpr const char* kFuzzer = "fuzz_cal3d_binary";
+constexpr const char* kNames[] = {"f.csf", "f.caf", "f.cmf", "f.crf"};
+#endif
+
 [[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "fuzz_cal3d_xml: %s\n", what);
+  std::fprintf(stderr, "%s: %s\n", kFuzzer, what);
   std::abort();
 }
 
@@ -76,7 +86,6 @@ void Exercise(CalCoreSkeleton* skeleton, CalCoreMesh* mesh, CalCoreAnimation* an
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static const char* const kNames[] = {"f.xsf", "f.xaf", "f.xmf", "f.xrf"};
   const auto kind = static_cast<Cal3DKind>(data[0] % 4);
   std::vector<uint8_t> bytes(data + 1, data + size);
   static CalCoreSkeletonPtr skeleton = ThreeBones();
