@@ -49,7 +49,8 @@ class HashingBackend : public rwengine::RenderBackend {
 #if defined(__clang__) || defined(__GNUC__)
   __attribute__((no_sanitize("thread")))
 #endif
-  void Fold(const void* data, size_t bytes) {
+  void
+  Fold(const void* data, size_t bytes) {
     uint64_t& hash = frames.back();
     for (size_t i = 0; i + 4 <= bytes; i += 4) {
       uint32_t word;
