@@ -46,11 +46,7 @@ class HashingBackend : public rwengine::RenderBackend {
   // Vertices and triangles are whole 32-bit words; every bit counts. The
   // test's own reading is left out of ThreadSanitizer's watch, which would
   // make it the longest part of the run: the module's work is watched.
-#if defined(__clang__) || defined(__GNUC__)
-  __attribute__((no_sanitize("thread")))
-#endif
-  void
-  Fold(const void* data, size_t bytes) {
+  __attribute__((no_sanitize("thread"))) void Fold(const void* data, size_t bytes) {
     uint64_t& hash = frames.back();
     for (size_t i = 0; i + 4 <= bytes; i += 4) {
       uint32_t word;
