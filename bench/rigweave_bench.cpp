@@ -85,6 +85,7 @@ int Run(Session& session) {
 
     session.group = kAllocations;
     if (session.Wants("alloc")) MeasureAllocations(session, stage, quick ? 100 : 1000);
+    if (session.Wants("alloc")) MeasureApplication(session, stage, quick ? 100 : 1000);
   }
   session.StopClock();
   session.RequireEveryFigure();

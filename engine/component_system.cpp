@@ -5,8 +5,35 @@
 #include <map>
 #include <string>
 
+#include "host/clock.h"
+
 namespace rwengine {
 namespace {
+
+// The folder of the clock library this binary shares with its modules:
+// modules are built beside it and installed in its rigweave/ folder.
+std::string ClockFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&csGetTicks), &info) == 0 || info.dli_fname == nullptr)
+    return {};
+  const std::string file = info.dli_fname;
+  const size_t slash = file.rfind('/');
+  return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+// A path is opened as given; a bare name ("rigweave.so") is looked for where
+// the engine's modules are installed, then where the dynamic loader looks.
+void* OpenModule(const std::string& path) {
+  if (path.find('/') == std::string::npos) {
+    const std::string folder = ClockFolder();
+    if (!folder.empty()) {
+      for (const std::string& candidate : {folder + "rigweave/" + path, folder + path}) {
+        if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+      }
+    }
+  }
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
 
 // "dir/rigweave.so" -> "rigweave": the prefix of the module's entry functions.
 std::string ModuleName(const std::string& path) {
@@ -38,7 +65,7 @@ bool ComponentSystem::RegisterModule(const char* path) {
     lastError_ = "no module path";
     return false;
   }
-  void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  void* handle = OpenModule(path);
   if (handle == nullptr) {
     lastError_ = dlerror();
     return false;

@@ -20,6 +20,10 @@ class ComponentSystem : public scfImplementation<ComponentSystem, iSCF> {
   // returns it with one reference for the caller.
   static ComponentSystem* Start();
 
+  // Loads a module by its file. A bare name ("rigweave.so") is looked for
+  // in the folders the engine's modules are installed in (the rigweave/
+  // folder beside the clock library, then that library's own folder, which
+  // is where a build puts them), then where the dynamic loader looks.
   bool RegisterModule(const char* path) override;
   bool ClassRegistered(const char* classId) override;
   iBase* CreateInstance(const char* classId) override;

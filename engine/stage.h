@@ -39,7 +39,9 @@ class Stage {
   Stage(const Stage&) = delete;
   Stage& operator=(const Stage&) = delete;
 
-  // Registers the module's classes; false (see LastError) when it cannot be loaded.
+  // Registers the module's classes; false (see LastError) when it cannot be
+  // loaded. A bare name ("rigweave.so") is found where the engine's modules
+  // are installed (ComponentSystem::RegisterModule).
   bool LoadModule(const std::string& path);
   const std::string& LastError() const { return scf_->LastError(); }
   // A new, initialised mesh object type of that class, or null.

@@ -25,6 +25,7 @@ csCal3DMeshObject::csCal3DMeshObject(iBase* parent, iObjectRegistry* registry,
       fileSystem(FindFileSystem(registry)),
       scfiSprite3DState(this),
       scfiPolygonMesh(this),
+      scfiRigweaveState(static_cast<iMeshObject*>(this)),
       skinningIsa(isa) {}
 
 csCal3DMeshObject::~csCal3DMeshObject() {
@@ -37,6 +38,7 @@ csCal3DMeshObject::~csCal3DMeshObject() {
 }
 
 void csCal3DMeshObject::Unload() {
+  scfiRigweaveState.Unbind();
   delete[] meshRecords;
   meshRecords = nullptr;
   meshRecordCount = 0;
@@ -64,5 +66,6 @@ void* csCal3DMeshObject::scfQueryOwn(scfInterfaceID id, scfInterfaceVersion vers
       id, version, static_cast<iMeshObject*>(this), static_cast<iCal3DState*>(&scfiCal3DState),
       static_cast<iSprite3DState*>(&scfiSprite3DState),
       static_cast<iPolygonMesh*>(&scfiPolygonMesh),
-      static_cast<iVertexBufferManagerClient*>(&scfiVertexBufferManagerClient));
+      static_cast<iVertexBufferManagerClient*>(&scfiVertexBufferManagerClient),
+      static_cast<iRigweaveState*>(&scfiRigweaveState));
 }

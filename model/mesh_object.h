@@ -16,6 +16,7 @@
 #include "ical3dstate.h"
 #include "model/guarded.h"
 #include "render/box_mesh.h"
+#include "model/rigweave_state.h"
 #include "render/limits.h"
 #include "render/skinning_job.h"
 
@@ -120,7 +121,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
 
   // The steps of Draw (mesh_object_draw.cpp).
   struct Frame;
-  void AdvanceAnimation();
+  // False when the object went meanwhile (an application's listener or
+  // attached object released the last reference): it must not be touched.
+  bool AdvanceAnimation();
   // Whether to draw; false too when the callback released the object.
   bool AskVisibleCallback(iRenderView* view);
   void MakeVertexBuffer(iGraphics3D* g3d);
@@ -258,6 +261,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   iMeshObjectDrawCallback* visibleCallback = nullptr;
   Sprite3DState scfiSprite3DState;
   PolygonMesh scfiPolygonMesh;
+  // The application interface for time, playback, events, bones and
+  // attachments; bound to the model while one is loaded.
+  rigweave::RigweaveState scfiRigweaveState;
 
   // Sub-meshes the skinning unit draws instead of Cal3D's renderer.
   std::unique_ptr<rigweave::Cal3DSkinning> skinning;

@@ -89,11 +89,14 @@ bool csCal3DMeshObject::ResolveMaterial(CalSubmesh& submesh, iMaterialHandle*& h
   return true;
 }
 
-void csCal3DMeshObject::AdvanceAnimation() {
+bool csCal3DMeshObject::AdvanceAnimation() {
   const csTicks now = csGetTicks();
   // Unsigned difference: right across a wrap of the tick counter.
-  calModel->update(static_cast<float>(static_cast<double>(now - lastTicks) / 1000.0));
+  const float elapsed = static_cast<float>(static_cast<double>(now - lastTicks) / 1000.0);
   lastTicks = now;
+  // The application's listeners and attached objects hear of the step
+  // inside it; one of them may have released us or replaced the model.
+  return scfiRigweaveState.AdvanceForDraw(elapsed);
 }
 
 bool csCal3DMeshObject::AskVisibleCallback(iRenderView* view) {
@@ -201,7 +204,8 @@ bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& 
 bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) {
   // Nothing loaded: nothing may reach Cal3D.
   if (!calModel) return false;
-  AdvanceAnimation();
+  if (!AdvanceAnimation()) return false;  // the object went meanwhile
+  if (!calModel) return false;
   if (!AskVisibleCallback(view)) return false;
   // The callback may have loaded another model, or failed to and left
   // nothing: everything below is read anew.

@@ -21,17 +21,27 @@
 #include "model/mesh_object.h"
 #include "model/shared_model.h"
 #include "model/submesh_walk.h"
+#include "render/engine_space.h"
+#include "render/limits.h"
+#include "rigweave_module.h"
 
 using rigweave::Diagnose;
 
 namespace {
 
 // The engine resolves this path of its virtual file system to the texture
-// shown by sub-meshes that bring no material of their own.
-constexpr const char kFallbackTexture[] = "/lib/std/stone4.gif";
-// The flags the engine's loader has always been given with that texture;
-// what they mean is the engine's business (the stand-in engine ignores them).
-constexpr int kFallbackTextureFlags = 2;
+// shown by sub-meshes that bring no material of their own; the flags are the
+// ones its loader has always been given (the stand-in engine ignores them).
+constexpr const char* kFallbackTexture = kRigweaveFallbackTexture;
+constexpr int kFallbackTextureFlags = kRigweaveFallbackTextureFlags;
+// What the installed header tells engines is what the module does.
+static_assert(kRigweaveDrawnUnitsPerModelUnit == rigweave::kDrawnUnitsPerModelUnit);
+static_assert(kRigweaveBoxUnitsPerModelUnit == rigweave::kBoxUnitsPerModelUnit);
+static_assert(kRigweaveMaxAnimations == rigweave::kMaxAnimations);
+static_assert(kRigweaveMaxSubmeshes == rigweave::kMaxSubmeshes);
+static_assert(kRigweaveMaxSubmeshVertices == rigweave::kMaxSubmeshVertices);
+static_assert(kRigweaveMaxSubmeshFaces == rigweave::kMaxSubmeshFaces);
+static_assert(kRigweaveMaxTexturePixels == rigweave::kMaxRawTexturePixels);
 
 // Refuses what the drawing path could not hold, naming the limit: more
 // sub-meshes than records, or a sub-mesh (selected in `renderer`) larger
@@ -365,6 +375,8 @@ bool csCal3DMeshObject::LoadAfresh(const char* modelName, iLoader* loader, iEngi
   }
   shared->TakeFaces(*calModel, faceLevels);
   shared->loadLines = log.Lines();
+  scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
+                         static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
   return true;
 }
 
@@ -431,5 +443,7 @@ bool csCal3DMeshObject::ShareModel() {
     if (!skinning->Share(*shared->skinning, *calModel)) throw std::bad_alloc();
   }
   shared->TakeFaces(*calModel, faceLevels);
+  scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
+                         static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
   return true;
 }

@@ -1,6 +1,7 @@
 // The only two symbols the module exports.
 #include "model/guarded.h"
 #include "plugin/class_table.h"
+#include "rigweave_module.h"
 
 extern "C" {
 

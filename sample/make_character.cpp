@@ -11,6 +11,7 @@
 //                     XML materials of version 900
 //   hero-m-v910.cfg   hero exported in metres: binary files of version 910, XML
 //                     materials of version 910, one of them with a missing bump map
+//   sword.cfg         a prop with one bone and no animation, to hang on a hand
 //
 // The rig is about 100 units tall (Z-up, facing -Y). The module draws model
 // units times scale * 0.02, so "scale = 1.0" gives hero 2 units in the engine.
@@ -30,6 +31,7 @@
 #include "sample/cal3d_files.h"
 #include "sample/collapse_order.h"
 #include "formats/raw_texture.h"
+#include "sample/prop.h"
 #include "sample/skeleton.h"
 #include "sample/textures.h"
 
@@ -515,6 +517,7 @@ void Run(const fs::path& dir) {
     CheckRestPose(character);
     Summarize(character);
   }
+  WriteSword(dir.string(), [](Submesh& mesh) { AddLevelOfDetail(mesh, Lod::Whole); });
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ declare -A allowed=(
   [model]="host include formats render model"
   [plugin]="host include model plugin"
   [engine]="host include engine"
+  [example]="host include engine example"
   [sample]="host formats sample"
   [tools]="host include formats engine tools"
   [viewer]="host include formats engine tools viewer"
@@ -42,7 +43,7 @@ while IFS= read -r file; do
   [ -n "${allowed[$folder]+set}" ] || continue
   while IFS=: read -r line header; do
     case "$header" in
-      ical3dstate.h) layer=include ;;
+      ical3dstate.h | irigweavestate.h | rigweave_module.h) layer=include ;;
       */*) layer="${header%%/*}" ;;
       *) layer="" ;;
     esac

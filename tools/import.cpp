@@ -301,9 +301,9 @@ class Importer {
     for (const std::string& line : written_)
       std::printf("wrote %s\n", (folder / line).string().c_str());
     std::printf("wrote %s\n", file.string().c_str());
-    std::printf("show it: rigweave-view --root %s %s\n",
+    std::printf("show it: rigweave-view --root %s %s --out %s\n",
                 Quoted(fs::absolute(root_).lexically_normal().string()).c_str(),
-                Quoted(name_ + ".cfg").c_str());
+                Quoted(name_ + ".cfg").c_str(), Quoted(name_ + "-pictures").c_str());
   }
 
  private:
@@ -495,8 +495,15 @@ class Importer {
       textures_.insert(destination);
       result = name_ + "/" + destination;
     } else if (!rwtools::DecodePicture(bytes.data(), bytes.size(), 0, picture, error)) {
+      // Exporters add second maps (bump maps as .dds) that no decoder here
+      // reads: copied beside the raw textures, they are still there for
+      // whatever reads them, and the module finds them where the material
+      // says (and falls back for them alone) instead of missing them.
       Warn("map " + map + ": " + error +
-           "; the name is kept, and the module falls back for that map alone");
+           "; copied as it is, and the module falls back for that map alone");
+      const std::string destination = Destination(map, "");
+      WriteStaged(destination, bytes, " (map " + map + ", copied as it is)");
+      result = name_ + "/" + destination;
     } else {
       bytes.clear();
       bytes.shrink_to_fit();

@@ -50,10 +50,21 @@ AnimationLookup FindAnimation(const std::vector<std::string>& names, const std::
     lookup.name = asked;
     return lookup;
   }
-  for (const std::string& name : names)
-    if (BaseName(name) == asked &&
-        std::find(lookup.others.begin(), lookup.others.end(), name) == lookup.others.end())
-      lookup.others.push_back(name);
+  auto gather = [&](auto matches) {
+    for (const std::string& name : names)
+      if (matches(BaseName(name)) &&
+          std::find(lookup.others.begin(), lookup.others.end(), name) == lookup.others.end())
+        lookup.others.push_back(name);
+  };
+  gather([&](const std::string& base) { return base == asked; });
+  // Exporters prefix every animation with the character's name: "walk"
+  // is the one whose base name ends in "_walk".
+  const std::string suffix = "_" + asked;
+  if (lookup.others.empty())
+    gather([&](const std::string& base) {
+      return base.size() > suffix.size() &&
+             base.compare(base.size() - suffix.size(), suffix.size(), suffix) == 0;
+    });
   if (lookup.others.size() == 1) {
     lookup.result = AnimationLookup::Found;
     lookup.name = lookup.others.front();

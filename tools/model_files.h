@@ -29,9 +29,10 @@ bool ReadRegularFile(const std::string& path, uint64_t limit, std::vector<uint8_
 // module's own parser.
 bool ReadConfig(const std::string& path, rigweave::ConfigFile& config, std::string& error);
 
-// An animation asked for by name: its module name (`paladin/paladin_walk`)
+// An animation asked for by name: its module name (`paladin/paladin_walk`),
 // or, when only one animation has it, the name without its folders
-// (`paladin_walk`).
+// (`paladin_walk`), or else, when only one base name ends in `_` and the
+// name, the natural name (`walk`).
 struct AnimationLookup {
   enum Result { Found, Unknown, Ambiguous };
   Result result = Unknown;

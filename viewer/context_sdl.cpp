@@ -1,6 +1,8 @@
 // The window context: an SDL2 window with a double-buffered GL context.
 #include <SDL.h>
 
+#include <cstring>
+
 #include "viewer/gl_context.h"
 
 namespace rwview {
@@ -21,6 +23,15 @@ class WindowContext : public GlContext {
       return false;
     }
     started_ = true;
+    // SDL's off-screen and dummy drivers open windows no one can see: a
+    // window there is a run that shows nothing and never ends by itself.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver != nullptr &&
+        (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+      error = std::string("--window needs a display, and SDL's video driver is ") + driver +
+              " (use --out or --screenshot for pictures without one)";
+      return false;
+    }
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
@@ -63,6 +74,10 @@ class WindowContext : public GlContext {
       } else if (event.type == SDL_MOUSEWHEEL) {
         if (event.wheel.y > 0) input.kind = InputEvent::ZoomIn;
         if (event.wheel.y < 0) input.kind = InputEvent::ZoomOut;
+      } else if (event.type == SDL_MOUSEMOTION && (event.motion.state & SDL_BUTTON_LMASK) != 0) {
+        input.kind = InputEvent::Drag;
+        input.dx = event.motion.xrel;
+        input.dy = event.motion.yrel;
       } else if (event.type == SDL_KEYDOWN) {
         input = Translate(event.key.keysym.sym);
       }
@@ -86,8 +101,21 @@ class WindowContext : public GlContext {
       case SDLK_q:
         input.kind = InputEvent::Quit;
         break;
-      case SDLK_SPACE:
+      case SDLK_a:
+      case SDLK_RETURN:
         input.kind = InputEvent::Action;
+        break;
+      case SDLK_SPACE:
+        input.kind = InputEvent::Pause;
+        break;
+      case SDLK_PERIOD:
+        input.kind = InputEvent::Step;
+        break;
+      case SDLK_LEFTBRACKET:
+        input.kind = InputEvent::Slower;
+        break;
+      case SDLK_RIGHTBRACKET:
+        input.kind = InputEvent::Faster;
         break;
       case SDLK_PLUS:
       case SDLK_EQUALS:

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <thread>
+
+#include <unistd.h>
 
 #include "engine/crowd.h"
 #include "viewer/failure.h"
@@ -17,6 +20,9 @@ namespace rwview {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+// Runs shorter than this finish in seconds and report no progress off a terminal.
+constexpr int kLongRun = 240;
 
 // Frame times, the first frame apart: it uploads the textures and lets the
 // GL driver warm up, and would swamp short runs.
@@ -57,7 +63,7 @@ class FrameLoop {
 
  private:
   void StartActions(double seconds);
-  void PlaceCamera();
+  void PlaceCamera(int frame, double seconds);
   void Draw();
   void Keep(int frame, bool lastOfRun);
   void ShowProgress(int frame, SteadyClock::time_point started);
@@ -90,9 +96,22 @@ void FrameLoop::StartActions(double seconds) {
 }
 
 // Near and far planes that keep the framed scene inside the depth range at
-// any scale, as the window's zoom moves the camera.
-void FrameLoop::PlaceCamera() {
-  const Orbit& orbit = framing_.orbit;
+// any scale, as the window's zoom moves the camera. A turntable turns the
+// camera once over the frames (in a window, once every ten seconds).
+void FrameLoop::PlaceCamera(int frame, double seconds) {
+  Orbit orbit = framing_.orbit;
+  if (options_.turntable) {
+    // The eye and what it looks at turn together about the vertical
+    // through the characters' middle.
+    const double turn =
+        2.0 * M_PI * (options_.Interactive() ? seconds / 10.0 : double(frame) / options_.frames);
+    const csVector3 middle = (framing_.low + framing_.high) * 0.5f;
+    const csVector3 offset = orbit.center - middle;
+    const float c = static_cast<float>(std::cos(turn)), s = static_cast<float>(std::sin(turn));
+    orbit.center =
+        middle + csVector3(offset.x * c + offset.z * s, offset.y, offset.z * c - offset.x * s);
+    orbit.yaw += turn;
+  }
   scene_.stage->GetCamera()->SetTransform(orbit.Transform());
   const double near =
       std::max(orbit.distance * 0.01, (orbit.distance - framing_.sceneRadius) * 0.5);
@@ -125,24 +144,40 @@ void FrameLoop::Draw() {
 
 void FrameLoop::Keep(int frame, bool lastOfRun) {
   const bool screenshot = outputs_.TakesScreenshot() && (lastOfRun || options_.Interactive());
-  if (!outputs_.KeepsFrames() && !screenshot) return;
+  if (!outputs_.KeepsFrames() && !screenshot && !outputs_.WritesGif()) return;
   scene_.backend->ReadPixels(options_.width, options_.height, lastPicture_.rgb);
   lastPicture_.width = options_.width;
   lastPicture_.height = options_.height;
+  if (outputs_.WritesGif()) {
+    // GIF times are centiseconds: each frame ends where the clock's frame
+    // ends, rounded, so that the rounding never adds up.
+    const auto end = [this](int f) { return std::llround(100.0 * f / options_.fps); };
+    outputs_.AddGifFrame(lastPicture_,
+                         static_cast<int>(std::max(2LL, end(frame + 1) - end(frame))));
+  }
   if (!outputs_.KeepsFrames()) return;
   outputs_.WriteFrame(frame, lastPicture_);
   sheet_->Add(frame, lastPicture_);
 }
 
+// On a terminal one line that counts the frames in place; elsewhere (a log,
+// a pipe) a plain line at each tenth of a long run, none for a short one.
 void FrameLoop::ShowProgress(int frame, SteadyClock::time_point started) {
   if (options_.Interactive()) {
     input_.UpdateTitle(frame, std::chrono::duration<double>(SteadyClock::now() - started).count());
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return;
   }
-  std::fprintf(stderr, "\r%s: frame %d/%d", kProgram, frame + 1, options_.frames);
-  std::fflush(stderr);
-  progressShown_ = true;
+  // The event lines on standard output tell how far it is.
+  if (options_.events) return;
+  static const bool terminal = isatty(STDERR_FILENO) == 1;
+  if (terminal) {
+    std::fprintf(stderr, "\r%s: frame %d/%d", kProgram, frame + 1, options_.frames);
+    std::fflush(stderr);
+    progressShown_ = true;
+  } else if (options_.frames >= kLongRun && (frame + 1) % (options_.frames / 10) == 0) {
+    std::fprintf(stderr, "%s: frame %d/%d\n", kProgram, frame + 1, options_.frames);
+  }
 }
 
 void FrameLoop::Run() {
@@ -165,8 +200,9 @@ void FrameLoop::Run() {
         seconds = frame / options_.fps;
       }
       scene_.clock.now = Clock::kStart + static_cast<csTicks>(std::llround(seconds * 1000.0));
+      scene_.seconds = seconds;
       StartActions(seconds);
-      PlaceCamera();
+      PlaceCamera(frame, seconds);
       Draw();
       Keep(frame, !options_.Interactive() && frame + 1 == options_.frames);
       scene_.context->Present();
@@ -179,6 +215,7 @@ void FrameLoop::Run() {
   if (progressShown_) std::fputc('\n', stderr);
   if (outputs_.TakesScreenshot() && lastPicture_.width > 0) outputs_.WriteScreenshot(lastPicture_);
   if (sheet_) outputs_.WriteSheet(sheet_->Sheet());
+  outputs_.FinishGif();
 }
 
 void FrameLoop::Report() const {
@@ -193,10 +230,10 @@ void FrameLoop::Report() const {
     std::snprintf(pace, sizeof pace, "on the wall clock");
   else
     std::snprintf(pace, sizeof pace, "at %g fps", options_.fps);
-  std::printf("%s: %s, %s, %d frames of %dx%d %s%s\n", kProgram,
+  std::printf("%s: %s, %s, %d %s of %dx%d %s%s\n", kProgram,
               options_.empty ? "empty scene" : models.c_str(), CycleText(scene_.models).c_str(),
-              timing_.frames, options_.width, options_.height, pace,
-              options_.mirror ? ", mirrored" : "");
+              timing_.frames, timing_.frames == 1 ? "frame" : "frames", options_.width,
+              options_.height, pace, options_.mirror ? ", mirrored" : "");
   std::printf("renderer: %s\n", scene_.context->Description().c_str());
   if (crowd_)
     std::printf("characters: %zu, drawn on %d threads\n", scene_.characters.size(),
@@ -210,11 +247,10 @@ void FrameLoop::Report() const {
   std::printf("ms per frame: %.2f (module %.2f%s, renderer %.2f)%s; first frame %.2f\n", total,
               total - renderer, crowd_ ? " with the shares' recording" : "", renderer,
               timing_.rest.frames > 0 ? " after the first" : "", 1000.0 * timing_.first.draw);
-  if (outputs_.KeepsFrames())
-    std::printf("images: %s .. %s, contact sheet %s\n", outputs_.FramePath(0).c_str(),
-                outputs_.FramePath(timing_.frames - 1).c_str(), outputs_.SheetPath().c_str());
-  if (outputs_.TakesScreenshot())
-    std::printf("screenshot: %s\n", outputs_.ScreenshotPath().c_str());
+  const std::vector<std::string> written = outputs_.Written(timing_.frames);
+  for (const std::string& line : written) std::printf("%s\n", line.c_str());
+  if (written.empty() && !options_.window)
+    std::printf("written: nothing (--out DIR, --screenshot PATH or --gif FILE keep pictures)\n");
 }
 
 }  // namespace

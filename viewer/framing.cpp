@@ -12,6 +12,7 @@ namespace {
 // The share of the picture's height the characters take, and of its width at most.
 constexpr double kFramedHeight = 2.0 / 3.0;
 constexpr double kFramedWidth = 0.92;
+constexpr double kRadiansPerDegree = 3.14159265358979323846 / 180.0;
 
 using Corners = std::array<csVector3, 8>;
 
@@ -124,7 +125,7 @@ std::vector<csVector3> Placements(int count, float spacing) {
   return positions;
 }
 
-Orbit FrameBox(const csVector3& low, const csVector3& high, bool crowd, float focalLength,
+Orbit FrameBox(const csVector3& low, const csVector3& high, const Orbit& angles, float focalLength,
                int width, int height) {
   Fit fit;
   for (int i = 0; i < 8; i++)
@@ -134,9 +135,8 @@ Orbit FrameBox(const csVector3& low, const csVector3& high, bool crowd, float fo
   fit.halfWidth = kFramedWidth * width / 2.0;
   fit.halfHeight = kFramedHeight * height / 2.0;
   fit.size = std::max(1e-6, Diagonal(low, high));
-  Orbit orbit;
+  Orbit orbit = angles;
   orbit.center = (low + high) * 0.5f;
-  if (crowd) orbit.pitch = 0.4;
   for (int pass = 0; pass < 4; pass++) {
     FitDistance(orbit, fit);
     CentrePicture(orbit, fit);
@@ -161,8 +161,21 @@ Framing FrameScene(Scene& scene) {
     if (!bounds.Empty()) low = bounds.Min(), high = bounds.Max();
   }
   Framing framing;
-  framing.orbit =
-      FrameBox(low, high, scene.characters.size() > 1, focal, options.width, options.height);
+  framing.low = low;
+  framing.high = high;
+  // A turntable shows every side: framed as the square footprint that any
+  // turn of the characters' fits in.
+  if (options.turntable) {
+    const csVector3 middle = (low + high) * 0.5f;
+    const float reach = 0.5f * std::sqrt(2.0f) * std::max(high.x - low.x, high.z - low.z);
+    low = csVector3(middle.x - reach, low.y, middle.z - reach);
+    high = csVector3(middle.x + reach, high.y, middle.z + reach);
+  }
+  Orbit angles;
+  if (scene.characters.size() > 1) angles.pitch = 0.4;
+  if (options.yawGiven) angles.yaw = options.yaw * kRadiansPerDegree;
+  if (options.pitchGiven) angles.pitch = options.pitch * kRadiansPerDegree;
+  framing.orbit = FrameBox(low, high, angles, focal, options.width, options.height);
   framing.orbit.distance /= options.zoom;
   framing.framedDistance = framing.orbit.distance;
   framing.sceneRadius = 0.5 * Diagonal(low, high);

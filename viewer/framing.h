@@ -25,16 +25,17 @@ struct Framing {
   Orbit orbit;
   double framedDistance = 3.5;  // the orbit's distance as framed
   double sceneRadius = 1.2;     // half the diagonal of what is drawn
+  csVector3 low{-0.55f, 0.0f, -0.55f}, high{0.55f, 2.05f, 0.55f};  // what is drawn, world space
 };
 
 // Grid positions, centred on the origin, `spacing` apart, for `count` characters.
 std::vector<csVector3> Placements(int count, float spacing);
 
-// Looks at the box from the front and a little aside (from above for a
-// crowd), from the distance at which its corners fill two thirds of the
-// picture's height (or 92% of its width, whichever is reached first), then
-// centres its picture.
-Orbit FrameBox(const csVector3& low, const csVector3& high, bool crowd, float focalLength,
+// Looks at the box from `angles` (by default from the front and a little
+// aside, from above for a crowd), from the distance at which its corners
+// fill two thirds of the picture's height (or 92% of its width, whichever is
+// reached first), then centres its picture.
+Orbit FrameBox(const csVector3& low, const csVector3& high, const Orbit& angles, float focalLength,
                int width, int height);
 
 // Draws the first frame once without showing it to measure what the

@@ -17,6 +17,10 @@ struct InputEvent {
     Quit,
     Cycle,  // `index`: the model's animations in configuration order, from 0
     Action,
+    Pause,   // pauses, or resumes at the speed there was
+    Step,    // while paused: one step of the animation
+    Slower,  // half the speed
+    Faster,  // twice the speed
     FinerDetail,
     CoarserDetail,
     OrbitLeft,
@@ -25,9 +29,11 @@ struct InputEvent {
     OrbitDown,
     ZoomIn,
     ZoomOut,
+    Drag,  // the mouse moved `dx`, `dy` pixels with its left button held
   };
   Kind kind = None;
   int index = 0;
+  int dx = 0, dy = 0;
 };
 
 class GlContext {

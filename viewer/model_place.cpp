@@ -70,7 +70,32 @@ std::string Resolve(const Model& model, const std::string& asked) {
   return lookup.name;
 }
 
+// Below the root's models/ when it names something there, or when it names
+// no file at all (so that the error speaks of models/).
+Model PlaceModel(const Options& options, const std::string& name) {
+  std::error_code error;
+  const fs::path below = fs::path(RootOf(options)) / "models" / name;
+  const bool belowRoot =
+      (fs::path(name).is_relative() && fs::exists(fs::symlink_status(below, error))) ||
+      !fs::is_regular_file(name, error);
+  Model model = belowRoot ? BelowRoot(RootOf(options), name) : WhereItLies(name);
+  model.animations = model.entries.AnimationNames();
+  return model;
+}
+
 }  // namespace
+
+std::string DefaultRoot() {
+  std::error_code error;
+  if (fs::is_directory("models", error)) return ".";
+  const fs::path program = fs::read_symlink("/proc/self/exe", error);
+  if (error) return ".";
+  const fs::path above = program.parent_path().parent_path();
+  for (const fs::path& root : {above, above / RIGWEAVE_INSTALL_DATADIR / "rigweave"}) {
+    if (fs::is_directory(root / "models", error)) return root.lexically_normal().string();
+  }
+  return ".";
+}
 
 void RequireModelsFolder(const std::string& root) {
   std::error_code error;
@@ -91,15 +116,7 @@ std::vector<Model> ReadModels(const Options& options) {
     return models;
   }
   for (const std::string& name : options.models) {
-    // Below the root's models/ when it names something there, or when it
-    // names no file at all (so that the error speaks of models/).
-    std::error_code error;
-    const fs::path below = fs::path(RootOf(options)) / "models" / name;
-    const bool belowRoot =
-        (fs::path(name).is_relative() && fs::exists(fs::symlink_status(below, error))) ||
-        !fs::is_regular_file(name, error);
-    Model model = belowRoot ? BelowRoot(RootOf(options), name) : WhereItLies(name);
-    model.animations = model.entries.AnimationNames();
+    Model model = PlaceModel(options, name);
     if (options.cycle.empty()) {
       if (!model.animations.empty()) model.cycle = model.animations.front();
     } else {
@@ -110,6 +127,13 @@ std::vector<Model> ReadModels(const Options& options) {
     models.push_back(std::move(model));
   }
   return models;
+}
+
+std::vector<Model> ReadProps(const Options& options) {
+  std::vector<Model> props;
+  if (options.empty) return props;
+  for (const PropOption& prop : options.props) props.push_back(PlaceModel(options, prop.model));
+  return props;
 }
 
 std::string CycleText(const std::vector<Model>& models) {

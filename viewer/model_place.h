@@ -31,12 +31,21 @@ struct Model {
   std::string Path(const std::string& file) const { return (folder / file).string(); }
 };
 
+// The root when none is given: the current folder when it holds models/,
+// else the sample characters beside the program (the build folder, or
+// share/rigweave of the prefix it is installed in), else the current folder.
+std::string DefaultRoot();
+
 // Throws Failure when the root has no models/ folder that can be entered.
 void RequireModelsFolder(const std::string& root);
 
 // Every model of the command line, placed and with its animations resolved;
 // none for --empty (whose root must still hold models/). Throws Failure.
 std::vector<Model> ReadModels(const Options& options);
+
+// The models of --attach, one per option in its order, placed as the
+// characters' are and kept in their rest pose. Throws Failure.
+std::vector<Model> ReadProps(const Options& options);
 
 // "cycle walk", "rest pose", or each different one of several models.
 std::string CycleText(const std::vector<Model>& models);

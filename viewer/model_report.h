@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "irigweavestate.h"
 #include "viewer/model_place.h"
 
 namespace rwview {
@@ -13,8 +14,9 @@ namespace rwview {
 // it; `startFolder` is where an import would be written.
 void ReportMaps(const Model& model, const std::string& startFolder);
 
-// --list: scale, skeleton, animations (the one played marked), meshes and
-// sub-meshes, materials and their maps, on standard output.
-void ListModel(const Model& model, const std::string& startFolder);
+// --list: scale, skeleton, animations (each one's duration as `state`, the
+// model loaded, gives it, the one played marked, and those in which no bone
+// moves), meshes and sub-meshes, materials and their maps, on standard output.
+void ListModel(const Model& model, const std::string& startFolder, iRigweaveState& state);
 
 }  // namespace rwview

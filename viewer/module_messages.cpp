@@ -33,7 +33,7 @@ class StdoutDiversion {
 
 }  // namespace
 
-std::string RunAside(bool show, const std::function<void()>& step) {
+std::string RunAside(bool show, const std::function<void()>& step, const char* passed) {
   // An unnamed file: nothing is left in the temporary folder, whatever happens.
   std::FILE* messages = std::tmpfile();
   {
@@ -48,6 +48,8 @@ std::string RunAside(bool show, const std::function<void()>& step) {
     std::string text(line);
     text.erase(text.find_last_not_of("\r\n") + 1);
     if (!text.empty()) last = text;
+    if (passed != nullptr && text.find(passed) != std::string::npos)
+      std::fprintf(stderr, "%s\n", text.c_str());
   }
   std::fclose(messages);
   return last;

@@ -11,6 +11,7 @@ namespace rwview {
 
 // Runs `step` with what it prints on standard output kept aside, or shown on
 // standard error when `show`; answers the last non-empty line it printed.
-std::string RunAside(bool show, const std::function<void()>& step);
+// Lines that hold `passed` are shown on standard error all the same.
+std::string RunAside(bool show, const std::function<void()>& step, const char* passed = nullptr);
 
 }  // namespace rwview

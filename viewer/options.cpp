@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "viewer/animated_output.h"
 #include "viewer/failure.h"
 
 namespace rwview {
@@ -18,8 +19,8 @@ namespace fs = std::filesystem;
 const char kDescription[] =
     "Renders the characters whose configurations are below models/ (hero.cfg when none),\n"
     "framed from what they draw, playing each one's first animation unless --cycle says.\n"
-    "Window keys: 1-9 cycles, space action, +/- detail, arrows orbit, PgUp/PgDn or wheel\n"
-    "zoom, Esc or q quits.";
+    "Window keys: 1-9 cycles, a or Enter action, space pause, . one step (paused), [ ] half\n"
+    "and double speed, +/- detail, arrows orbit, PgUp/PgDn or wheel zoom, Esc or q quits.";
 
 // A number of type T read whole from `text`, finite and within [low, high].
 template <typename T>
@@ -58,17 +59,40 @@ CLI::Validator SizeFormat() {
       "WxH");
 }
 
-// NAME@SECONDS, the time finite and not negative.
+// NAME@SECONDS, the time finite and not negative, or NAME alone (at once).
+bool ReadAction(const std::string& text, TimedAction& action) {
+  const size_t at = text.rfind('@');
+  action.name = text.substr(0, at);
+  action.seconds = 0;
+  if (at == std::string::npos) return !text.empty();
+  return at > 0 && ReadWithin(text.substr(at + 1), 0.0, 1e9, action.seconds);
+}
+
 CLI::Validator ActionFormat() {
   return CLI::Validator(
       [](std::string& text) {
-        const size_t at = text.rfind('@');
-        double seconds = 0;
-        if (at != std::string::npos && at > 0 && ReadWithin(text.substr(at + 1), 0.0, 1e9, seconds))
-          return std::string();
-        return text + ": not NAME@SECONDS";
+        TimedAction action;
+        return ReadAction(text, action) ? std::string() : text + ": not NAME or NAME@SECONDS";
       },
-      "NAME@SECONDS");
+      "NAME[@SECONDS]");
+}
+
+// BONE=MODEL.cfg, neither empty.
+bool ReadProp(const std::string& text, PropOption& prop) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos) return false;
+  prop.bone = text.substr(0, equals);
+  prop.model = text.substr(equals + 1);
+  return !prop.bone.empty() && !prop.model.empty();
+}
+
+CLI::Validator PropFormat() {
+  return CLI::Validator(
+      [](std::string& text) {
+        PropOption prop;
+        return ReadProp(text, prop) ? std::string() : text + ": not BONE=MODEL.cfg";
+      },
+      "BONE=MODEL.cfg");
 }
 
 const std::map<std::string, Offscreen> kOffscreenNames = {
@@ -76,10 +100,12 @@ const std::map<std::string, Offscreen> kOffscreenNames = {
 
 // The options that take a value; those given as text are split by ReadChecked.
 void AddValues(CLI::App& app, Options& options, std::string& size, std::string& offscreen,
-               std::vector<std::string>& actions) {
+               std::vector<std::string>& actions, std::vector<std::string>& props) {
   app.add_option("MODEL.cfg", options.models, "configurations below models/ (default hero.cfg)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  app.add_option("--root", options.root, "folder holding models/ (default: the current folder)");
+  app.add_option("--root", options.root,
+                 "folder holding models/ (default: the current folder when it has one, else the "
+                 "sample characters)");
   app.add_option("--module", options.module,
                  "the module file (default: rigweave.so beside this program)");
   app.add_option("--frames", options.frames, "frames to render (default 24, at most 100000)")
@@ -95,9 +121,15 @@ void AddValues(CLI::App& app, Options& options, std::string& size, std::string& 
   app.add_option("--cycle", options.cycle,
                  "cycle to play: the module's name or the file's base name (default: the first)")
       ->check(NotEmpty("an animation name"));
-  app.add_option("--action", actions, "play NAME once, SECONDS in: NAME@SECONDS (repeatable)")
+  app.add_option("--action", actions,
+                 "play NAME once, SECONDS in (NAME@SECONDS) or at once (NAME); repeatable")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(ActionFormat());
+  app.add_option("--attach", props,
+                 "hang the model MODEL.cfg on each character's bone BONE (BONE=MODEL.cfg; "
+                 "repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(PropFormat());
   app.add_option("--lod", options.lod, "level of detail, 0 to 1 (default 1)")
       ->check(Within(0.0, 1.0, "a level between 0 and 1"));
   app.add_option("--zoom", options.zoom,
@@ -117,11 +149,29 @@ void AddValues(CLI::App& app, Options& options, std::string& size, std::string& 
           "auto|egl|osmesa"));
 }
 
+// The camera, the ground and the animated picture.
+void AddViewpoint(CLI::App& app, Options& options) {
+  app.add_option("--yaw", options.yaw,
+                 "look from DEG degrees about the vertical, 0 facing the characters (-360 to 360)")
+      ->check(Within(-360.0, 360.0, "degrees from -360 to 360"));
+  app.add_option("--pitch", options.pitch, "look from DEG degrees above the ground (-89 to 89)")
+      ->check(Within(-89.0, 89.0, "degrees from -89 to 89"));
+  app.add_flag("--turntable", options.turntable,
+               "turn the camera once about the characters over the frames");
+  app.add_flag("--floor", options.floor, "a grid on the ground the characters stand on");
+  app.add_option("--gif", options.gif, "write the frames as an animated GIF into FILE")
+      ->check(NotEmpty("a file name"));
+}
+
 void AddFlags(CLI::App& app, Options& options) {
   app.add_flag("--mirror", options.mirror, "mirrored camera");
   app.add_flag("--empty", options.empty, "no characters, background only");
   app.add_flag("--list", options.list,
-               "print the animations, meshes, materials and maps of each model, and stop");
+               "print the animations (with their durations), meshes, materials and maps of each "
+               "model, and stop");
+  app.add_flag("--events", options.events,
+               "print each animation's start and each action's end as the first character "
+               "crosses them");
   app.add_flag("--verbose", options.verbose, "show the module's loading messages");
   app.add_flag("--quiet", options.quiet, "hide the lines about maps that did not load");
   app.add_flag("--window", options.window, "interactive window (SDL2)");
@@ -129,7 +179,8 @@ void AddFlags(CLI::App& app, Options& options) {
 
 // The values the validators above have accepted, split into their parts.
 void ReadChecked(const std::string& size, const std::string& offscreen,
-                 const std::vector<std::string>& actions, Options& options) {
+                 const std::vector<std::string>& actions, const std::vector<std::string>& props,
+                 Options& options) {
   options.offscreen = kOffscreenNames.at(offscreen);
   if (!size.empty()) {
     const size_t x = size.find('x');
@@ -137,11 +188,14 @@ void ReadChecked(const std::string& size, const std::string& offscreen,
     ReadWithin(size.substr(x + 1), 16, kMaxSide, options.height);
   }
   for (const std::string& text : actions) {
-    const size_t at = text.rfind('@');
     TimedAction action;
-    action.name = text.substr(0, at);
-    ReadWithin(text.substr(at + 1), 0.0, 1e9, action.seconds);
+    ReadAction(text, action);
     options.actions.push_back(action);
+  }
+  for (const std::string& text : props) {
+    PropOption prop;
+    ReadProp(text, prop);
+    options.props.push_back(prop);
   }
 }
 
@@ -160,9 +214,10 @@ Options ParseOptions(int argc, char** argv) {
   // As with most programs, a later value of an option replaces an earlier one.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   std::string size, offscreen = "auto";
-  std::vector<std::string> actions;
-  AddValues(app, options, size, offscreen, actions);
+  std::vector<std::string> actions, props;
+  AddValues(app, options, size, offscreen, actions, props);
   AddFlags(app, options);
+  AddViewpoint(app, options);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -171,14 +226,24 @@ Options ParseOptions(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     throw BadArguments{error.what()};
   }
-  ReadChecked(size, offscreen, actions, options);
+  ReadChecked(size, offscreen, actions, props, options);
   options.framesGiven = app.count("--frames") > 0;
+  options.yawGiven = app.count("--yaw") > 0;
+  options.pitchGiven = app.count("--pitch") > 0;
   if (options.models.empty()) options.models.push_back("hero.cfg");
   if (options.window && !options.framesGiven && !options.out.empty())
     throw BadArguments{"--out with --window needs --frames"};
+  if (options.window && !options.framesGiven && !options.gif.empty())
+    throw BadArguments{"--gif with --window needs --frames"};
+  if (!options.gif.empty() &&
+      double(options.frames) * options.width * options.height > kMaxGifPixels)
+    throw BadArguments{"--gif: " + std::to_string(options.frames) + " frames of " +
+                       std::to_string(options.width) + "x" + std::to_string(options.height) +
+                       " are more than a GIF may hold here (256 Mi pixels in all)"};
   // Output paths are taken from where the program was started.
   options.out = Absolute(options.out);
   options.screenshot = Absolute(options.screenshot);
+  options.gif = Absolute(options.gif);
   options.module = Absolute(options.module);
   options.startFolder = Absolute(".");
   return options;

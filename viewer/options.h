@@ -22,6 +22,12 @@ struct TimedAction {
   double seconds = 0;
 };
 
+// A prop hung on each character's bone: --attach BONE=MODEL.cfg.
+struct PropOption {
+  std::string bone;
+  std::string model;  // as given, placed as a character's model is
+};
+
 struct Options {
   std::string root;
   std::string module;
@@ -34,6 +40,8 @@ struct Options {
   std::string screenshot;
   std::string cycle;  // empty: each model's first animation
   std::vector<TimedAction> actions;
+  std::vector<PropOption> props;
+  bool events = false;
   double lod = 1.0;
   double zoom = 1.0;
   int crowd = 0;
@@ -45,8 +53,18 @@ struct Options {
   bool quiet = false;
   bool list = false;
   Offscreen offscreen = Offscreen::Any;
+  // Where the camera looks from, in degrees (when not given: from the front,
+  // a little aside and above), whether it turns once about the characters
+  // over the frames, a grid on the ground, and the frames as an animated GIF.
+  double yaw = 0, pitch = 0;
+  bool yawGiven = false, pitchGiven = false;
+  bool turntable = false;
+  bool floor = false;
+  std::string gif;
   std::string startFolder;  // where the program was started, for the commands it suggests
 
+  // Whether the run writes any picture.
+  bool WritesPictures() const { return !out.empty() || !screenshot.empty() || !gif.empty(); }
   // The window runs on the wall clock until closed unless --frames counts its steps.
   bool Interactive() const { return window && !framesGiven; }
 };

@@ -75,15 +75,54 @@ void Outputs::Check() {
     if (!CanWriteInto(out_, reason))
       throw Failure{"cannot write into " + out_ + " (" + reason + ")"};
   }
-  if (screenshot_.empty()) return;
+  if (!screenshot_.empty()) CheckFile(screenshot_);
+  if (!gif_.empty()) CheckFile(gif_);
+}
+
+void Outputs::CheckFile(const std::string& path) {
+  std::string reason;
   std::error_code error;
-  if (fs::is_directory(screenshot_, error))
-    throw Failure{"cannot write " + screenshot_ + " (a folder has that name)"};
-  const fs::path parent = fs::path(screenshot_).parent_path();
+  if (fs::is_directory(path, error))
+    throw Failure{"cannot write " + path + " (a folder has that name)"};
+  const fs::path parent = fs::path(path).parent_path();
   if (!CanWriteInto(parent.empty() ? "." : parent.string(), reason))
-    throw Failure{"cannot write " + screenshot_ + " (" + reason + ")"};
-  if (access(screenshot_.c_str(), F_OK) == 0 && access(screenshot_.c_str(), W_OK) != 0)
-    throw Failure{"cannot write " + screenshot_ + " (" + std::strerror(errno) + ")"};
+    throw Failure{"cannot write " + path + " (" + reason + ")"};
+  if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
+    throw Failure{"cannot write " + path + " (" + std::strerror(errno) + ")"};
+}
+
+void Outputs::AddGifFrame(const Picture& picture, int centiseconds) {
+  std::string error;
+  if (!animation_.IsOpen() && !animation_.Open(gif_, picture.width, picture.height, error))
+    throw Failure{error};
+  if (!animation_.Add(picture, centiseconds, error)) throw Failure{error};
+}
+
+void Outputs::FinishGif() {
+  std::string error;
+  if (!animation_.IsOpen()) return;
+  if (!animation_.Finish(error)) throw Failure{error};
+  written_.push_back(gif_);
+}
+
+std::vector<std::string> Outputs::Written(int frames) const {
+  std::vector<std::string> lines;
+  const auto count = [](int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  if (KeepsFrames())
+    lines.push_back("images: " + count(frames, "frame", "frames") + ", " + FramePath(0) +
+                    (frames > 1 ? " .. " + FramePath(frames - 1) : std::string()) +
+                    ", contact sheet " + SheetPath());
+  if (TakesScreenshot()) lines.push_back("screenshot: " + screenshot_);
+  if (WritesGif()) {
+    std::error_code error;
+    const auto bytes = fs::file_size(gif_, error);
+    lines.push_back(
+        "animation: " + gif_ + " (" + count(animation_.Frames(), "frame", "frames") +
+        (error ? std::string() : ", " + std::to_string((bytes + 1023) / 1024) + " KiB") + ")");
+  }
+  return lines;
 }
 
 void Outputs::Write(const std::string& path, const Picture& picture) {

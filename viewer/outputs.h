@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "viewer/animated_output.h"
 #include "viewer/png.h"
 
 namespace rwview {
 
 class Outputs {
  public:
-  Outputs(std::string out, std::string screenshot)
-      : out_(std::move(out)), screenshot_(std::move(screenshot)) {}
+  Outputs(std::string out, std::string screenshot, std::string gif = {})
+      : out_(std::move(out)), screenshot_(std::move(screenshot)), gif_(std::move(gif)) {}
   ~Outputs();
   Outputs(const Outputs&) = delete;
   Outputs& operator=(const Outputs&) = delete;
@@ -29,11 +30,19 @@ class Outputs {
   std::string FramePath(int index) const;
   std::string SheetPath() const;
   const std::string& ScreenshotPath() const { return screenshot_; }
+  bool WritesGif() const { return !gif_.empty(); }
+  const std::string& GifPath() const { return gif_; }
+  // What the run wrote, for its summary: one line per kind, "" for none.
+  std::vector<std::string> Written(int frames) const;
 
   // Each writes aside and renames into place; throws Failure.
   void WriteFrame(int index, const Picture& picture) { Write(FramePath(index), picture); }
   void WriteSheet(const Picture& picture) { Write(SheetPath(), picture); }
   void WriteScreenshot(const Picture& picture) { Write(screenshot_, picture); }
+  // The animated GIF, a frame at a time (shown for `centiseconds`), then
+  // ended and renamed into place; each throws Failure.
+  void AddGifFrame(const Picture& picture, int centiseconds);
+  void FinishGif();
 
   // The run finished: what it wrote stays.
   void Keep() { kept_ = true; }
@@ -41,8 +50,10 @@ class Outputs {
  private:
   void MakeOutFolder();
   void Write(const std::string& path, const Picture& picture);
+  static void CheckFile(const std::string& path);
 
-  std::string out_, screenshot_;
+  std::string out_, screenshot_, gif_;
+  AnimatedGif animation_;
   std::vector<std::filesystem::path> made_;  // folders this run made, outermost first
   std::vector<std::string> written_;
   bool kept_ = false;

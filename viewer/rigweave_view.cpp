@@ -39,15 +39,23 @@ bool CanEnter(const std::string& folder) {
 
 void Run(const Options& options) {
   std::vector<Model> models = ReadModels(options);
-  Outputs outputs(options.out, options.screenshot);
+  std::vector<Model> props = ReadProps(options);
+  Outputs outputs(options.out, options.screenshot, options.gif);
   outputs.Check();
-  Scene scene(options, models);
+  Scene scene(options, models, props);
   scene.Open();
   scene.MakeCharacters();
   if (options.list) {
-    for (const Model& model : models) ListModel(model, options.startFolder);
+    // The first character of each model answers for its animations.
+    for (Model& model : models)
+      for (const Character& character : scene.characters)
+        if (character.model == &model) {
+          ListModel(model, options.startFolder, *character.rigweave);
+          break;
+        }
   } else {
     Framing framing = FrameScene(scene);
+    if (options.floor) scene.AddFloor(framing.low, framing.high);
     scene.stage->GetCamera()->SetMirrored(options.mirror);
     RenderAndReport(scene, framing, outputs);
   }
@@ -69,6 +77,7 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+  if (options.root.empty()) options.root = DefaultRoot();
   CatchInterrupts();
   try {
     Run(options);

@@ -3,7 +3,11 @@
 #include <cmath>
 #include <filesystem>
 
+#include "engine/bone_attachment.h"
+#include "tools/model_files.h"
+#include "viewer/event_printer.h"
 #include "viewer/failure.h"
+#include "viewer/floor.h"
 #include "viewer/interrupt.h"
 #include "viewer/model_report.h"
 #include "viewer/module_messages.h"
@@ -39,13 +43,14 @@ std::string LastWord(const std::string& message) {
 
 }  // namespace
 
-Scene::Scene(const Options& options, std::vector<Model>& models)
-    : options(options), models(models), lod(options.lod) {}
+Scene::Scene(const Options& options, std::vector<Model>& models, std::vector<Model>& propModels)
+    : options(options), models(models), propModels(propModels), lod(options.lod) {}
 
 // Module objects first while the module is loaded; cached textures hold
 // engine handles whose images the module made; GL objects need the context.
 Scene::~Scene() {
   characters.clear();
+  floor.reset();
   if (backend) backend->ForgetAllTextures();
   stage.reset();
   backend.reset();
@@ -81,16 +86,10 @@ void Scene::MakeCharacters() {
     const size_t which = static_cast<size_t>(i) % models.size();
     Character character = MakeCharacter(i, count);
     character.model = &models[which];
-    rwengine::Engine* engine = stage->GetEngine();
-    const int materialsBefore = engine->GetMaterialCount();
     Load(character, !loadedOnce[which]);
-    if (!loadedOnce[which]) {
-      // The module makes a material named like each map file it could read.
-      for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
-        character.model->loadedMaps.insert(engine->GetMaterial(m)->GetName());
-      if (!options.quiet && !options.list) ReportMaps(*character.model, options.startFolder);
-      loadedOnce[which] = true;
-    }
+    loadedOnce[which] = true;
+    HangProps(character, i == 0);
+    if (i == 0 && options.events) PrintEvents(character, seconds);
     characters.push_back(std::move(character));
   }
   clock.now = Clock::kStart;
@@ -101,8 +100,11 @@ Character Scene::MakeCharacter(int index, int count) {
   // A crowd in step looks like one character copied: each is made at a
   // different moment, so its first frame finds it further into its cycle.
   clock.now = Clock::kStart - static_cast<csTicks>(std::fmod(index * 0.618034, 1.0) * 1000.0);
+  // The first makes the module's type, which says in a line when it cannot
+  // skin on the instruction set RIGWEAVE_SKINNING_ISA names.
   const std::string last = RunAside(
-      false, [&] { character.mesh = stage->NewMeshObject(rwengine::Stage::kRigweaveClass); });
+      false, [&] { character.mesh = stage->NewMeshObject(rwengine::Stage::kRigweaveClass); },
+      "RIGWEAVE_SKINNING_ISA");
   if (!character.mesh && last.find("Out of memory") != std::string::npos)
     throw Failure{"out of memory after " + std::to_string(index) + " of " + std::to_string(count) +
                   " characters (the module's last word: " + last + ")"};
@@ -111,14 +113,20 @@ Character Scene::MakeCharacter(int index, int count) {
                   rwengine::Stage::kRigweaveClass + LastWord(last)};
   character.state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(character.mesh.get()));
   if (!character.state) throw Failure{"the mesh object does not offer iCal3DState"};
+  character.rigweave =
+      csRef<iRigweaveState>::Adopt(scfQueryInterface<iRigweaveState>(character.mesh.get()));
+  if (!character.rigweave) throw Failure{"the mesh object does not offer iRigweaveState"};
   character.movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
   character.movable->UpdateMove();
   return character;
 }
 
-// The module's loading lines are shown with --verbose, once per model.
+// The module's loading lines are shown with --verbose, and the maps it could
+// not read are reported, once per model.
 void Scene::Load(Character& character, bool firstOfModel) {
-  const Model& model = *character.model;
+  Model& model = *character.model;
+  rwengine::Engine* engine = stage->GetEngine();
+  const int materialsBefore = engine->GetMaterialCount();
   // A model below the root is read where the module reads by default; any
   // other from the folder it lies in, named to the engine's file system.
   stage->GetFileSystem()->SetModelFolder(model.belowRoot ? "" : model.folder.string());
@@ -130,12 +138,44 @@ void Scene::Load(Character& character, bool firstOfModel) {
   if (!model.cycle.empty() && !character.state->SetCycle(model.cycle.c_str(), 0.0f, 0.0f, 1.0f))
     throw Failure{"model " + model.name + " has no animation named " + model.cycle};
   character.state->SetLodLevel(static_cast<float>(lod));
+  if (!firstOfModel) return;
+  // The module makes a material named like each map file it could read.
+  for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
+    model.loadedMaps.insert(engine->GetMaterial(m)->GetName());
+  if (!options.quiet && !options.list) ReportMaps(model, options.startFolder);
+}
+
+void Scene::HangProps(Character& character, bool first) {
+  for (size_t p = 0; p < propModels.size(); p++) {
+    const std::string& bone = options.props[p].bone;
+    Character prop = MakeCharacter(0, 1);
+    prop.model = &propModels[p];
+    Load(prop, first);
+    if (rwengine::AttachToBone(*prop.movable, character.movable.get(), character.rigweave.get(),
+                               bone.c_str(), csReversibleTransform()) >= 0) {
+      character.props.push_back(std::move(prop));
+      continue;
+    }
+    std::vector<std::string> bones;
+    for (int b = 0; b < character.rigweave->GetBoneCount(); b++)
+      bones.emplace_back(character.rigweave->GetBoneName(b));
+    throw Failure{"model " + character.model->name + " has no bone named " + bone +
+                  " (it has: " + rwtools::JoinNames(bones) + ")"};
+  }
 }
 
 std::vector<std::pair<iMeshObject*, iMovable*>> Scene::Objects() const {
   std::vector<std::pair<iMeshObject*, iMovable*>> objects;
+  if (floor) objects.emplace_back(floor.get(), floorPlace.get());
   for (const Character& c : characters) objects.emplace_back(c.mesh.get(), c.movable.get());
+  for (const Character& c : characters)
+    for (const Character& prop : c.props) objects.emplace_back(prop.mesh.get(), prop.movable.get());
   return objects;
+}
+
+void Scene::AddFloor(const csVector3& low, const csVector3& high) {
+  floor = MakeFloor(low, high);
+  floorPlace = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
 }
 
 }  // namespace rwview

@@ -13,6 +13,7 @@
 #include "host/clock.h"
 #include "host/ref.h"
 #include "ical3dstate.h"
+#include "irigweavestate.h"
 #include "viewer/gl_context.h"
 #include "viewer/model_place.h"
 #include "viewer/options.h"
@@ -27,17 +28,23 @@ struct Clock {
   csTicks now = kStart;
 };
 
+// A mesh object with its model loaded, and where it stands.
 struct Character {
   Model* model = nullptr;
   csRef<iMeshObject> mesh;
   csRef<iCal3DState> state;
+  csRef<iRigweaveState> rigweave;
   csRef<rwengine::Movable> movable;
+  // The props of --attach hung on its bones; their movables are children of
+  // this one's.
+  std::vector<Character> props;
 };
 
 class Scene {
  public:
-  // `models` must outlive the scene; its characters point into it.
-  Scene(const Options& options, std::vector<Model>& models);
+  // `models` and `propModels` (one per --attach) must outlive the scene; its
+  // characters point into them.
+  Scene(const Options& options, std::vector<Model>& models, std::vector<Model>& propModels);
   ~Scene();
   Scene(const Scene&) = delete;
   Scene& operator=(const Scene&) = delete;
@@ -48,20 +55,29 @@ class Scene {
   // per map the module could not read. Throws Failure, or Interrupted.
   void MakeCharacters();
 
+  // The floor first, then the characters, then their props.
   std::vector<std::pair<iMeshObject*, iMovable*>> Objects() const;
+  // A floor under the box from `low` to `high`, drawn from the next frame on.
+  void AddFloor(const csVector3& low, const csVector3& high);
 
   const Options& options;
   std::vector<Model>& models;
+  std::vector<Model>& propModels;
   double lod;
   Clock clock;
+  double seconds = 0;  // animation time since the first frame, as the frame loop sets it
   std::unique_ptr<GlContext> context;
   std::unique_ptr<rwengine::GlBackend> backend;
   std::unique_ptr<rwengine::Stage> stage;
   std::vector<Character> characters;
+  csRef<iMeshObject> floor;
+  csRef<rwengine::Movable> floorPlace;
 
  private:
   Character MakeCharacter(int index, int count);
   void Load(Character& character, bool firstOfModel);
+  // The --attach props of one character, each loaded and hung on its bone.
+  void HangProps(Character& character, bool first);
 };
 
 }  // namespace rwview

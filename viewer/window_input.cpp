@@ -1,6 +1,7 @@
 #include "viewer/window_input.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "tools/model_files.h"
@@ -34,22 +35,56 @@ void WindowInput::ChangeDetail(double step) {
   for (const Character& c : scene_.characters) c.state->SetLodLevel(static_cast<float>(scene_.lod));
 }
 
+void WindowInput::ApplySpeed() {
+  const float scale = paused_ ? 0.0f : static_cast<float>(speed_);
+  for (const Character& c : scene_.characters) c.rigweave->SetTimeScale(scale);
+}
+
+// One step of a 30 Hz frame, taken at once however the frames come.
+void WindowInput::StepWhilePaused() {
+  if (!paused_) return;
+  for (const Character& c : scene_.characters) {
+    c.rigweave->SetTimeScale(1);
+    c.rigweave->Advance(1.0f / 30);
+    c.rigweave->SetTimeScale(0);
+  }
+}
+
+bool WindowInput::HandleAnimation(const InputEvent& input) {
+  switch (input.kind) {
+    case InputEvent::Cycle:
+      SwitchCycle(input.index);
+      return true;
+    case InputEvent::Action: {
+      const std::string name = ActionName();
+      for (const Character& c : scene_.characters) c.state->ExecuteAction(name.c_str(), 0.3f, 0.3f);
+      return true;
+    }
+    case InputEvent::Pause:
+      paused_ = !paused_;
+      ApplySpeed();
+      return true;
+    case InputEvent::Step:
+      StepWhilePaused();
+      return true;
+    case InputEvent::Slower:
+    case InputEvent::Faster:
+      speed_ = std::clamp(speed_ * (input.kind == InputEvent::Faster ? 2.0 : 0.5), 1.0 / 16, 16.0);
+      ApplySpeed();
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool WindowInput::Handle() {
   Orbit& orbit = framing_.orbit;
   InputEvent input;
   while (scene_.context->PollInput(input)) {
+    if (HandleAnimation(input)) continue;
     switch (input.kind) {
       case InputEvent::Quit:
         return false;
-      case InputEvent::Cycle:
-        SwitchCycle(input.index);
-        break;
-      case InputEvent::Action: {
-        const std::string name = ActionName();
-        for (const Character& c : scene_.characters)
-          c.state->ExecuteAction(name.c_str(), 0.3f, 0.3f);
-        break;
-      }
       case InputEvent::FinerDetail:
         ChangeDetail(0.1);
         break;
@@ -74,7 +109,14 @@ bool WindowInput::Handle() {
       case InputEvent::ZoomOut:
         orbit.distance = std::min(framing_.framedDistance * 20, orbit.distance * 1.1);
         break;
-      case InputEvent::None:
+      case InputEvent::Drag:
+        // Half a turn across the window's width; up and down stop short of
+        // the poles, as the keys do.
+        orbit.yaw -= M_PI * input.dx / std::max(1, scene_.options.width);
+        orbit.pitch = std::clamp(orbit.pitch + M_PI * input.dy / std::max(1, scene_.options.height),
+                                 -1.4, 1.4);
+        break;
+      default:
         break;
     }
   }
@@ -84,10 +126,17 @@ bool WindowInput::Handle() {
 void WindowInput::UpdateTitle(int frame, double seconds) {
   if (seconds - lastTitle_ < 0.5) return;
   lastTitle_ = seconds;
-  char title[256];
-  std::snprintf(title, sizeof title, "%s - %s, detail %.1f, %.0f fps", kProgram,
-                currentCycle_.empty() ? CycleText(scene_.models).c_str() : currentCycle_.c_str(),
-                scene_.lod, (frame + 1) / std::max(seconds, 1e-3));
+  char title[320], pace[32] = "";
+  if (paused_)
+    std::snprintf(pace, sizeof pace, ", paused");
+  else if (speed_ != 1)
+    std::snprintf(pace, sizeof pace, ", speed x%g", speed_);
+  std::snprintf(
+      title, sizeof title,
+      "%s - %s%s, detail %.1f, %.0f fps, %ld triangles - keys: 1-9 cycle, a action, space pause, "
+      ". step, [ ] speed, +/- detail, drag or arrows orbit, wheel zoom, Esc quit",
+      kProgram, currentCycle_.empty() ? CycleText(scene_.models).c_str() : currentCycle_.c_str(),
+      pace, scene_.lod, (frame + 1) / std::max(seconds, 1e-3), scene_.backend->TrianglesDrawn());
   scene_.context->SetTitle(title);
 }
 

@@ -1,6 +1,6 @@
 // The window's input: keys and the mouse wheel switch cycles, play an
-// action, change the level of detail and move the camera; the title shows
-// what plays and how fast.
+// action, pause, step and change the animation's speed, change the level of
+// detail and move the camera; the title shows what plays and how fast.
 #pragma once
 
 #include <string>
@@ -23,11 +23,18 @@ class WindowInput {
   std::string ActionName() const;
   void SwitchCycle(int index);
   void ChangeDetail(double step);
+  // Every character's (and prop's) time scale: 0 while paused, else the speed.
+  void ApplySpeed();
+  void StepWhilePaused();
+  // Handles the keys that steer the animation; false for any other.
+  bool HandleAnimation(const InputEvent& input);
 
   Scene& scene_;
   Framing& framing_;
   std::string currentCycle_;
   double lastTitle_ = -1;
+  bool paused_ = false;
+  double speed_ = 1;
 };
 
 }  // namespace rwview

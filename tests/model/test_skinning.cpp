@@ -277,15 +277,19 @@ Comparison Compare(const std::string& root, const std::string& config, SkinningI
     if (!loaded) {
       note = "the module does not load it";
     } else {
-      const std::string& cycleName = animations[static_cast<size_t>(cycle)];
-      const std::string& actionName = animations[static_cast<size_t>(action)];
-      state->SetCycle(cycleName.c_str(), 0.3f, 0.3f, 1.0f);
-      reference.Mixer().clearCycle(0, 0.3f);
-      reference.Mixer().blendCycle(cycle, 1.0f, 0.3f);
+      // A prop without animations is compared in its rest pose.
+      const bool animated = !animations.empty();
+      const std::string cycleName = animated ? animations[static_cast<size_t>(cycle)] : "";
+      const std::string actionName = animated ? animations[static_cast<size_t>(action)] : "";
+      if (animated) {
+        state->SetCycle(cycleName.c_str(), 0.3f, 0.3f, 1.0f);
+        reference.Mixer().clearCycle(0, 0.3f);
+        reference.Mixer().blendCycle(cycle, 1.0f, 0.3f);
+      }
       state->SetLodLevel(lod);
       reference.Model()->setLodLevel(lod);
       for (int frame = 0; frame < frames && mismatches == 0; frame++) {
-        if (frame % 300 == 100) {
+        if (animated && frame % 300 == 100) {
           state->ExecuteAction(actionName.c_str(), 0.3f, 0.3f);
           reference.Mixer().executeAction(action, 0.3f, 0.3f);
         }

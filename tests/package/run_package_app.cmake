@@ -1,7 +1,7 @@
 # Installs the build into a fresh prefix, then configures, builds and runs
-# tests/package/app against that prefix alone, and checks that the module it
-# loaded is the installed one.
-#   cmake -DBUILD_DIR= -DAPP_DIR= -DWORK_DIR= -DMODELS_ROOT= -DCXX= -DFLAGS= -P run_package_app.cmake
+# tests/package/app against that prefix alone, on the installed samples, and
+# checks that the module it loaded is the installed one.
+#   cmake -DBUILD_DIR= -DAPP_DIR= -DWORK_DIR= -DCXX= -DFLAGS= -P run_package_app.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -19,7 +19,7 @@ run("configuring the application" ${CMAKE_COMMAND} -S ${APP_DIR} -B ${WORK_DIR}/
     "-DCMAKE_CXX_FLAGS=${FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${FLAGS}"
     -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 run("building the application" ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run("running the application" ${WORK_DIR}/build/rigweave-package-app ${MODELS_ROOT})
+run("running the application" ${WORK_DIR}/build/rigweave-package-app ${prefix}/share/rigweave)
 message("${output}")
 string(FIND "${output}" "module ${prefix}/" at)
 if(at EQUAL -1)

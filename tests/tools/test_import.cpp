@@ -145,9 +145,10 @@ TEST_F(Import, WritesACharacterTheModuleLoadsWithEveryMap) {
             "mesh = paladin/paladin/body.cmf\n"
             "material = paladin/paladin/skin.crf\n"
             "material = paladin/paladin/cloth.crf\r\n");
-  // The XML material comes out binary; the map it cannot decode keeps its name.
+  // The XML material comes out binary; the map it cannot decode is copied
+  // beside the others as it is.
   EXPECT_EQ(MapsOf(models + "/paladin/paladin/skin.crf"),
-            (std::vector<std::string>{"paladin/maps/skin.raw", "maps/skin_bump.dds",
+            (std::vector<std::string>{"paladin/maps/skin.raw", "paladin/maps/skin_bump.dds",
                                       "paladin/maps/shared.raw"}));
   EXPECT_EQ(MapsOf(models + "/paladin/paladin/cloth.crf"),
             (std::vector<std::string>{"paladin/maps/cloth.raw", "paladin/maps/shared.raw"}));
@@ -160,10 +161,13 @@ TEST_F(Import, WritesACharacterTheModuleLoadsWithEveryMap) {
                          "depth 4)"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("show it: rigweave-view --root " + root.Path() + " paladin.cfg"),
+  EXPECT_EQ(rwtest::ReadFile(models + "/paladin/maps/skin_bump.dds"),
+            rwtest::ReadFile(source / "maps/skin_bump.dds"));
+  EXPECT_NE(run.out.find("show it: rigweave-view --root " + root.Path() +
+                         " paladin.cfg --out paladin-pictures\n"),
             std::string::npos)
       << run.out;
-  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 10) << run.out;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 11) << run.out;
 
   // The viewer loads it, every converted map with it, and draws it.
   const rwtest::RunResult list =
@@ -172,7 +176,11 @@ TEST_F(Import, WritesACharacterTheModuleLoadsWithEveryMap) {
   EXPECT_NE(list.out.find("map paladin/maps/skin.raw: loaded"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("map paladin/maps/cloth.raw: loaded"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("map paladin/maps/shared.raw: loaded"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("animation paladin/paladin/walk (played)"), std::string::npos)
+  EXPECT_NE(list.out.find("animation paladin/paladin/walk 1.000 s (played)"), std::string::npos)
+      << list.out;
+  // The second map it copied is there: not a raw texture, but not missing.
+  EXPECT_NE(list.out.find("map paladin/maps/skin_bump.dds: not loaded, not a raw texture"),
+            std::string::npos)
       << list.out;
 }
 

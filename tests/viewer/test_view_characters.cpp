@@ -155,11 +155,12 @@ TEST_F(Characters, ZoomAndCrowdScaleWithTheCharacter) {
 TEST_F(Characters, PlaysTheFirstAnimationAndFindsNamesByTheirBase) {
   WriteCharacter("anim.cfg",
                  "animation = pal/pal_walk.caf\nanimation = pal/pal_idle.caf\n"
-                 "animation = other/jump.caf\nanimation = pal/jump.caf\n");
+                 "animation = other/jump.caf\nanimation = pal/jump.caf\n"
+                 "animation = pal/pal_wave.caf\nanimation = other/big_wave.caf\n");
   fs::create_directories(folder.Path("pal"));
   fs::create_directories(folder.Path("other"));
-  for (const char* name :
-       {"pal/pal_walk.caf", "pal/pal_idle.caf", "other/jump.caf", "pal/jump.caf"})
+  for (const char* name : {"pal/pal_walk.caf", "pal/pal_idle.caf", "other/jump.caf", "pal/jump.caf",
+                           "pal/pal_wave.caf", "other/big_wave.caf"})
     ASSERT_TRUE(folder.WriteAnimation(name, 1.0f, csVector3(0, 0, 10)));
 
   struct Case {
@@ -173,6 +174,9 @@ TEST_F(Characters, PlaysTheFirstAnimationAndFindsNamesByTheirBase) {
       {"--cycle pal/pal_idle", 0, "cycle pal/pal_idle,"},
       {"--cycle other/jump --action pal_idle@0", 0, "cycle other/jump,"},
       {"--cycle jump", 1, "jump names several animations (other/jump, pal/jump)"},
+      // The natural name: the one base name that ends in _walk, at once.
+      {"--cycle walk --action idle", 0, "cycle pal/pal_walk,"},
+      {"--cycle wave", 1, "wave names several animations (pal/pal_wave, other/big_wave)"},
       {"--cycle pal_run", 1, "no animation named pal_run (it has: pal/pal_walk, pal/pal_idle,"},
       {"--cycle pal_walk.caf", 1, "no animation named pal_walk.caf"},
   };
@@ -250,20 +254,43 @@ TEST_F(CharacterMaps, SaysWhichMapsDidNotLoadAndHowToFixThem) {
   EXPECT_EQ(quiet.err.find("map "), std::string::npos) << quiet.err;
 }
 
+// An export's pictures, all fixed by one import, are one line with the count.
+TEST_F(CharacterMaps, MapsWithOneCauseAreOneLine) {
+  std::vector<std::string> pictures;
+  for (int i = 0; i < 5; i++) {
+    pictures.push_back("p" + std::to_string(i) + ".png");
+    ASSERT_TRUE(rwview::WritePng(folder.Path(pictures.back()), Tiny()));
+  }
+  ASSERT_TRUE(folder.WriteMaterial("four.crf", pictures));
+  WriteCharacter("maps.cfg", "material = four.crf\nmaterial = two.crf\n");
+  const rwtest::RunResult run = View("maps.cfg --frames 1");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.rfind("rigweave-view: maps.cfg: 6 maps (p0.png, p1.png, p2.png and 3 more): a "
+                          "picture, not a raw texture; to fix: rigweave-import " +
+                              folder.Path("maps.cfg") + " ",
+                          0),
+            0u)
+      << run.err;
+  EXPECT_EQ(Lines(run.err), 1) << run.err;
+}
+
 TEST_F(CharacterMaps, ListsWhatTheCharacterHolds) {
   folder.WriteFile("maps.cfg",
                    "scale = 2\nskeleton = one.csf\nanimation = sub/wave.caf\n"
+                   "animation = sub/pose.caf\n"
                    "mesh = quad.cmf\nmaterial = one.crf\nmaterial = two.crf\n");
   fs::create_directories(folder.Path("sub"));
-  ASSERT_TRUE(folder.WriteAnimation("sub/wave.caf", 1.0f, csVector3(0, 0, 10)));
+  ASSERT_TRUE(folder.WriteAnimation("sub/wave.caf", 1.25f, csVector3(0, 0, 10)));
+  ASSERT_TRUE(folder.WriteAnimation("sub/pose.caf", 0.5f, csVector3(0, 0, 0)));
   const rwtest::RunResult run = View("maps.cfg --list");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
             "model maps.cfg\n"
             "  scale 2\n"
-            "  skeleton one.csf: 1 bones\n"
-            "  animation sub/wave (played)\n"
-            "  mesh quad.cmf: 1 sub-meshes\n"
+            "  skeleton one.csf: 1 bone\n"
+            "  animation sub/wave 1.250 s (played)\n"
+            "  animation sub/pose 0.500 s (no bone moves)\n"
+            "  mesh quad.cmf: 1 sub-mesh\n"
             "    sub-mesh 0: 4 vertices, 2 faces, material 0\n"
             "  material one.crf: 2 maps\n"
             "    map ok.raw: loaded\n"

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <iostream>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -180,6 +182,62 @@ TEST_F(ViewImages, ActionChangesTheCharactersPose) {
   const std::vector<Picture> waving = Render("--cycle idle --action wave@0", 12);
   ASSERT_EQ(idle.size(), waving.size());
   EXPECT_GT(rwtest::ShareDiffering(idle.back(), waving.back(), 24), 0.005);
+  // Without a time, at once.
+  const std::vector<Picture> atOnce = Render("--cycle idle --action wave", 12);
+  ASSERT_EQ(atOnce.size(), waving.size());
+  EXPECT_EQ(rwtest::ShareDiffering(atOnce.back(), waving.back(), 0), 0.0);
+}
+
+// Where the pixels that differ between two pictures lie: their centre and share.
+struct Difference {
+  double x = 0, y = 0, share = 0;
+};
+Difference Differing(const Picture& a, const Picture& b) {
+  Difference d;
+  long count = 0;
+  for (int y = 0; y < a.height; y++)
+    for (int x = 0; x < a.width; x++) {
+      const uint8_t* p = &a.rgb[3 * (static_cast<size_t>(y) * a.width + x)];
+      if (rwtest::Distance(p, rwtest::PixelAt(b, x, y)) <= 24) continue;
+      d.x += x, d.y += y, count++;
+    }
+  if (count == 0) return d;
+  d.x /= count, d.y /= count;
+  d.share = static_cast<double>(count) / (a.width * a.height);
+  return d;
+}
+
+// The sample sword on the walking character's hand: it shows in every frame
+// (where the pictures differ from the walk alone) and swings with the hand.
+TEST_F(ViewImages, AnAttachedPropShowsAndSwingsWithTheHand) {
+  const std::vector<Picture> walk = Render("--cycle walk --size 640x480", 24);
+  const std::vector<Picture> armed =
+      Render("--cycle walk --size 640x480 --attach hand_r=sword.cfg", 24);
+  ASSERT_EQ(walk.size(), armed.size());
+  const Difference first = Differing(armed[0], walk[0]);
+  double farthest = 0;
+  for (size_t i = 0; i < walk.size(); i++) {
+    const Difference sword = Differing(armed[i], walk[i]);
+    EXPECT_GT(sword.share, 0.001) << "frame " << i;
+    farthest = std::max(farthest, std::hypot(sword.x - first.x, sword.y - first.y));
+  }
+  EXPECT_GT(farthest, 4) << "the sword stood still while the hand swung";
+}
+
+TEST_F(ViewImages, EventsArePrintedAsTheyFire) {
+  rwtest::RunResult run;
+  Render("--cycle walk --action wave@0.5 --events", 72, &run);
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = run.out.find(what); at != std::string::npos; at = run.out.find(what, at + 1))
+      n++;
+    return n;
+  };
+  // Three seconds of a one-second walk, and one wave of 1.5 s.
+  EXPECT_EQ(count(" hero.cfg: walk start\n"), 3u) << run.out;
+  EXPECT_EQ(count(" hero.cfg: wave start\n"), 1u) << run.out;
+  EXPECT_EQ(count(" hero.cfg: wave end\n"), 1u) << run.out;
+  EXPECT_LT(run.out.find("wave start"), run.out.find("wave end"));
 }
 
 TEST_F(ViewImages, FailuresSayWhyOnOneLine) {
@@ -197,7 +255,12 @@ TEST_F(ViewImages, FailuresSayWhyOnOneLine) {
       {"--size 10x10", 2, "--size"},
       {"--size big", 2, "--size"},
       {"--bogus", 2, "--bogus"},
-      {"--action wave", 2, "--action"},
+      {"--action wave@", 2, "--action"},
+      {"--action @1", 2, "--action"},
+      {"--attach hand_r", 2, "--attach"},
+      {"--attach =sword.cfg", 2, "--attach"},
+      {"--attach tail=sword.cfg --frames 1", 1, "no bone named tail (it has: hips, spine"},
+      {"--attach hand_r=nope.cfg --frames 1", 1, "unknown model nope.cfg"},
       {"--lod 2", 2, "--lod"},
       {"--frames", 2, "--frames"},
       {"--root " + noModels.Path(), 1, "no models/ folder"},

@@ -1,0 +1,226 @@
+// Rigweave: what an application does with a loaded character beyond
+// iCal3DState: drives its time, lists and plays its animations with control,
+// hears named moments of them, reads its bones and hangs objects on them.
+//
+// Query a mesh object of class "crystalspace.mesh.object.rigweave" for
+// iRigweaveState (as for iCal3DState) and load a model through iCal3DState.
+// Everything here acts on the loaded model: before a load, and after a load
+// that failed, every operation answers false, -1, 0 or null and changes
+// nothing. A new LoadModel drops every event and attachment registered for
+// the character it replaces.
+//
+// Ids: an animation's id is its place in the configuration (0 for the first
+// "animation =" line), a bone's id its place in the skeleton file. An id out
+// of range, or a name nothing has, answers false (or -1, or null) and changes
+// nothing; so do times, weights and fades that are negative or not finite.
+//
+// Time: the character moves only when it is advanced, by Advance or, unless
+// SetDrawAdvances(false), by Draw with the engine clock's ticks since its last
+// Draw, as iCal3DState's characters always have. One advance moves the
+// animations, poses the bones, places every attached object and then fires
+// the events crossed, all before it returns; the frame's drawing shows that
+// pose. An advance allocates no memory.
+#pragma once
+
+#include "host/math_types.h"
+#include "host/scf.h"
+
+struct iRigweaveState;
+
+// What a listener hears: one crossing of an event's time, or the end of an
+// action.
+struct csRigweaveEvent {
+  // The handle AddEvent or AddActionEnd gave.
+  int handle;
+  // The animation crossed or ended.
+  int animation;
+  // The event's time in seconds within the animation; for an action's end,
+  // the animation's duration.
+  float time;
+  // The name and number given at registration (the name is "" when none was
+  // given; it lives until the event is removed).
+  const char* name;
+  int userId;
+  // True for the end of an action, false for a moment crossed.
+  bool actionEnd;
+};
+
+struct iRigweaveEventListener : iBase {
+  SCF_INTERFACE(iRigweaveEventListener, 0, 0, 1)
+  // Called from inside an advance (Advance, or Draw), once per crossing, in
+  // the order in which the character's time crosses them within the step.
+  // The listener may remove this or any other event, add new ones (they fire
+  // from the next advance on), start and stop animations, attach and detach
+  // (taking effect from the next advance), and release the character. It may
+  // not advance the same character from inside the call (Advance answers
+  // false), nor throw. The character's pose is already that of the end of
+  // the step.
+  virtual void OnRigweaveEvent(iRigweaveState* character, const csRigweaveEvent& event) = 0;
+
+ protected:
+  ~iRigweaveEventListener() = default;
+};
+
+// Any receiver of a bone's placement. An object attached with Attach that
+// offers this interface is placed through it; one that offers only iMovable
+// gets the transform as its movable's own transform (see Attach).
+struct iRigweaveAttachment : iBase {
+  SCF_INTERFACE(iRigweaveAttachment, 0, 0, 1)
+  // `characterToObject` maps the character's object space (the space of its
+  // drawn vertices) into the attached object's space: the bone's transform
+  // followed by the offset given to Attach.
+  virtual void PlaceOnBone(const csReversibleTransform& characterToObject) = 0;
+
+ protected:
+  ~iRigweaveAttachment() = default;
+};
+
+struct iRigweaveState : iBase {
+  SCF_INTERFACE(iRigweaveState, 0, 0, 1)
+
+  // --- Time -----------------------------------------------------------------
+
+  // Advances the character by `seconds` times the time scale now: its
+  // animations, the events they cross, its bones and its attached objects.
+  // False, moving nothing, without a model, for a negative or non-finite
+  // `seconds`, or when called from inside one of this character's listeners.
+  virtual bool Advance(float seconds) = 0;
+  // True (the default): Draw advances the character by the engine clock's
+  // ticks since its last Draw, times the time scale. False: Draw moves
+  // nothing and only Advance does (an application that drives time itself,
+  // or an engine advancing characters that are out of view). Kept across
+  // loads.
+  virtual void SetDrawAdvances(bool drawAdvances) = 0;
+  virtual bool GetDrawAdvances() = 0;
+  // Multiplies the time of every advance, Draw's and Advance's; 0 pauses the
+  // character, 1 (the default) is real time. False, keeping the scale, for a
+  // negative or non-finite scale. Kept across loads.
+  virtual bool SetTimeScale(float scale) = 0;
+  virtual float GetTimeScale() = 0;
+
+  // --- Animations -----------------------------------------------------------
+
+  virtual int GetAnimationCount() = 0;
+  // The module's name of an animation: the configuration's value without its
+  // extension ("paladin/paladin_walk"). Null for an unknown id.
+  virtual const char* GetAnimationName(int animation) = 0;
+  // The file's base name: the module's name after its last '/'
+  // ("paladin_walk"). Null for an unknown id.
+  virtual const char* GetAnimationBaseName(int animation) = 0;
+  // The id of the animation with that module's name or, when only one
+  // animation has it, that base name; -1 otherwise (no name, or a base name
+  // several share).
+  virtual int FindAnimation(const char* name) = 0;
+  // Seconds; -1 for an unknown id.
+  virtual float GetAnimationDuration(int animation) = 0;
+  // Whether any bone moves in the animation: some track holds two keyframes
+  // that differ. False for an unknown id, and for an animation that holds
+  // every bone still (a pose, or an export that lost its keys).
+  virtual bool AnimationMovesBones(int animation) = 0;
+
+  // Fades the cycle in to `weight` (0 to 1) over `fade` seconds; the others
+  // play on. False for an unknown id or a bad weight or fade.
+  virtual bool BlendCycle(int animation, float weight, float fade) = 0;
+  // Fades the cycle out over `fade` seconds. False for an unknown id or a
+  // bad fade; true for a cycle that was not playing (nothing to clear).
+  virtual bool ClearCycle(int animation, float fade) = 0;
+  // Plays the animation once over the cycles, fading in and out over the
+  // given seconds, at `weight` (0 to 1). Its end is reported to the
+  // AddActionEnd listeners when it has played out. False for an unknown id
+  // or a bad fade or weight.
+  virtual bool PlayAction(int animation, float fadeIn, float fadeOut, float weight) = 0;
+  // Stops the newest playing action of that animation at once, without a
+  // fade and without reporting an end. False when none plays or the id is
+  // unknown.
+  virtual bool StopAction(int animation) = 0;
+  // True while the animation plays as a cycle (fading out included) or as
+  // an action; false otherwise and for an unknown id.
+  virtual bool IsPlaying(int animation) = 0;
+  // The animation's time in seconds (0 to its duration): a cycle's place in
+  // its loop, or the time since the start of its newest action. False,
+  // leaving `seconds` alone, for an animation not playing or an unknown id.
+  virtual bool GetAnimationTime(int animation, float& seconds) = 0;
+  // Moves the animation to `seconds` (a cycle's time is taken modulo its
+  // duration; cycles blended together keep their common phase, so the
+  // others move with it). The jump fires no event; the pose shows it from
+  // the next advance. False for an animation not playing, a cycle blended
+  // in since the last advance (the mixer places it then), an unknown id or
+  // a bad time.
+  virtual bool SetAnimationTime(int animation, float seconds) = 0;
+
+  // --- Events ---------------------------------------------------------------
+
+  // Calls `listener` each time the animation's time crosses `seconds` (0 to
+  // its duration), while it plays as a cycle or an action: once per
+  // crossing whatever the step (a cycle advanced by twice its duration
+  // crosses it twice), in the order of the crossings, whether the character
+  // is drawn or only advanced. A time is crossed when a step moves from at
+  // or before it to past it; an action's end crosses its duration. Holds a
+  // reference on the listener until the event is removed or the character
+  // goes. `name` (may be null) and `userId` are handed back as given. The
+  // handle (>= 0), or -1 for an unknown animation, a bad time or a null
+  // listener. At most 65536 crossings of one event are reported per
+  // advance; a longer step reports that many and says so in one line.
+  virtual int AddEvent(int animation, float seconds, const char* name, int userId,
+                       iRigweaveEventListener* listener) = 0;
+  // Calls `listener` once when an action of the animation (-1: of any
+  // animation) has played out. Handle or -1 as AddEvent.
+  virtual int AddActionEnd(int animation, const char* name, int userId,
+                           iRigweaveEventListener* listener) = 0;
+  // Removes an event or action end and releases its listener; from inside a
+  // listener, it fires no more in the advance under way. False for a handle
+  // that is not registered.
+  virtual bool RemoveEvent(int handle) = 0;
+
+  // --- Bones ----------------------------------------------------------------
+
+  virtual int GetBoneCount() = 0;
+  // Null for an unknown id.
+  virtual const char* GetBoneName(int bone) = 0;
+  // -1 when no bone has the name.
+  virtual int FindBone(const char* name) = 0;
+  // The parent's id; -1 for a root bone and for an unknown id.
+  virtual int GetBoneParent(int bone) = 0;
+  // The bone's transform in the pose of the last advance (the rest pose
+  // before the first): it maps the character's object space, the space the
+  // drawn vertices are in (after the model's scale and the turn that stands
+  // Cal3D's Z-up models along +y), into the bone's space, scaled as the
+  // character is. Its origin is the bone's position in object space, and
+  // This2Other(p) of a point p given in the bone's space (in object units)
+  // is where a vertex hanging on that bone alone at p is drawn. False,
+  // leaving `transform` alone, for an unknown id.
+  virtual bool GetBoneTransform(int bone, csReversibleTransform& transform) = 0;
+
+  // --- Attachments ----------------------------------------------------------
+
+  // Hangs `object` on the bone: from now on every advance gives it
+  // `offset * bone transform` (the bone's transform, then the offset, which
+  // maps the bone's space into the object's), at once for the current pose
+  // too. An object offering iRigweaveAttachment is placed through it; else
+  // one offering iMovable gets that transform as its own (SetTransform, then
+  // UpdateMove), so its movable's parent must be the character's movable.
+  // Several objects may hang on one bone, and one object on several bones
+  // (the last placement wins). Holds a reference on the object until it is
+  // detached or the character goes. The handle (>= 0), or -1 for an unknown
+  // bone or an object offering neither interface.
+  virtual int Attach(int bone, iBase* object, const csReversibleTransform& offset) = 0;
+  // Releases the object; it keeps its last placement. False for a handle
+  // that is not attached.
+  virtual bool Detach(int handle) = 0;
+
+  // --- Springs --------------------------------------------------------------
+
+  // A character with springs (capes, hair) is advanced in sub-steps of at
+  // most 1/60 s, bones and springs together, so a long step cannot fling
+  // them; of a step longer than one second only the last second is
+  // simulated so (the rest moves the animation alone). Steps of 1/60 s or
+  // less, and characters without springs, are advanced as Cal3D does. False
+  // turns the simulation off: those sub-meshes then follow their bones
+  // rigidly, and start again from rest when it is turned back on. On by
+  // default; kept across loads.
+  virtual void SetSpringsEnabled(bool enabled) = 0;
+  virtual bool GetSpringsEnabled() = 0;
+
+ protected:
+  ~iRigweaveState() = default;
+};
