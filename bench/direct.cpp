@@ -4,6 +4,8 @@
 
 #include "formats/raw_texture.h"
 #include "formats/whole_file.h"
+#include "render/engine_space.h"
+#include "render/face_reversal.h"
 
 namespace rwbench {
 
@@ -22,6 +24,7 @@ void FrameBuffers::FitTo(CalModel& model) {
   vertices.resize(std::max(vertices.size(), maxVertices * 3));
   texels.resize(std::max(texels.size(), maxVertices * 2));
   faces.resize(std::max(faces.size(), maxFaces * 3));
+  reversed.resize(faces.size());
 }
 
 bool DirectCharacter::ReadTextures(const std::string& folder,
@@ -60,6 +63,10 @@ int DirectCharacter::FetchFaces(FrameBuffers& buffers) {
 }
 
 int DirectCharacter::Frame(float seconds, FrameBuffers& buffers) {
+  static_assert(sizeof(csTriangle) == 3 * sizeof(CalIndex), "faces are read as triangles");
+  rigweave::EngineSpaceJob turn;
+  turn.scale = static_cast<float>(Scale() * rigweave::kDrawnUnitsPerModelUnit);
+  rigweave::FaceReversalJob reversal;
   Model()->update(seconds);
   CalRenderer* renderer = Model()->getRenderer();
   if (!renderer->beginRendering()) return 0;
@@ -67,9 +74,20 @@ int DirectCharacter::Frame(float seconds, FrameBuffers& buffers) {
   for (int mesh = 0; mesh < renderer->getMeshCount(); mesh++) {
     for (int sub = 0; sub < renderer->getSubmeshCount(mesh); sub++) {
       if (!renderer->selectMeshSubmesh(mesh, sub)) continue;
-      renderer->getVertices(buffers.vertices.data());
+      const int vertices = renderer->getVertices(buffers.vertices.data());
+      turn.input = {reinterpret_cast<const csVector3*>(buffers.vertices.data()),
+                    static_cast<size_t>(vertices)};
+      turn.output = {reinterpret_cast<csVector3*>(buffers.vertices.data()),
+                     static_cast<size_t>(vertices)};
+      turn.Run();
       renderer->getTextureCoordinates(0, buffers.texels.data());
-      faces += renderer->getFaces(buffers.faces.data());
+      const int count = renderer->getFaces(buffers.faces.data());
+      reversal.input = {reinterpret_cast<const csTriangle*>(buffers.faces.data()),
+                        static_cast<size_t>(count)};
+      reversal.output = {reinterpret_cast<csTriangle*>(buffers.reversed.data()),
+                         static_cast<size_t>(count)};
+      reversal.Run();
+      faces += count;
     }
   }
   renderer->endRendering();

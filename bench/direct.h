@@ -20,6 +20,7 @@ struct FrameBuffers {
   std::vector<float> vertices;
   std::vector<float> texels;
   std::vector<CalIndex> faces;
+  std::vector<CalIndex> reversed;
   // Grows the buffers to fit the character's largest sub-mesh.
   void FitTo(CalModel& model);
 };
@@ -32,8 +33,10 @@ class DirectCharacter : public rwsupport::Cal3DCharacter {
   bool ReadTextures(const std::string& folder, std::vector<std::vector<uint8_t>>& into);
   // The same mixer calls as the module's SetCycle from its first animation.
   bool Walk(int animationId, float clearDelay, float blendDelay, float weight);
-  // One frame of Cal3D work: update, then every sub-mesh's vertices,
-  // texture coordinates of map 0 and faces. Returns the faces fetched.
+  // One frame of Cal3D work and what a renderer needs besides: update, then
+  // every sub-mesh's vertices turned into engine space with the module's
+  // scale, texture coordinates of map 0, and faces, also turned round for
+  // the second draw. Returns the faces fetched.
   int Frame(float seconds, FrameBuffers& buffers);
   // The parts of a frame the module still leaves to Cal3D: the update, and
   // every sub-mesh's faces (returns how many).

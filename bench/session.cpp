@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "formats/config.h"
@@ -14,6 +16,24 @@ namespace {
 
 csTicks ReadTicks(void* session) {
   return static_cast<Session*>(session)->ticks;
+}
+
+// The processor as /proc/cpuinfo names it, its core count, and which of the
+// instruction sets the skinning kernels could use it has.
+std::string Processor() {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line, model = "unknown", flags;
+  while (std::getline(cpuinfo, line)) {
+    auto value = [&] { return line.substr(line.find(':') + 2); };
+    if (model == "unknown" && line.rfind("model name", 0) == 0) model = value();
+    if (flags.empty() && line.rfind("flags", 0) == 0) flags = " " + value() + " ";
+  }
+  std::string sets;
+  for (const char* set : {"sse2", "avx", "avx2", "fma", "avx512f", "avx512bw", "avx512vl"})
+    if (flags.find(" " + std::string(set) + " ") != std::string::npos)
+      sets += (sets.empty() ? "" : " ") + std::string(set);
+  return model + ", " + std::to_string(std::thread::hardware_concurrency()) +
+         " cores; instruction sets: " + (sets.empty() ? "none of sse2..avx512" : sets);
 }
 
 }  // namespace
@@ -37,8 +57,10 @@ void Session::Add(const std::string& name, double value, int decimals, const std
 void Session::RequireEveryFigure() {
   if (!options.only.empty()) return;
   std::vector<std::string> required = {
-      "vertex_mismatches", "load_ratio",        "empty_object_kib", "loaded_object_ratio",
-      "crowd_60hz",        "crowd_60hz_direct", "crowd_60hz_ratio", "frame_allocations"};
+      "vertex_mismatches",   "load_ratio",         "empty_object_kib",
+      "loaded_object_ratio", "crowd_60hz",         "crowd_60hz_direct_shared",
+      "crowd_60hz_ratio",    "crowd_60hz_threads", "crowd_threads_ratio",
+      "extra_character_kib", "load_again_us",      "frame_allocations"};
   for (const std::string& model : options.models)
     required.push_back("draw_ratio_" + std::string(rigweave::AnimationNameFromFile(model)));
   for (const std::string& name : required) {
@@ -62,6 +84,7 @@ void Session::Print() const {
     std::cout << "figure " << f.name << " " << Fixed(f.value, f.decimals) << "\n";
   std::cout << "\n"
             << (options.quick ? "quick run (few samples: the values are not meaningful)\n" : "")
+            << "Processor: " << Processor() << "\n"
             << "Renderer: NullBackend. Animation clock: moved 16 ms per frame by hand (dt 0.016 "
                "s).\nTimes: medians of this thread's CPU time (CLOCK_THREAD_CPUTIME_ID), which "
                "leaves out other processes.\n\n";

@@ -2,6 +2,7 @@
 // the engine's named wrappers around them, and the texture list.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -67,14 +68,15 @@ class MaterialWrapper : public scfImplementation<MaterialWrapper, iMaterialWrapp
 
   const char* GetName() override { return name_.c_str(); }
   iMaterialHandle* GetMaterialHandle() override { return handle_.get(); }
-  void Visit() override { visits_++; }
+  // Threads drawing characters of one material at once all visit it.
+  void Visit() override { visits_.fetch_add(1, std::memory_order_relaxed); }
 
-  int VisitCount() const { return visits_; }
+  int VisitCount() const { return visits_.load(std::memory_order_relaxed); }
 
  private:
   std::string name_;
   csRef<iMaterialHandle> handle_;
-  int visits_ = 0;
+  std::atomic<int> visits_{0};
 };
 
 class TextureList : public scfImplementation<TextureList, iTextureList>,

@@ -35,6 +35,8 @@ class RenderView : public scfImplementation<RenderView, iRenderView>,
   void SetFog(const csColor& color, float density);
   void ClearFog() { fogOn_ = false; }
   bool HasFog() const { return fogOn_; }
+  const csColor& FogColor() const { return fogColor_; }
+  float FogDensity() const { return fogDensity_; }
   // What ClipBBox answers from now on, for views that stand in for a clipping one.
   void SetClipping(int portal, int plane, int zPlane) {
     clipPortal_ = portal, clipPlane_ = plane, clipZPlane_ = zPlane;

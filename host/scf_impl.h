@@ -7,6 +7,7 @@
 // scfEmbedded<Owner, Interface> and forwards counting to its owner.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "host/scf.h"
@@ -48,14 +49,15 @@ class scfImplementation : public Main {
   scfImplementation(const scfImplementation&) = delete;
   scfImplementation& operator=(const scfImplementation&) = delete;
 
-  void IncRef() override { ++scfRefCount; }
+  // Atomic, so that objects held by several drawing threads count right.
+  void IncRef() override { scfRefCount.fetch_add(1, std::memory_order_relaxed); }
   void DecRef() override {
-    if (--scfRefCount > 0) return;
+    if (scfRefCount.fetch_sub(1, std::memory_order_acq_rel) > 1) return;
     // The hold on the parent goes first, before anything of ours is torn down.
     if (scfParent != nullptr) scfParent->DecRef();
     delete this;
   }
-  int32_t GetRefCount() override { return scfRefCount; }
+  int32_t GetRefCount() override { return scfRefCount.load(std::memory_order_acquire); }
   void* QueryInterface(scfInterfaceID id, scfInterfaceVersion version) override {
     if (void* own = static_cast<Self*>(this)->scfQueryOwn(id, version)) return own;
     return scfParent != nullptr ? scfParent->QueryInterface(id, version) : nullptr;
@@ -71,7 +73,7 @@ class scfImplementation : public Main {
     return scfOffer<Self>(id, version, static_cast<Main*>(this));
   }
 
-  int32_t scfRefCount;
+  std::atomic<int32_t> scfRefCount;
   iBase* scfParent;
 };
 

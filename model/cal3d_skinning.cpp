@@ -59,28 +59,30 @@ SkinningIsa ChooseSkinningIsa() {
 }
 
 bool Cal3DSkinning::Prepare(CalModel& model) {
-  records_.clear();
+  records_.reset();
   palette_.clear();
   std::vector<CalCoreSubmesh*> released;
   // The layouts are the one place the module lets the standard containers
   // grow on the model's own numbers, so running out is caught here whole.
   try {
     const int boneCount = static_cast<int>(model.getSkeleton()->getVectorBone().size());
+    auto records = std::make_shared<std::vector<Record>>();
     std::vector<SkinningVertex> vertices;
     std::vector<SkinningInfluence> influences;
     ForEachSubmesh(model, [&](const SubmeshVisit& visit) {
-      records_.emplace_back();
+      records->emplace_back();
       CalCoreSubmesh* core = visit.submesh.getCoreSubmesh();
-      records_.back().core = core;
+      records->back().core = core;
       if (core->getSpringCount() > 0 || visit.submesh.hasInternalData()) return true;
       CopyVertices(*core, vertices, influences);
-      if (!records_.back().layout.Build(vertices, boneCount)) return true;
+      if (!records->back().layout.Build(vertices, boneCount)) return true;
       if (core->getCoreSubMorphTargetCount() == 0) released.push_back(core);
       return true;
     });
     palette_.resize(static_cast<size_t>(boneCount));
+    records_ = std::move(records);
   } catch (const std::bad_alloc&) {
-    records_.clear();
+    records_.reset();
     palette_.clear();
     return false;
   }
@@ -90,15 +92,26 @@ bool Cal3DSkinning::Prepare(CalModel& model) {
   return true;
 }
 
+bool Cal3DSkinning::Share(const Cal3DSkinning& prepared, CalModel& model) {
+  try {
+    palette_.resize(model.getSkeleton()->getVectorBone().size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  records_ = prepared.records_;
+  return true;
+}
+
 const Cal3DSkinning::Record* Cal3DSkinning::Find(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= records_.size()) return nullptr;
-  return &records_[static_cast<size_t>(index)];
+  if (!records_ || index < 0 || static_cast<size_t>(index) >= records_->size()) return nullptr;
+  return &(*records_)[static_cast<size_t>(index)];
 }
 
 size_t Cal3DSkinning::Bytes() const {
   size_t bytes = palette_.capacity() * sizeof(SkinningBone);
-  for (const Record& record : records_) bytes += record.layout.Bytes();
-  return bytes + records_.capacity() * sizeof(Record);
+  if (!records_) return bytes;
+  for (const Record& record : *records_) bytes += record.layout.Bytes();
+  return bytes + records_->capacity() * sizeof(Record);
 }
 
 bool Cal3DSkinning::SetIsa(SkinningIsa isa) {

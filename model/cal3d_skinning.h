@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "render/skinning_job.h"
@@ -37,6 +38,10 @@ class Cal3DSkinning {
   // the layout replaces them. False, with nothing changed in Cal3D, when
   // memory runs out.
   bool Prepare(CalModel& model);
+  // Takes the records another character of the same core model prepared
+  // (they are never changed once made), with a palette of its own for
+  // `model`. False when memory runs out.
+  bool Share(const Cal3DSkinning& prepared, CalModel& model);
 
   // Heap bytes of the records and the palette.
   size_t Bytes() const;
@@ -61,7 +66,7 @@ class Cal3DSkinning {
   Span<const SkinningBone> Palette() const { return {palette_.data(), palette_.size()}; }
 
  private:
-  std::vector<Record> records_;
+  std::shared_ptr<const std::vector<Record>> records_;
   std::vector<SkinningBone> palette_;
   SkinningIsa isa_;
 };

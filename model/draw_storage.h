@@ -1,24 +1,33 @@
-// The geometry working storage every mesh object of the module shares: the
-// sub-mesh being drawn, and the positions the box is measured from. Sized by
-// the character's capacities (render/limits.h) and static, so no frame and
-// no load allocates geometry; not re-entrant: all calls come from the
-// engine's one thread.
+// The geometry working space of a Draw or of a load's box measure: the
+// sub-mesh being drawn and the fog values the view fills for it. Sized by
+// the character's capacities (render/limits.h), so no frame and no load
+// grows geometry. Each thread drawing at a time leases one; a lease returns
+// it to the module's pool, which keeps as many as threads ever drew at once.
 #pragma once
 
+#include "host/graphics.h"
 #include "host/math_types.h"
 #include "render/limits.h"
 
 namespace rigweave {
 
-// The geometry of the sub-mesh being drawn.
 struct DrawStorage {
   csVector3 vertices[kMaxSubmeshVertices];
   csVector2 texels[kMaxSubmeshVertices];
-  csTriangle faces[kMaxSubmeshFaces];
+  G3DFogInfo fog[kMaxSubmeshVertices];
 };
-DrawStorage& GetDrawStorage();
 
-// Positions measured for the box mesh, kMaxSubmeshVertices of them.
-csVector3* GetBoundsStorage();
+class DrawStorageLease {
+ public:
+  // A storage from the pool, or a new one: may throw std::bad_alloc.
+  DrawStorageLease();
+  ~DrawStorageLease();
+  DrawStorageLease(const DrawStorageLease&) = delete;
+  DrawStorageLease& operator=(const DrawStorageLease&) = delete;
+  DrawStorage& operator*() const { return *storage_; }
+
+ private:
+  DrawStorage* storage_;
+};
 
 }  // namespace rigweave

@@ -2,19 +2,10 @@
 
 #include <cal3d/cal3d.h>
 
-#include "formats/cal3d_objects.h"
 #include "model/cal3d_skinning.h"
+#include "model/shared_model.h"
 
 namespace {
-
-// Cal3D 0.11 frees an animation without its tracks and keyframes; without
-// this every load would leak them.
-void ReleaseAnimationTracks(CalCoreModel& core) {
-  for (int i = 0; i < core.getCoreAnimationCount(); i++) {
-    CalCoreAnimation* animation = core.getCoreAnimation(i);
-    if (animation != nullptr) rigweave::FreeTracks(*animation);
-  }
-}
 
 csRef<iFileSystem> FindFileSystem(iObjectRegistry* registry) {
   iBase* found = registry != nullptr ? registry->Get(kFileSystemTag) : nullptr;
@@ -48,19 +39,19 @@ csCal3DMeshObject::~csCal3DMeshObject() {
 
 void csCal3DMeshObject::Unload() {
   scfiRigweaveState.Unbind();
-  for (int32_t i = 0; i < meshRecordCount; i++) delete[] meshRecords[i].vertex_fog;
   delete[] meshRecords;
   meshRecords = nullptr;
   meshRecordCount = 0;
-  fogCapacities.clear();
 
   box = rigweave::BoxMesh();
 
   skinning.reset();
-  // The core model goes first, as the model instance was made from it.
-  if (calCoreModel) ReleaseAnimationTracks(*calCoreModel);
-  calCoreModel.reset();
+  // The instance goes before what it was made from; the last character of
+  // a model frees the shared data with it.
   calModel.reset();
+  faceLevels.clear();
+  calCoreModel = nullptr;
+  shared.reset();
 
   for (std::string& name : animationNames) name.clear();
   animationCount = 0;

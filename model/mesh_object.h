@@ -25,12 +25,15 @@
 class CalCoreModel;
 class CalModel;
 class CalRenderer;
+class CalSubmesh;
 
 namespace rigweave {
 enum class Cal3DKind;
 class TextureFiles;
 class Cal3DSkinning;
 struct ConfigEntry;
+struct FaceLevel;
+class SharedModel;
 struct SubmeshVisit;
 }  // namespace rigweave
 
@@ -87,6 +90,14 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // arguments are checked; false, or std::bad_alloc, leaves it to LoadModel
   // to unload what was made.
   bool LoadModelFiles(const char* modelName, iLoader* loader, iEngine* engine);
+  // A first load of the model: everything read, checked and made into
+  // `shared`, which later loads of the same files then share.
+  bool LoadAfresh(const char* modelName, iLoader* loader, iEngine* engine);
+  // The map materials of the core model, each texture file made a
+  // material once per engine.
+  void MakeMaterials(iEngine* engine);
+  // A character of the model `shared` already holds.
+  bool ShareModel();
   bool LoadConfigFile(const std::string& modelName);
   bool ReadModelFile(const std::string& name, size_t limit, std::vector<uint8_t>& bytes);
   bool ReadCheckedFile(const std::string& value, rigweave::Cal3DKind kind, int bones,
@@ -122,15 +133,14 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // Whether to draw; false too when the callback released the object.
   bool AskVisibleCallback(iRenderView* view);
   void MakeVertexBuffer(iGraphics3D* g3d);
-  void GrowFog(int32_t slot, int vertexCount);
   int SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
   // False when the sub-mesh was not drawn (no material): it takes no slot.
   bool DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
 
   // Index of the name in the animation table, or -1.
   int FindAnimation(const char* name) const;
-  // The material of the sub-mesh the renderer has selected, or false with a diagnostic.
-  bool ResolveMaterial(CalRenderer& renderer, iMaterialHandle*& handle);
+  // The material of the sub-mesh, or false with a diagnostic.
+  bool ResolveMaterial(CalSubmesh& submesh, iMaterialHandle*& handle);
 
   // The operations an application calls, each guarded (model/guarded.h). A
   // load that throws is undone whole, so the object is as if new.
@@ -229,7 +239,12 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   iMeshObjectFactory* factory =
       nullptr;  // never stored: the object holds no reference on its factory
   std::unique_ptr<CalModel> calModel;
-  std::unique_ptr<CalCoreModel> calCoreModel;
+  // What this character shares with every other of its model, and the core
+  // model in it.
+  std::shared_ptr<rigweave::SharedModel> shared;
+  CalCoreModel* calCoreModel = nullptr;
+  // The faces of each sub-mesh at the character's level of detail, shared.
+  std::vector<std::shared_ptr<const rigweave::FaceLevel>> faceLevels;
   // What the polygon view serves: a box of zero size until a load measures one.
   rigweave::BoxMesh box;
   float scale = 1.0f;
@@ -260,9 +275,6 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // attachments; bound to the model while one is loaded.
   rigweave::RigweaveState scfiRigweaveState;
 
-  // Entries allocated in each record's fog array, which is reused from frame
-  // to frame and grown only when a sub-mesh needs more.
-  std::vector<int32_t> fogCapacities;
   // Sub-meshes the skinning unit draws instead of Cal3D's renderer.
   std::unique_ptr<rigweave::Cal3DSkinning> skinning;
   rigweave::SkinningIsa skinningIsa;

@@ -7,6 +7,7 @@
 
 #include "model/diagnostics.h"
 #include "model/mesh_object.h"
+#include "model/shared_model.h"
 
 namespace {
 
@@ -77,5 +78,11 @@ void csCal3DMeshObject::ClearAllCycles() {
 void csCal3DMeshObject::SetLodLevel(float level) {
   // Cal3D clamps the level with comparisons a NaN passes, then indexes its
   // vertices with what the NaN makes: a NaN leaves the level as it was.
-  if (calModel && !std::isnan(level)) calModel->setLodLevel(level);
+  if (!calModel || std::isnan(level)) return;
+  try {
+    // The faces of the new level come from those the model's characters share.
+    shared->SetLodLevel(*calModel, level, faceLevels);
+  } catch (const std::bad_alloc&) {
+    rigweave::Diagnose(": Out of memory setting the level of detail");
+  }
 }

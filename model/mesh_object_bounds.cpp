@@ -8,7 +8,8 @@
 #include "render/engine_space.h"
 
 void csCal3DMeshObject::MeasureBox() {
-  csVector3* vertices = rigweave::GetBoundsStorage();
+  const rigweave::DrawStorageLease storage;
+  csVector3* vertices = (*storage).vertices;
   rigweave::EngineSpaceJob turn;
   turn.scale = static_cast<float>(scale * rigweave::kBoxUnitsPerModelUnit);
   csBox3 bounds;

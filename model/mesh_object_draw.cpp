@@ -1,6 +1,8 @@
 // The frame path: visibility test, lighting and drawing of every sub-mesh.
 #include <cal3d/cal3d.h>
 
+#include <algorithm>
+#include <mutex>
 #include <new>
 
 #include "host/ref.h"
@@ -8,12 +10,10 @@
 #include "model/diagnostics.h"
 #include "model/draw_storage.h"
 #include "model/mesh_object.h"
+#include "model/shared_model.h"
 #include "model/submesh_walk.h"
 #include "render/engine_space.h"
-#include "render/face_reversal.h"
 
-static_assert(sizeof(csTriangle) == 3 * sizeof(CalIndex),
-              "faces are fetched straight into triangles");
 static_assert(sizeof(csVector3) == 3 * sizeof(float), "vertices are fetched straight into vectors");
 static_assert(sizeof(csVector2) == 2 * sizeof(float), "texels are fetched straight into vectors");
 static_assert(sizeof(CalCoreSubmesh::TextureCoordinate) == sizeof(csVector2),
@@ -28,7 +28,6 @@ struct csCal3DMeshObject::Frame {
   rigweave::DrawStorage& storage;
   rigweave::SubmeshSkinningJob skinning;
   rigweave::EngineSpaceJob toEngineSpace;
-  rigweave::FaceReversalJob reversal;
   // The record and colour array the next sub-mesh drawn uses. A sub-mesh
   // skipped for want of a material takes none, so this runs behind the
   // walk's index once one is skipped.
@@ -68,8 +67,14 @@ void csCal3DMeshObject::UpdateLighting(iLight**, int, iMovable*) {
   });
 }
 
-bool csCal3DMeshObject::ResolveMaterial(CalRenderer& renderer, iMaterialHandle*& handle) {
-  auto* wrapper = static_cast<iMaterialWrapper*>(renderer.getMapUserData(0));
+bool csCal3DMeshObject::ResolveMaterial(CalSubmesh& submesh, iMaterialHandle*& handle) {
+  // Map 0's material, looked up in the model's own table: asking Cal3D for
+  // the map of a material without maps would write its error state, which
+  // every thread shares.
+  const int id = submesh.getCoreMaterialId();
+  iMaterialWrapper* wrapper = nullptr;
+  if (id >= 0 && static_cast<size_t>(id) < shared->materials.size())
+    wrapper = shared->materials[static_cast<size_t>(id)];
   if (wrapper == nullptr) wrapper = defaultMaterial;
   if (wrapper == nullptr) {
     Diagnose(": Used without material");
@@ -110,23 +115,21 @@ bool csCal3DMeshObject::AskVisibleCallback(iRenderView* view) {
 }
 
 void csCal3DMeshObject::MakeVertexBuffer(iGraphics3D* g3d) {
-  if (vertexBuffer != nullptr) return;
-  vertexBufferManager = g3d->GetVertexBufferManager();
+  iVertexBufferManager* manager = g3d->GetVertexBufferManager();
+  if (vertexBuffer != nullptr && manager == vertexBufferManager) return;
+  // Objects drawn on several threads at once make theirs one at a time: a
+  // manager's client list is one for all of them. An object another
+  // renderer draws now (another thread's) takes a buffer of that renderer.
+  static std::mutex making;
+  std::lock_guard<std::mutex> hold(making);
+  if (vertexBuffer != nullptr) {
+    vertexBufferManager->RemoveClient(&scfiVertexBufferManagerClient);
+    vertexBuffer->DecRef();
+    vertexBuffer = nullptr;
+  }
+  vertexBufferManager = manager;
   vertexBuffer = vertexBufferManager->CreateBuffer(0);
   vertexBufferManager->AddClient(&scfiVertexBufferManagerClient);
-}
-
-// One fog array per record, which the engine fills on every draw: grown
-// only when a sub-mesh needs more, so only the first frames allocate. Made
-// before the old one goes, so that running out leaves the record as it was.
-void csCal3DMeshObject::GrowFog(int32_t slot, int vertexCount) {
-  int32_t& capacity = fogCapacities[static_cast<size_t>(slot)];
-  if (capacity >= vertexCount) return;
-  G3DTriangleMesh& record = meshRecords[slot];
-  auto* grown = new G3DFogInfo[static_cast<size_t>(vertexCount)];
-  delete[] record.vertex_fog;
-  record.vertex_fog = grown;
-  capacity = vertexCount;
 }
 
 // The positions into the frame's storage: through the skinning unit when it
@@ -146,23 +149,31 @@ int csCal3DMeshObject::SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& f
 
 bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame) {
   rigweave::DrawStorage& storage = frame.storage;
+  // The faces the character's level of detail keeps, forward and turned
+  // round, as every character of the model shares them. A level that no
+  // longer matches Cal3D's vertices (a level change that ran out of memory)
+  // is not drawn: its faces could reach past them.
+  if (static_cast<size_t>(visit.index) >= faceLevels.size()) return false;
+  const rigweave::FaceLevel& faces = *faceLevels[static_cast<size_t>(visit.index)];
+  if (faces.vertexCount != visit.submesh.getVertexCount()) return false;
   const int vertexCount = SkinSubmesh(visit, frame);
   // Texture coordinates never change: rather than copy them every frame
   // (all that getTextureCoordinates does), the renderer reads the ones
-  // Cal3D keeps for map 0. Without that map, as before.
+  // Cal3D keeps for map 0. A sub-mesh without coordinates gets zeros: asking
+  // Cal3D would write its error state, which every thread shares.
   std::vector<std::vector<CalCoreSubmesh::TextureCoordinate>>& maps =
       visit.submesh.getCoreSubmesh()->getVectorVectorTextureCoordinate();
   csVector2* texels = storage.texels;
   if (!maps.empty() && maps[0].size() >= static_cast<size_t>(vertexCount) && vertexCount > 0)
     texels = reinterpret_cast<csVector2*>(maps[0].data());
-  else
+  else if (!maps.empty())
     visit.renderer.getTextureCoordinates(0, &storage.texels[0].x);
-  const int faceCount = visit.renderer.getFaces(reinterpret_cast<CalIndex*>(storage.faces));
+  else
+    std::fill(storage.texels, storage.texels + std::max(vertexCount, 0), csVector2{0, 0});
 
   G3DTriangleMesh& record = meshRecords[frame.slot];
-  GrowFog(frame.slot, vertexCount);
   iMaterialHandle* handle = nullptr;
-  if (!ResolveMaterial(visit.renderer, handle)) return false;
+  if (!ResolveMaterial(visit.submesh, handle)) return false;
   record.buffers[0] = vertexBuffer;
   record.morph_factor = 0.0f;
   record.num_vertices_pool = 1;
@@ -171,18 +182,19 @@ bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& 
   record.vertex_mode = VM_WORLDSPACE;
   record.mat_handle = handle;
   record.use_vertex_color = false;
-  record.num_triangles = faceCount;
-  record.triangles = storage.faces;
+  record.num_triangles = static_cast<int>(faces.forward.size());
+  record.triangles = const_cast<csTriangle*>(faces.forward.data());
   record.mixmode = CS_FX_KEYCOLOR;
+  // The view fills the fog values just before each draw: the thread's
+  // storage holds them.
+  record.vertex_fog = storage.fog;
 
   vertexBufferManager->LockBuffer(vertexBuffer, storage.vertices, texels, vertexColors[frame.slot],
                                   vertexCount, 0);
   frame.view->CalculateFogMesh(frame.g3d->GetObjectToCamera(), record);
   frame.g3d->DrawTriangleMesh(record);
   // Drawn again with every triangle turned round, so both faces show.
-  frame.reversal.input = {storage.faces, static_cast<size_t>(faceCount)};
-  frame.reversal.output = {storage.faces, static_cast<size_t>(faceCount)};
-  frame.reversal.Run();
+  record.triangles = const_cast<csTriangle*>(faces.reversed.data());
   frame.view->CalculateFogMesh(frame.g3d->GetObjectToCamera(), record);
   frame.g3d->DrawTriangleMesh(record);
   vertexBufferManager->UnlockBuffer(vertexBuffer);
@@ -204,17 +216,19 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
   g3d->SetRenderState(G3DRENDERSTATE_ZBUFFERMODE, zbufMode);
   g3d->SetRenderState(G3DRENDERSTATE_MESHZBUFFERMODE, zbufMode);
 
-  Frame frame{view, g3d, rigweave::GetDrawStorage(), {}, {}, {}};
-  const float factor = static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit);
-  const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
-  frame.toEngineSpace.scale = factor;
-  frame.skinning.skinning = skinning.get();
-  frame.skinning.scale = factor;
-  frame.skinning.turnSine = turn.sine;
-  frame.skinning.turnCosine = turn.cosine;
-  frame.skinning.output = {&frame.storage.vertices[0].x, 3 * size_t{rigweave::kMaxSubmeshVertices}};
-  if (skinning) skinning->BeginFrame(*calModel);
   try {
+    const rigweave::DrawStorageLease storage;
+    Frame frame{view, g3d, *storage, {}, {}};
+    const float factor = static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit);
+    const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
+    frame.toEngineSpace.scale = factor;
+    frame.skinning.skinning = skinning.get();
+    frame.skinning.scale = factor;
+    frame.skinning.turnSine = turn.sine;
+    frame.skinning.turnCosine = turn.cosine;
+    frame.skinning.output = {&frame.storage.vertices[0].x,
+                             3 * size_t{rigweave::kMaxSubmeshVertices}};
+    if (skinning) skinning->BeginFrame(*calModel);
     return rigweave::ForEachSubmesh(*calModel, [&](const rigweave::SubmeshVisit& visit) {
       // The load refused models with more sub-meshes than records; this only
       // guards against a model changed behind our back.
@@ -223,7 +237,7 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
       return true;
     });
   } catch (const std::bad_alloc&) {
-    // Only a fog array can run out, before its sub-mesh's buffer is locked.
+    // Only the storage of a thread drawing for the first time can run out.
     Diagnose(": Out of memory drawing");
     return false;
   }

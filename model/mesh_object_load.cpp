@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "model/cal3d_skinning.h"
 #include "model/diagnostics.h"
 #include "model/mesh_object.h"
+#include "model/shared_model.h"
 #include "model/submesh_walk.h"
 #include "render/engine_space.h"
 #include "render/limits.h"
@@ -78,6 +80,8 @@ int BoneCount(CalCoreSkeleton* skeleton) {
 // name that leads to anything but a regular file of a sane size says why.
 bool csCal3DMeshObject::ReadModelFile(const std::string& name, size_t limit,
                                       std::vector<uint8_t>& bytes) {
+  // Stamped before it is read: a change while it is read shows next time.
+  shared->files.push_back(rigweave::FileStamp::Of(modelPath + name));
   const rigweave::FileError error = rigweave::ReadWholeFile(modelPath + name, limit, bytes);
   if (error == rigweave::FileError::None) return true;
   if (error != rigweave::FileError::Missing)
@@ -155,7 +159,8 @@ bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
       return false;
     }
     Diagnose(LoadingLine(kind), value);
-    animationNames[animationCount++] = std::string(rigweave::AnimationNameFromFile(value));
+    shared->animationNames.emplace_back(rigweave::AnimationNameFromFile(value));
+    animationNames[animationCount++] = shared->animationNames.back();
   } else {
     Diagnose(LoadingLine(kind), value);
   }
@@ -235,7 +240,8 @@ bool csCal3DMeshObject::MorphTargetsFound(const std::vector<std::string>& files)
 bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   std::vector<uint8_t> file;
   if (!ReadModelFile(modelName, rigweave::kMaxConfigBytes, file)) return false;
-  calCoreModel = std::make_unique<CalCoreModel>("avatar");
+  shared->core = std::make_unique<CalCoreModel>("avatar");
+  calCoreModel = shared->core.get();
 
   // Keys the format ignores, named when the load then fails for want of a
   // skeleton: most likely one of them was meant to be "skeleton".
@@ -259,7 +265,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
         return false;
       }
       if (!reading.plain) Diagnose(": Scale ", parsed.value + " read as " + reading.asRead);
-      scale = reading.scale;
+      scale = shared->scale = reading.scale;
     } else if (parsed.key == rigweave::ConfigKey::MorphAnimation) {
       if (!LoadMorphAnimation(parsed.value)) return false;
       morphFiles.push_back(parsed.value);
@@ -269,6 +275,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
   }
   if (config.syntaxErrorLine != 0) return false;
   if (!MorphTargetsFound(morphFiles)) return false;
+  shared->morphAnimations = morphAnimations;
 
   // Thread n, set 0 is the n-th material of the file.
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
@@ -290,7 +297,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
 }
 
 bool csCal3DMeshObject::MakeModelInstance() {
-  calModel = std::make_unique<CalModel>(calCoreModel.get());
+  calModel = std::make_unique<CalModel>(calCoreModel);
   for (int i = 0; i < calCoreModel->getCoreMeshCount(); i++) calModel->attachMesh(i);
   calModel->setMaterialSet(0);
   // A new Cal3D model instance has no bone state until its first update, so
@@ -320,7 +327,6 @@ bool csCal3DMeshObject::MakeModelInstance() {
   // Zeroed, so that every field is defined before the first frame fills it.
   meshRecords = new G3DTriangleMesh[static_cast<size_t>(submeshCount)]();
   meshRecordCount = submeshCount;
-  fogCapacities.assign(static_cast<size_t>(submeshCount), 0);
   return true;
 }
 
@@ -346,6 +352,7 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
   // A second load replaces the character: nothing of the first one stays.
   Unload();
   try {
+    std::lock_guard<std::mutex> oneAtATime(rigweave::LoadMutex());
     if (LoadModelFiles(modelName, loader, engine)) return true;
   } catch (const std::bad_alloc&) {
     Diagnose(": Out of memory loading ", modelName);
@@ -366,16 +373,63 @@ bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, i
   else
     modelPath = root.empty() || root.back() == '/' ? root + "models/" : root + "/models/";
 
+  const std::string key = modelPath + modelName;
+  shared = rigweave::FindSharedModel(key, engine);
+  if (shared) return ShareModel();
+  shared = std::make_shared<rigweave::SharedModel>();
+  if (!LoadAfresh(modelName, loader, engine)) return false;
+  rigweave::KeepSharedModel(key, engine, shared);
+  return true;
+}
+
+bool csCal3DMeshObject::LoadAfresh(const char* modelName, iLoader* loader, iEngine* engine) {
+  // What this load says, later loads that share it say again.
+  rigweave::DiagnosticLog log;
   loader->LoadTexture(modelName, kFallbackTexture, kFallbackTextureFlags, nullptr, false);
   defaultMaterial = engine->FindMaterial(modelName, nullptr);
+  shared->defaultMaterial = csRef<iMaterialWrapper>(defaultMaterial);
 
   if (!LoadConfigFile(modelName)) return false;
+  MakeMaterials(engine);
 
-  // Each texture file is read and made a material once per load, however
-  // many maps name it and however they spell its path: a small material
-  // naming one large texture a thousand times must not cost a thousand
-  // decoded copies.
+  // Cal3D's first blend of a cycle completes the animation's tracks with a
+  // last keyframe, writing into the core animation every character shares:
+  // done here, once, so that no later blend writes there while others draw.
+  {
+    CalModel blender(calCoreModel);
+    for (int id = 0; id < calCoreModel->getCoreAnimationCount(); id++) {
+      blender.getMixer()->blendCycle(id, 1.0f, 0.0f);
+      blender.getMixer()->clearCycle(id, 0.0f);
+    }
+  }
+
+  MeasureBox();
+  shared->box = box;
+  // Last: the box is measured through Cal3D's renderer, and preparing may
+  // release Cal3D's influence lists. Without it Cal3D draws everything.
+  shared->skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
+  if (!shared->skinning->Prepare(*calModel)) shared->skinning.reset();
+  // Cal3D can no longer draw what the layouts took over: a character
+  // without its palette is not made at all.
+  if (shared->skinning) {
+    skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
+    if (!skinning->Share(*shared->skinning, *calModel)) throw std::bad_alloc();
+  }
+  shared->TakeFaces(*calModel, faceLevels);
+  shared->loadLines = log.Lines();
+  scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
+                         static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
+  return true;
+}
+
+void csCal3DMeshObject::MakeMaterials(iEngine* engine) {
+  // Each texture file is read and made a material once, however many maps
+  // name it, however they spell its path and however many models name it: a
+  // small material naming one large texture a thousand times must not cost
+  // a thousand decoded copies. What one load decodes is bounded (files);
+  // what earlier loads made in this engine is shared while held.
   rigweave::TextureFiles files;
+  shared->materials.assign(static_cast<size_t>(calCoreModel->getCoreMaterialCount()), nullptr);
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
     CalCoreMaterial* material = calCoreModel->getCoreMaterial(i);
     for (int j = 0; j < material->getMapCount(); j++) {
@@ -384,26 +438,54 @@ bool csCal3DMeshObject::LoadModelFiles(const char* modelName, iLoader* loader, i
       rigweave::TextureFiles::Made made =
           found != nullptr ? *found : rigweave::TextureFiles::Made();
       if (found == nullptr) {
-        if (iImage* image = ReadTextureImage(files, name, made.why)) {
-          iTextureWrapper* texture = engine->GetTextureList()->NewTexture(image);
-          // The texture list keeps the image alive; our creation reference is not needed.
-          image->DecRef();
-          made.made = engine->CreateMaterial(name.c_str(), texture);
+        rigweave::FileStamp stamp = rigweave::FileStamp::Of(modelPath + name);
+        std::shared_ptr<rigweave::SharedTexture> texture =
+            rigweave::FindSharedTexture(stamp, engine);
+        if (!texture) {
+          texture = std::make_shared<rigweave::SharedTexture>();
+          texture->stamp = std::move(stamp);
+          if (iImage* image = ReadTextureImage(files, name, made.why)) {
+            iTextureWrapper* wrapped = engine->GetTextureList()->NewTexture(image);
+            // The texture list keeps the image alive; our creation reference is not needed.
+            image->DecRef();
+            texture->material =
+                csRef<iMaterialWrapper>(engine->CreateMaterial(name.c_str(), wrapped));
+          }
+          rigweave::KeepSharedTexture(engine, texture);
+          made.made = texture.get();
+          // Only after a Decode: it records the file that Decode opened.
+          files.Remember(name, made);
         }
-        files.Remember(name, made);
+        made.made = texture.get();
+        shared->files.push_back(texture->stamp);
+        shared->textures.push_back(std::move(texture));
       }
-      if (made.made == nullptr)
+      iMaterialWrapper* wrapper = static_cast<rigweave::SharedTexture*>(made.made)->material.get();
+      if (wrapper == nullptr)
         Diagnose(": Can't load texture ",
                  made.why == nullptr ? name : name + " (" + made.why + ")");
-      material->setMapUserData(j, static_cast<Cal::UserData>(made.made));
+      material->setMapUserData(j, static_cast<Cal::UserData>(wrapper));
+      if (j == 0) shared->materials[static_cast<size_t>(i)] = wrapper;
     }
   }
+}
 
-  MeasureBox();
-  // Last: the box is measured through Cal3D's renderer, and preparing may
-  // release Cal3D's influence lists. Without it Cal3D draws everything.
-  skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
-  if (!skinning->Prepare(*calModel)) skinning.reset();
+bool csCal3DMeshObject::ShareModel() {
+  rigweave::DiagnoseAgain(shared->loadLines);
+  calCoreModel = shared->core.get();
+  scale = shared->scale;
+  for (const std::string& name : shared->animationNames) animationNames[animationCount++] = name;
+  morphAnimations = shared->morphAnimations;
+  defaultMaterial = shared->defaultMaterial.get();
+  if (!MakeModelInstance()) return false;
+  box = shared->box;
+  // Cal3D can no longer draw what the layouts took over: a character
+  // without its palette is not made at all.
+  if (shared->skinning) {
+    skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
+    if (!skinning->Share(*shared->skinning, *calModel)) throw std::bad_alloc();
+  }
+  shared->TakeFaces(*calModel, faceLevels);
   scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
                          static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
   return true;

@@ -15,6 +15,7 @@ PACKAGES=(
   libstb-dev                           # pictures: read, written and scaled
   zlib1g-dev                           # a PNG's pixel data measured before it is decoded
   libcli11-dev                         # command lines of the programs
+  libtbb-dev                           # drawing a crowd on every core
   libgif-dev                           # the viewer's animated GIFs
   libegl-dev libegl-mesa0              # headless rendering through EGL
   libosmesa6-dev libgl-dev libsdl2-dev # headless and windowed rendering

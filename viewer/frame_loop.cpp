@@ -1,5 +1,6 @@
 #include "viewer/frame_loop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "engine/crowd.h"
 #include "viewer/failure.h"
 #include "viewer/interrupt.h"
 #include "viewer/sheet.h"
@@ -43,7 +45,18 @@ class FrameLoop {
         framing_(framing),
         outputs_(outputs),
         input_(scene, framing),
-        done_(options_.actions.size(), false) {}
+        done_(options_.actions.size(), false) {
+    if (options_.threads == 1) return;
+    // Each share of the crowd is drawn on its thread into a deferred
+    // backend; the GL context, which only this thread may call, then draws
+    // what they kept.
+    const int threads = options_.threads > 0
+                            ? options_.threads
+                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    deferred_ = std::make_unique<rwengine::DeferredBackend[]>(static_cast<size_t>(4 * threads));
+    crowd_ = std::make_unique<rwengine::CrowdRenderer>(
+        *scene_.stage, threads, 4 * threads, [&](int k) { return &deferred_[size_t(k)]; });
+  }
 
   void Run();
   void Report() const;
@@ -64,6 +77,9 @@ class FrameLoop {
   std::unique_ptr<ContactSheet> sheet_;
   Picture lastPicture_;
   Timing timing_;
+  // With --threads other than 1: the shares' backends and the crowd renderer.
+  std::unique_ptr<rwengine::DeferredBackend[]> deferred_;
+  std::unique_ptr<rwengine::CrowdRenderer> crowd_;
   bool progressShown_ = false;
 };
 
@@ -106,7 +122,17 @@ void FrameLoop::Draw() {
   rwengine::GlBackend& backend = *scene_.backend;
   backend.ResetCounters();
   const auto before = SteadyClock::now();
-  scene_.stage->DrawFrame(scene_.Objects());
+  if (crowd_) {
+    rwengine::Graphics3D* graphics = scene_.stage->GetGraphics();
+    graphics->SetPerspectiveAspect(scene_.stage->GetCamera()->FocalLength(graphics->GetWidth()));
+    if (graphics->BeginDraw()) {
+      crowd_->DrawFrame(scene_.Objects());
+      for (int k = 0; k < crowd_->Shares(); k++) deferred_[size_t(k)].ReplayInto(backend);
+      graphics->FinishDraw();
+    }
+  } else {
+    scene_.stage->DrawFrame(scene_.Objects());
+  }
   const auto after = SteadyClock::now();
   Timing::Sum& sum = timing_.frames == 0 ? timing_.first : timing_.rest;
   sum.draw += std::chrono::duration<double>(after - before).count();
@@ -209,12 +235,18 @@ void FrameLoop::Report() const {
               timing_.frames, timing_.frames == 1 ? "frame" : "frames", options_.width,
               options_.height, pace, options_.mirror ? ", mirrored" : "");
   std::printf("renderer: %s\n", scene_.context->Description().c_str());
-  std::printf("characters: %zu\n", scene_.characters.size());
+  if (crowd_)
+    std::printf("characters: %zu, drawn on %d threads\n", scene_.characters.size(),
+                crowd_->Threads());
+  else
+    std::printf("characters: %zu\n", scene_.characters.size());
   std::printf("triangles per frame: %ld (every face drawn with both windings)\n",
               timing_.lastTriangles);
-  std::printf("ms per frame: %.2f (module %.2f, renderer %.2f)%s; first frame %.2f\n", total,
-              total - renderer, renderer, timing_.rest.frames > 0 ? " after the first" : "",
-              1000.0 * timing_.first.draw);
+  // With threads the module's share includes keeping each share's calls
+  // for the GL context, the engine's work.
+  std::printf("ms per frame: %.2f (module %.2f%s, renderer %.2f)%s; first frame %.2f\n", total,
+              total - renderer, crowd_ ? " with the shares' recording" : "", renderer,
+              timing_.rest.frames > 0 ? " after the first" : "", 1000.0 * timing_.first.draw);
   const std::vector<std::string> written = outputs_.Written(timing_.frames);
   for (const std::string& line : written) std::printf("%s\n", line.c_str());
   if (written.empty() && !options_.window)

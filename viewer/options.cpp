@@ -137,6 +137,9 @@ void AddValues(CLI::App& app, Options& options, std::string& size, std::string& 
       ->check(Within(0.01, 100.0, "a factor from 0.01 to 100"));
   app.add_option("--crowd", options.crowd, "N characters in a grid (at most 10000)")
       ->check(Within(1, kMaxCrowd, "a count from 1 to " + std::to_string(kMaxCrowd)));
+  app.add_option("--threads", options.threads,
+                 "draw the characters on N threads at once, 0 for one a core (default 1)")
+      ->check(Within(0, kMaxThreads, "a count from 0 to " + std::to_string(kMaxThreads)));
   app.add_option("--offscreen", offscreen, "off-screen GL: auto (EGL, else OSMesa), egl, osmesa")
       ->check(CLI::Validator(
           [](std::string& text) {

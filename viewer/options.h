@@ -14,6 +14,7 @@ namespace rwview {
 // 24 fps.
 constexpr int kMaxFrames = 100000;
 constexpr int kMaxCrowd = 10000;
+constexpr int kMaxThreads = 256;
 constexpr int kMaxSide = 8192;  // a frame of 8192 x 8192 takes 192 MiB, its GL buffer 256 MiB
 
 struct TimedAction {
@@ -44,6 +45,7 @@ struct Options {
   double lod = 1.0;
   double zoom = 1.0;
   int crowd = 0;
+  int threads = 1;  // drawing threads; 0: one a core
   bool mirror = false;
   bool empty = false;
   bool window = false;

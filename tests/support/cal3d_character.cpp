@@ -56,13 +56,13 @@ Cal3DCharacter::~Cal3DCharacter() {
   Release();
 }
 
-void Cal3DCharacter::Release() {
-  model_.reset();
-  if (!core_) return;
-  // Cal3D 0.11 frees an animation without its tracks; free them as the
-  // module does, so that repeated loads do not grow the process.
-  for (int i = 0; i < core_->getCoreAnimationCount(); i++) {
-    CalCoreAnimation* animation = core_->getCoreAnimation(i);
+namespace {
+
+// Cal3D 0.11 frees an animation without its tracks; free them as the
+// module does, so that repeated loads do not grow the process.
+void FreeCore(CalCoreModel* core) {
+  for (int i = 0; i < core->getCoreAnimationCount(); i++) {
+    CalCoreAnimation* animation = core->getCoreAnimation(i);
     if (animation == nullptr) continue;
     for (CalCoreTrack* track : animation->getListCoreTrack()) {
       track->destroy();
@@ -70,12 +70,20 @@ void Cal3DCharacter::Release() {
     }
     animation->getListCoreTrack().clear();
   }
+  delete core;
+}
+
+}  // namespace
+
+void Cal3DCharacter::Release() {
+  model_.reset();
   core_.reset();
 }
 
 bool Cal3DCharacter::Load(const std::string& folder, const CharacterFiles& files, bool materials) {
   Release();
-  core_ = std::make_unique<CalCoreModel>("cal3d");
+  core_ = std::shared_ptr<CalCoreModel>(new CalCoreModel("cal3d"), FreeCore);
+  scale_ = files.scale;
   if (!core_->loadCoreSkeleton(folder + files.skeleton)) return false;
   for (const std::string& name : files.animations)
     if (core_->loadCoreAnimation(folder + name) == -1) return false;
@@ -89,6 +97,18 @@ bool Cal3DCharacter::Load(const std::string& folder, const CharacterFiles& files
       core_->setCoreMaterialId(i, 0, i);
     }
   }
+  return MakeInstance(materials);
+}
+
+bool Cal3DCharacter::Share(const Cal3DCharacter& loaded) {
+  Release();
+  if (!loaded.core_) return false;
+  core_ = loaded.core_;
+  scale_ = loaded.scale_;
+  return MakeInstance(core_->getCoreMaterialCount() > 0);
+}
+
+bool Cal3DCharacter::MakeInstance(bool materials) {
   model_ = std::make_unique<CalModel>(core_.get());
   for (int i = 0; i < core_->getCoreMeshCount(); i++)
     if (!model_->attachMesh(i)) return false;

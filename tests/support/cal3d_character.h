@@ -44,15 +44,23 @@ class Cal3DCharacter {
   // every mesh attached, its skeleton in the rest pose the module's load
   // leaves it in. False when Cal3D does not load the files.
   bool Load(const std::string& folder, const CharacterFiles& files, bool materials = true);
+  // An instance of the core model `loaded` holds, as Cal3D means one core
+  // model to serve many characters: the idiomatic crowd. The core model
+  // goes with the last character holding it.
+  bool Share(const Cal3DCharacter& loaded);
 
   CalModel* Model() const { return model_.get(); }
   CalCoreModel* Core() const { return core_.get(); }
+  // The configuration's scale.
+  float Scale() const { return scale_; }
 
  private:
   void Release();
+  bool MakeInstance(bool materials);
 
-  std::unique_ptr<CalCoreModel> core_;
+  std::shared_ptr<CalCoreModel> core_;
   std::unique_ptr<CalModel> model_;
+  float scale_ = 1.0f;
 };
 
 }  // namespace rwsupport

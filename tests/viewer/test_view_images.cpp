@@ -92,11 +92,21 @@ TEST_F(ViewImages, WalkingFramesDifferFromOneToTheNext) {
     EXPECT_GT(rwtest::ShareDiffering(frames[i - 1], frames[i], 24), 0.003) << "frame " << i;
 }
 
-TEST_F(ViewImages, SameCommandGivesTheSameFrames) {
+TEST_F(ViewImages, SameCommandGivesTheSameFramesOnAnyNumberOfThreads) {
   const std::vector<Picture> first = Render("--crowd 3", 4);
   const std::vector<Picture> second = Render("--crowd 3", 4);
+  rwtest::RunResult run;
+  const std::vector<Picture> threaded = Render("--crowd 3 --threads 2", 4, &run);
+  EXPECT_NE(run.out.find("characters: 3, drawn on 2 threads\n"), std::string::npos) << run.out;
+  EXPECT_TRUE(std::regex_search(
+      run.out, std::regex("module [-0-9.]+ with the shares' recording, renderer [0-9.]+")))
+      << run.out;
   ASSERT_EQ(first.size(), second.size());
-  for (size_t i = 0; i < first.size(); i++) EXPECT_EQ(first[i].rgb, second[i].rgb) << "frame " << i;
+  ASSERT_EQ(first.size(), threaded.size());
+  for (size_t i = 0; i < first.size(); i++) {
+    EXPECT_EQ(first[i].rgb, second[i].rgb) << "frame " << i;
+    EXPECT_EQ(first[i].rgb, threaded[i].rgb) << "frame " << i << " on two threads";
+  }
 }
 
 TEST_F(ViewImages, MirroredCameraMirrorsThePicture) {
