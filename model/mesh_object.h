@@ -109,6 +109,9 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // with `why` set when the reason is the load's pixel budget, when none.
   iImage* ReadTextureImage(rigweave::TextureFiles& files, const std::string& name,
                            const char*& why);
+  // The loading line of a Cal3D file, and an animation's name in the table;
+  // false when the table is full.
+  bool AnnounceCoreFile(rigweave::Cal3DKind kind, const std::string& value);
   // The file a configuration line names, checked, read by Cal3D and added
   // to the core model; false, with a line that says why, when it cannot be.
   // `unknownKeys`: the keys the format ignored so far, named when a file

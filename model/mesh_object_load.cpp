@@ -147,12 +147,8 @@ const char* LoadingLine(rigweave::Cal3DKind kind) {
 
 }  // namespace
 
-bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
-                                     const std::string& unknownKeys) {
-  using rigweave::Cal3DKind;
-  const std::string& value = entry.value;
-  const Cal3DKind kind = KindOf(entry.key);
-  if (kind == Cal3DKind::Animation) {
+bool csCal3DMeshObject::AnnounceCoreFile(rigweave::Cal3DKind kind, const std::string& value) {
+  if (kind == rigweave::Cal3DKind::Animation) {
     // The name table holds kMaxAnimations names; refuse, never overrun.
     if (animationCount >= rigweave::kMaxAnimations) {
       Diagnose(": Too many animations ", value);
@@ -164,6 +160,15 @@ bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
   } else {
     Diagnose(LoadingLine(kind), value);
   }
+  return true;
+}
+
+bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
+                                     const std::string& unknownKeys) {
+  using rigweave::Cal3DKind;
+  const std::string& value = entry.value;
+  const Cal3DKind kind = KindOf(entry.key);
+  if (!AnnounceCoreFile(kind, value)) return false;
   CalCoreSkeleton* skeleton = calCoreModel->getCoreSkeleton();
   // As in Cal3D, nothing but a skeleton loads before the skeleton. Files
   // loaded so far were checked against the bones of the skeleton a new one
