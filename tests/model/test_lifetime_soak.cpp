@@ -150,7 +150,8 @@ TEST(LifetimeSoak, CharactersComeAndGoWithoutLeavingAnythingBehind) {
   EXPECT_GT(reloaded, 100);
   EXPECT_GT(released, 100);
   EXPECT_GE(closings, frames / 1000);
-  if (frames >= 10000) {
+  // Under a sanitizer the allocator is not glibc's, and mallinfo2 counts nothing.
+  if (frames >= 10000 && heapAtTenth > 0) {
     // The engine keeps every texture and material it ever made, as engines do
     // until a region is unloaded: their pixels, and up to 256 bytes for each
     // wrapper and handle, are taken out of the growth. What remains is ours,
