@@ -25,19 +25,8 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// Cal3D compares element names with stricmp.
-bool SameName(const char* a, const char* b) {
-  for (;; a++, b++) {
-    char x = *a, y = *b;
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
-
 bool Is(const XMLElement* element, const char* name) {
-  return element != nullptr && SameName(element->Name(), name);
+  return element != nullptr && SameCal3DName(element->Name(), name);
 }
 
 // The text an element opens with; Cal3D reads nothing else of it.
@@ -208,7 +197,7 @@ const XMLElement* Root(const XMLDocument& document, Cal3DKind kind, const char*&
   }
   if (Is(root, "HEADER")) {
     const char* magic = root->Attribute("MAGIC");
-    if (magic == nullptr || !SameName(magic, names.magic)) {
+    if (magic == nullptr || !SameCal3DName(magic, names.magic)) {
       reason = "not an XML Cal3D file of this kind";
       return nullptr;
     }
@@ -223,7 +212,7 @@ const XMLElement* Root(const XMLDocument& document, Cal3DKind kind, const char*&
     return nullptr;
   }
   const char* magic = root->Attribute("MAGIC");
-  if (magic != nullptr && !SameName(magic, names.magic)) {
+  if (magic != nullptr && !SameCal3DName(magic, names.magic)) {
     reason = "not an XML Cal3D file of this kind";
     return nullptr;
   }
@@ -484,6 +473,16 @@ const char* Material(const XMLElement* root, BinaryWriter& out) {
 }
 
 }  // namespace
+
+bool SameCal3DName(const char* a, const char* b) {
+  for (;; a++, b++) {
+    char x = *a, y = *b;
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+    if (x == '\0') return true;
+  }
+}
 
 const char* ConvertXmlToBinary(Cal3DKind kind, const uint8_t* bytes, size_t size,
                                std::vector<uint8_t>& binary) {

@@ -32,6 +32,10 @@ constexpr size_t kMaxXmlTags = size_t{1} << 21;
 // element or attribute missing or out of its place, a number that does not
 // read. Counts are not trusted: nothing is reserved for them, and the binary
 // checks judge the result as they judge any binary file.
+// Names compared as Cal3D compares element names and magics (stricmp):
+// ASCII letters in either case.
+bool SameCal3DName(const char* a, const char* b);
+
 const char* ConvertXmlToBinary(Cal3DKind kind, const uint8_t* bytes, size_t size,
                                std::vector<uint8_t>& binary);
 

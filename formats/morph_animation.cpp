@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "formats/cal3d_xml.h"
+
 namespace rigweave {
 namespace {
 
@@ -17,18 +19,8 @@ using tinyxml2::XMLElement;
 constexpr int32_t kEarliestVersion = 699;
 constexpr int32_t kLatestVersion = 1301;
 
-bool SameName(const char* a, const char* b) {
-  for (;; a++, b++) {
-    char x = *a, y = *b;
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
-}
-
 bool Is(const XMLElement* element, const char* name) {
-  return element != nullptr && SameName(element->Name(), name);
+  return element != nullptr && SameCal3DName(element->Name(), name);
 }
 
 std::string_view Trimmed(const char* text) {
@@ -106,7 +98,7 @@ const char* ReadXml(const uint8_t* bytes, size_t size, MorphAnimation& animation
   if (Is(root, "HEADER")) {
     const char* magic = root->Attribute("MAGIC");
     int32_t version = 0;
-    if (magic == nullptr || !SameName(magic, "XPF")) return "not a morph animation";
+    if (magic == nullptr || !SameCal3DName(magic, "XPF")) return "not a morph animation";
     if (!ReadInt(root->Attribute("VERSION"), version) || version < kEarliestVersion)
       return "unsupported file version";
     root = root->NextSiblingElement();
@@ -243,7 +235,7 @@ const char* ReadBinary(const uint8_t* bytes, size_t size, MorphAnimation& animat
 
 bool NamesMorphAnimationXml(std::string_view name) {
   if (name.size() < 4) return false;
-  return SameName(std::string(name.substr(name.size() - 4)).c_str(), ".XPF");
+  return SameCal3DName(std::string(name.substr(name.size() - 4)).c_str(), ".XPF");
 }
 
 const char* ReadMorphAnimation(std::string_view name, const uint8_t* bytes, size_t size,
