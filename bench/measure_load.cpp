@@ -10,6 +10,22 @@
 #include "bench/walkers.h"
 
 namespace rwbench {
+namespace {
+
+// One LoadModel of the sample into a new mesh object, in thread CPU time;
+// the object goes with the call.
+bool TimedLoad(Session& session, rwengine::Stage& stage, double& us) {
+  csRef<iMeshObject> mesh = stage.NewMeshObject();
+  csRef<iCal3DState> state = StateOf(mesh.get());
+  SilencedStdout quiet;
+  const Stopwatch watch;
+  const bool loaded =
+      state->LoadModel(session.sample.c_str(), stage.GetLoader(), stage.GetEngine());
+  us = watch.CpuUs();
+  return loaded;
+}
+
+}  // namespace
 
 void MeasureLoad(Session& session, rwengine::Stage& stage, int repetitions) {
   CharacterFiles files;
@@ -41,16 +57,7 @@ void MeasureLoad(Session& session, rwengine::Stage& stage, int repetitions) {
   std::vector<double> module, direct;
   for (int i = 0; i < repetitions + 2; i++) {
     double moduleUs, directUs;
-    {
-      csRef<iMeshObject> mesh = stage.NewMeshObject();
-      csRef<iCal3DState> state = StateOf(mesh.get());
-      SilencedStdout quiet;
-      const Stopwatch watch;
-      const bool loaded =
-          state->LoadModel(session.sample.c_str(), stage.GetLoader(), stage.GetEngine());
-      moduleUs = watch.CpuUs();
-      if (!loaded) return session.Fail("LoadModel of the sample failed");
-    }
+    if (!TimedLoad(session, stage, moduleUs)) return session.Fail("LoadModel of the sample failed");
     {
       DirectCharacter character;
       std::vector<std::vector<uint8_t>> textures;
@@ -93,16 +100,7 @@ void MeasureLoad(Session& session, rwengine::Stage& stage, int repetitions) {
   std::vector<double> again, directAgain;
   for (int i = 0; i < repetitions + 2; i++) {
     double moduleUs, directUs;
-    {
-      csRef<iMeshObject> mesh = stage.NewMeshObject();
-      csRef<iCal3DState> state = StateOf(mesh.get());
-      SilencedStdout quiet;
-      const Stopwatch watch;
-      const bool loaded =
-          state->LoadModel(session.sample.c_str(), stage.GetLoader(), stage.GetEngine());
-      moduleUs = watch.CpuUs();
-      if (!loaded) return session.Fail("LoadModel of the sample failed");
-    }
+    if (!TimedLoad(session, stage, moduleUs)) return session.Fail("LoadModel of the sample failed");
     {
       DirectCharacter character;
       const Stopwatch watch;
