@@ -55,6 +55,7 @@ ConfigKey ExpectedKey(std::string_view key) {
   if (key == "animation") return ConfigKey::Animation;
   if (key == "mesh") return ConfigKey::Mesh;
   if (key == "material") return ConfigKey::Material;
+  if (key == "morphanim") return ConfigKey::MorphAnimation;
   return ConfigKey::Other;
 }
 
