@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "formats/byte_reader.h"
 #include "formats/cal3d_xml.h"
 
 namespace rigweave {
@@ -122,36 +123,7 @@ const char* ReadXml(const uint8_t* bytes, size_t size, MorphAnimation& animation
   return nullptr;
 }
 
-class In {
- public:
-  In(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
-  size_t Left() const { return size_ - pos_; }
-  bool AtEnd() const { return pos_ == size_; }
-  bool Int(int32_t& value) { return Raw(&value, 4); }
-  bool Float(float& value) { return Raw(&value, 4); }
-  bool Raw(void* to, size_t count) {
-    if (Left() < count) return false;
-    std::memcpy(to, bytes_ + pos_, count);
-    pos_ += count;
-    return true;
-  }
-  bool Fits(int32_t count, size_t recordSize) const {
-    return count >= 0 && static_cast<size_t>(count) <= Left() / recordSize;
-  }
-  bool String(std::string& text) {
-    int32_t length = 0;
-    if (!Int(length) || length < 0 || Left() < static_cast<size_t>(length)) return false;
-    const char* start = reinterpret_cast<const char*>(bytes_ + pos_);
-    text.assign(start, strnlen(start, static_cast<size_t>(length)));
-    pos_ += static_cast<size_t>(length);
-    return true;
-  }
-
- private:
-  const uint8_t* bytes_;
-  size_t size_;
-  size_t pos_ = 0;
-};
+using In = ByteReader;
 
 enum class BinaryLayout { Loader, Saver, Named };
 
