@@ -5,6 +5,7 @@
 #include "bench/measurements.h"
 #include "bench/walkers.h"
 #include "engine/movable.h"
+#include "irigweavestate.h"
 
 namespace rwbench {
 
@@ -46,6 +47,38 @@ void MeasureAllocations(Session& session, rwengine::Stage& stage, int frames) {
               "the same inside DrawTest");
   session.Add("frame_allocations_direct", static_cast<double>(inDirect), 0, "", true,
               "the same in the direct Cal3D loop");
+  MeasureMorphAllocations(session, stage, frames);
+}
+
+void MeasureMorphAllocations(Session& session, rwengine::Stage& stage, int frames) {
+  // The face of newer-hero.cfg moves by its morph animation and a weight
+  // fading in: Cal3D's renderer blends those sub-meshes every frame.
+  csRef<iMeshObject> mesh = NewWalker(session, stage, "newer-hero.cfg");
+  auto face = mesh ? csRef<iRigweaveState>::Adopt(scfQueryInterface<iRigweaveState>(mesh.get()))
+                   : csRef<iRigweaveState>();
+  bool fading = false;
+  for (int m = 0; face && m < face->GetMeshCount(); m++)
+    for (int s = 0; s < face->GetSubmeshCount(m) && !fading; s++)
+      fading = face->SetMorphTargetWeight(m, s, face->GetMorphTargetCount(m, s) - 1, 1.0f, 2.0f);
+  if (!fading || !face->BlendMorphAnimation(0, 1.0f, 0.5f))
+    return session.Fail("cannot play newer-hero.cfg's face");
+  auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
+  iRenderView* view = stage.GetView();
+  rwengine::Graphics3D* graphics = stage.GetGraphics();
+  unsigned long long inDraw = 0;
+  for (int frame = 0; frame <= frames; frame++) {
+    session.ticks += kTicksPerFrame;
+    graphics->BeginDraw();
+    mesh->DrawTest(view, movable.get());
+    const unsigned long long start = rigweave_bench_allocations();
+    mesh->Draw(view, movable.get(), CS_ZBUF_USE);
+    if (frame > 0) inDraw += rigweave_bench_allocations() - start;
+    graphics->FinishDraw();
+  }
+  session.Add("frame_allocations_morph", static_cast<double>(inDraw), 0, "= 0", inDraw == 0,
+              "heap allocations inside Draw of newer-hero.cfg walking with its face morph "
+              "animation playing and a morph target fading in, over " +
+                  std::to_string(frames) + " frames after the first");
 }
 
 }  // namespace rwbench

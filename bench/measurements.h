@@ -55,6 +55,8 @@ void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBacken
 
 // Heap allocations inside Draw and DrawTest, over `frames` frames after the first.
 void MeasureAllocations(Session& session, rwengine::Stage& stage, int frames);
+// The same inside Draw of a character whose face morph targets move.
+void MeasureMorphAllocations(Session& session, rwengine::Stage& stage, int frames);
 // The cost of an advance with 4 attached objects and 8 events, and the heap
 // allocations inside Advance and Draw with them in use.
 void MeasureApplication(Session& session, rwengine::Stage& stage, int frames);

@@ -428,7 +428,8 @@ Cal3DCheck PrepareCal3DFile(std::string_view name, Cal3DKind kind, std::vector<u
                             int boneCount, NewerCal3DContext* newer) {
   if (NamesCal3DXmlFile(name, kind)) {
     std::vector<uint8_t> binary;
-    if (const char* reason = ConvertXmlToBinary(kind, bytes.data(), bytes.size(), binary))
+    if (const char* reason = ConvertXmlToBinary(kind, bytes.data(), bytes.size(), binary,
+                                                newer != nullptr ? &newer->morphTargets : nullptr))
       return Refuse(reason);
     bytes.swap(binary);
   }

@@ -316,14 +316,21 @@ const char* Animation(const XMLElement* root, BinaryWriter& out) {
   return nullptr;
 }
 
-const char* Vertex(const XMLElement* vertex, int32_t textureSets, bool physique,
-                   BinaryWriter& out) {
-  float position[3], normal[3];
+// `position` and `normal` receive the vertex's, the base of its morph targets.
+const char* Vertex(const XMLElement* vertex, int32_t textureSets, bool physique, BinaryWriter& out,
+                   float* position, float* normal) {
   const XMLElement* element = vertex->FirstChildElement();
   if (!Vector(element, "POS", position, 3)) return "bad or missing vertex POS";
   element = element->NextSiblingElement();
   if (!Vector(element, "NORM", normal, 3)) return "bad or missing vertex NORM";
   element = element->NextSiblingElement();
+  // Cal3D's newer line may write a vertex colour here, which 0.11 has no
+  // place for: read and dropped.
+  if (Is(element, "COLOR")) {
+    float colour[3];
+    if (!Vector(element, "COLOR", colour, 3)) return "bad vertex COLOR";
+    element = element->NextSiblingElement();
+  }
   // Level-of-detail data is optional; without it a vertex never collapses.
   int32_t collapseId = -1, faceCollapseCount = 0;
   if (Is(element, "COLLAPSEID")) {
@@ -364,7 +371,44 @@ const char* Vertex(const XMLElement* vertex, int32_t textureSets, bool physique,
   return nullptr;
 }
 
-const char* Submesh(const XMLElement* submesh, BinaryWriter& out) {
+// One MORPH of Cal3D's newer line: blend vertices by increasing id, each a
+// position and normal delta (and texture coordinates, dropped); a vertex
+// without one keeps the base. Made dense, as Cal3D 0.11 holds targets.
+const char* Morph(const XMLElement* morph, int32_t textureSets, const std::vector<float>& positions,
+                  const std::vector<float>& normals, DenseMorphTarget& target) {
+  const char* name = morph->Attribute("NAME");
+  target.name = name != nullptr ? name : "";
+  target.positions = positions;
+  target.normals = normals;
+  const int32_t vertexCount = static_cast<int32_t>(positions.size() / 3);
+  int32_t last = -1;
+  for (const XMLElement* blend = morph->FirstChildElement(); blend != nullptr;
+       blend = blend->NextSiblingElement()) {
+    int32_t id = 0;
+    float dp[3], dn[3], uv[2];
+    if (!Is(blend, "BLENDVERTEX")) return "missing or misplaced BLENDVERTEX";
+    if (!IntAttribute(blend, "VERTEXID", id) || id <= last || id >= vertexCount)
+      return "bad BLENDVERTEX VERTEXID (ids must increase within the sub-mesh's vertices)";
+    last = id;
+    const XMLElement* element = blend->FirstChildElement();
+    if (!Vector(element, "POSITION", dp, 3)) return "bad or missing BLENDVERTEX POSITION";
+    element = element->NextSiblingElement();
+    if (!Vector(element, "NORMAL", dn, 3)) return "bad or missing BLENDVERTEX NORMAL";
+    for (int32_t t = 0; t < textureSets; t++) {
+      element = element->NextSiblingElement();
+      if (!Vector(element, "TEXCOORD", uv, 2)) return "bad or missing BLENDVERTEX TEXCOORD";
+    }
+    for (size_t i = 0; i < 3; i++) {
+      target.positions[3 * static_cast<size_t>(id) + i] += dp[i];
+      target.normals[3 * static_cast<size_t>(id) + i] += dn[i];
+    }
+  }
+  return nullptr;
+}
+
+// `dense`: the blend vertices of the mesh's targets so far.
+const char* Submesh(const XMLElement* submesh, int32_t index, BinaryWriter& out,
+                    std::vector<DenseMorphTarget>& morphs, size_t& dense) {
   int32_t material = 0, vertexCount = 0, faceCount = 0, textureSets = 0;
   if (!IntAttribute(submesh, "MATERIAL", material)) return "bad or missing sub-mesh MATERIAL";
   if (!IntAttribute(submesh, "NUMVERTICES", vertexCount))
@@ -380,6 +424,9 @@ const char* Submesh(const XMLElement* submesh, BinaryWriter& out) {
   if (submesh->Attribute("NUMSPRINGS") != nullptr &&
       !IntAttribute(submesh, "NUMSPRINGS", springCount))
     return "bad sub-mesh NUMSPRINGS";
+  int32_t morphCount = 0;
+  if (submesh->Attribute("NUMMORPHS") != nullptr && !IntAttribute(submesh, "NUMMORPHS", morphCount))
+    return "bad sub-mesh NUMMORPHS";
   out.Int(material);
   out.Int(vertexCount);
   out.Int(faceCount);
@@ -389,9 +436,16 @@ const char* Submesh(const XMLElement* submesh, BinaryWriter& out) {
 
   // Vertices, springs and faces follow one another as Cal3D walks them.
   const XMLElement* element = submesh->FirstChildElement();
+  std::vector<float> positions, normals;
   for (int32_t v = 0; v < vertexCount; v++, element = element->NextSiblingElement()) {
+    float position[3], normal[3];
     if (!Is(element, "VERTEX")) return "missing or misplaced VERTEX";
-    if (const char* bad = Vertex(element, textureSets, springCount > 0, out)) return bad;
+    if (const char* bad = Vertex(element, textureSets, springCount > 0, out, position, normal))
+      return bad;
+    if (morphCount > 0) {
+      positions.insert(positions.end(), position, position + 3);
+      normals.insert(normals.end(), normal, normal + 3);
+    }
   }
   for (int32_t s = 0; s < springCount; s++, element = element->NextSiblingElement()) {
     int32_t ids[2];
@@ -406,6 +460,14 @@ const char* Submesh(const XMLElement* submesh, BinaryWriter& out) {
     out.Float(coefficient);
     out.Float(length);
   }
+  for (int32_t m = 0; m < morphCount; m++, element = element->NextSiblingElement()) {
+    if (!Is(element, "MORPH")) return "missing or misplaced MORPH";
+    dense += static_cast<size_t>(vertexCount);
+    if (dense > kMaxDenseBlendVertices) return "morph targets of more than 4194304 blend vertices";
+    DenseMorphTarget& target = morphs.emplace_back();
+    target.submesh = index;
+    if (const char* bad = Morph(element, textureSets, positions, normals, target)) return bad;
+  }
   for (int32_t f = 0; f < faceCount; f++, element = element->NextSiblingElement()) {
     int32_t ids[3];
     if (!Is(element, "FACE")) return "missing or misplaced FACE";
@@ -417,14 +479,15 @@ const char* Submesh(const XMLElement* submesh, BinaryWriter& out) {
   return nullptr;
 }
 
-const char* Mesh(const XMLElement* root, BinaryWriter& out) {
+const char* Mesh(const XMLElement* root, BinaryWriter& out, std::vector<DenseMorphTarget>& morphs) {
   int32_t submeshCount = 0;
   if (!IntAttribute(root, "NUMSUBMESH", submeshCount)) return "bad or missing NUMSUBMESH";
   out.Int(submeshCount);
+  size_t dense = 0;
   const XMLElement* submesh = root->FirstChildElement();
   for (int32_t s = 0; s < submeshCount; s++, submesh = submesh->NextSiblingElement()) {
     if (!Is(submesh, "SUBMESH")) return "missing or misplaced SUBMESH";
-    if (const char* bad = Submesh(submesh, out)) return bad;
+    if (const char* bad = Submesh(submesh, s, out, morphs, dense)) return bad;
   }
   return nullptr;
 }
@@ -485,8 +548,12 @@ bool SameCal3DName(const char* a, const char* b) {
 }
 
 const char* ConvertXmlToBinary(Cal3DKind kind, const uint8_t* bytes, size_t size,
-                               std::vector<uint8_t>& binary) {
+                               std::vector<uint8_t>& binary,
+                               std::vector<DenseMorphTarget>* morphTargets) {
   binary.clear();
+  std::vector<DenseMorphTarget> dropped;
+  std::vector<DenseMorphTarget>& morphs = morphTargets != nullptr ? *morphTargets : dropped;
+  morphs.clear();
   if (size > kMaxXmlFileBytes) return "XML file larger than 64 MiB";
   // Every tag, comment or declaration starts with '<', and every text node
   // ends at one: their count bounds the nodes the document will hold.
@@ -517,13 +584,16 @@ const char* ConvertXmlToBinary(Cal3DKind kind, const uint8_t* bytes, size_t size
       reason = Animation(root, out);
       break;
     case Cal3DKind::Mesh:
-      reason = Mesh(root, out);
+      reason = Mesh(root, out, morphs);
       break;
     case Cal3DKind::Material:
       reason = Material(root, out);
       break;
   }
-  if (reason != nullptr) binary.clear();
+  if (reason != nullptr) {
+    binary.clear();
+    morphs.clear();
+  }
   return reason;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/cal3d_check.h"
+#include "formats/cal3d_newer.h"
 
 namespace rigweave {
 
@@ -36,7 +37,12 @@ constexpr size_t kMaxXmlTags = size_t{1} << 21;
 // ASCII letters in either case.
 bool SameCal3DName(const char* a, const char* b);
 
+// A mesh of Cal3D's newer line may hold vertex colours (COLOR, dropped) and
+// morph targets (MORPH elements of BLENDVERTEX deltas), which 0.11's files
+// cannot: the targets come back dense in `morphTargets` (when given), one
+// per MORPH in file order, for the caller to add to the mesh.
 const char* ConvertXmlToBinary(Cal3DKind kind, const uint8_t* bytes, size_t size,
-                               std::vector<uint8_t>& binary);
+                               std::vector<uint8_t>& binary,
+                               std::vector<DenseMorphTarget>* morphTargets = nullptr);
 
 }  // namespace rigweave

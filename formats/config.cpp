@@ -23,6 +23,7 @@ ConfigKey KeyOf(std::string_view key) {
   if (key == "mesh") return ConfigKey::Mesh;
   if (key == "material") return ConfigKey::Material;
   if (key == "morphanim") return ConfigKey::MorphAnimation;
+  if (key == "blendmesh") return ConfigKey::BlendMesh;
   return ConfigKey::Other;
 }
 

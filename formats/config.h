@@ -12,8 +12,18 @@
 namespace rigweave {
 
 // MorphAnimation is "morphanim", the facial animation exporters of Cal3D's
-// newer line name (formats/morph_animation.h).
-enum class ConfigKey { Other, Scale, Skeleton, Animation, Mesh, Material, MorphAnimation };
+// newer line name (formats/morph_animation.h); BlendMesh is "blendmesh", a
+// whole mesh added to an earlier one as a Cal3D morph target.
+enum class ConfigKey {
+  Other,
+  Scale,
+  Skeleton,
+  Animation,
+  Mesh,
+  Material,
+  MorphAnimation,
+  BlendMesh
+};
 
 struct ConfigLine {
   enum Kind {

@@ -217,6 +217,7 @@ bool WriteXmlTwin(const std::string& dir) {
       }
       case rigweave::ConfigKey::Scale:
       case rigweave::ConfigKey::MorphAnimation:
+      case rigweave::ConfigKey::BlendMesh:
       case rigweave::ConfigKey::Other:
         twin << line << "\n";
         continue;

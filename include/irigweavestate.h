@@ -1,6 +1,7 @@
 // Rigweave: what an application does with a loaded character beyond
 // iCal3DState: drives its time, lists and plays its animations with control,
-// hears named moments of them, reads its bones and hangs objects on them.
+// hears named moments of them, reads its bones and hangs objects on them,
+// weights its morph targets and plays its morph animations.
 //
 // Query a mesh object of class "crystalspace.mesh.object.rigweave" for
 // iRigweaveState (as for iCal3DState) and load a model through iCal3DState.
@@ -76,7 +77,7 @@ struct iRigweaveAttachment : iBase {
 };
 
 struct iRigweaveState : iBase {
-  SCF_INTERFACE(iRigweaveState, 0, 0, 1)
+  SCF_INTERFACE(iRigweaveState, 0, 1, 0)
 
   // --- Time -----------------------------------------------------------------
 
@@ -220,6 +221,69 @@ struct iRigweaveState : iBase {
   // default; kept across loads.
   virtual void SetSpringsEnabled(bool enabled) = 0;
   virtual bool GetSpringsEnabled() = 0;
+
+  // --- Morph targets and morph animations -----------------------------------
+
+  // Meshes are numbered by the order of the configuration's "mesh =" lines
+  // (from 0), sub-meshes by their order in the mesh file, and a sub-mesh's
+  // morph targets in the order they were added: those a mesh file of
+  // Cal3D's newer line holds, then one per "blendmesh =" line that names the
+  // mesh. Weights belong to this character alone, also when other
+  // characters share its model. A weight w of target t moves each vertex as
+  // Cal3D 0.11 blends: (1 - sum of w) * base + sum of w * target.
+
+  // 0 without a model.
+  virtual int GetMeshCount() = 0;
+  // -1 for an unknown mesh (or sub-mesh).
+  virtual int GetSubmeshCount(int mesh) = 0;
+  virtual int GetMorphTargetCount(int mesh, int submesh) = 0;
+  // The target's name: the newer file's, or for a "blendmesh =" file its
+  // name without folder and extension, less the mesh's own name and a '_'
+  // when it starts with them ("face_smile.cmf" of "face.cmf": "smile").
+  // "" when it has none; null for an unknown id.
+  virtual const char* GetMorphTargetName(int mesh, int submesh, int target) = 0;
+  // The first target of the sub-mesh with that name; -1 when none has it.
+  virtual int FindMorphTarget(int mesh, int submesh, const char* name) = 0;
+  // Moves the target's weight (0 upwards; 1 is the whole target) to
+  // `weight` at once (`fade` 0) or linearly over `fade` seconds of the
+  // character's time (its advances, by Draw or Advance). The next Draw
+  // shows it, without an advance too. A morph animation that drives the
+  // target overrides it while it plays. False, changing nothing, for an
+  // unknown id or a bad weight or fade.
+  virtual bool SetMorphTargetWeight(int mesh, int submesh, int target, float weight,
+                                    float fade) = 0;
+  // The weight drawn now: the playing animation's when one drives the
+  // target, else the one set (part way through a fade). False, leaving
+  // `weight` alone, for an unknown id.
+  virtual bool GetMorphTargetWeight(int mesh, int submesh, int target, float& weight) = 0;
+
+  // Morph animations, numbered by the order of the "morphanim =" lines.
+  virtual int GetMorphAnimationCount() = 0;
+  // The configuration's value without its extension ("newer/face"); null
+  // for an unknown id.
+  virtual const char* GetMorphAnimationName(int animation) = 0;
+  // -1 when none has the name.
+  virtual int FindMorphAnimation(const char* name) = 0;
+  // Seconds; -1 for an unknown id.
+  virtual float GetMorphAnimationDuration(int animation) = 0;
+  // Plays the morph animation as a loop, fading its weight (0 to 1) in over
+  // `fade` seconds; one already playing keeps its time and fades to the new
+  // weight. Each track writes its target the weight linear between its
+  // keyframes at the animation's time (0 before the first keyframe and from
+  // the last one on), times the animation's weight; the time runs with the
+  // character's advances and starts again from 0 at the duration. A target
+  // two playing animations drive takes the later one's (by id). False for
+  // an unknown id or a bad weight or fade.
+  virtual bool BlendMorphAnimation(int animation, float weight, float fade) = 0;
+  // Fades the morph animation out over `fade` seconds, then stops it; its
+  // targets go back to the weights set. False for an unknown id or a bad
+  // fade; true for one that was not playing.
+  virtual bool ClearMorphAnimation(int animation, float fade) = 0;
+  // True while it plays (fading out included); false for an unknown id.
+  virtual bool IsMorphAnimationPlaying(int animation) = 0;
+  // Its time in its loop (0 to its duration). False, leaving `seconds`
+  // alone, for one not playing or an unknown id.
+  virtual bool GetMorphAnimationTime(int animation, float& seconds) = 0;
 
  protected:
   ~iRigweaveState() = default;

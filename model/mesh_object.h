@@ -118,12 +118,19 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // comes before the skeleton.
   bool LoadCoreFile(const rigweave::ConfigEntry& entry, const std::string& unknownKeys);
   bool LoadMorphAnimation(const std::string& value);
+  // A whole mesh added as a morph target to each sub-mesh of the first
+  // loaded mesh whose line's value, less its extension, the file's name
+  // contains; false, with a line that says why, when none fits.
+  bool LoadBlendMesh(const std::string& value, const std::string& unknownKeys);
   // False, with a line that says so, when a morph animation (of the
-  // morphanim lines `files`) drives a morph target the meshes lack.
-  bool MorphTargetsFound(const std::vector<std::string>& files);
+  // morphanim lines `files`) drives a morph target the meshes lack; else
+  // the animations and the targets' names go to the shared model.
+  bool KeepMorphs(const std::vector<std::string>& files);
   // The Cal3D model instance of the loaded core model, with a draw record
   // per sub-mesh; false when the drawing path could not hold it.
   bool MakeModelInstance();
+  // Binds the application interface to the model instance just made.
+  void BindApplicationState();
   // The box around the rest pose, measured through Cal3D's renderer
   // (mesh_object_bounds.cpp).
   void MeasureBox();

@@ -227,18 +227,92 @@ bool csCal3DMeshObject::LoadMorphAnimation(const std::string& value) {
     return false;
   }
   morphAnimations.push_back(std::move(animation));
+  shared->morphAnimationNames.emplace_back(rigweave::AnimationNameFromFile(value));
+  return true;
+}
+
+namespace {
+
+// What a blend mesh's target is called: its file's name without folder and
+// extension, less the base mesh's own name and a '_' when it starts with
+// them ("face_smile.cmf" of "face.cmf": "smile").
+std::string BlendTargetName(const std::string& file, const std::string& base) {
+  auto stem = [](const std::string& path) {
+    const size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+  };
+  const std::string name = stem(file), own = stem(base);
+  if (name.size() > own.size() + 1 && name.compare(0, own.size(), own) == 0 &&
+      name[own.size()] == '_')
+    return name.substr(own.size() + 1);
+  return name;
+}
+
+// Cal3D adds a morph target only to a mesh of as many sub-meshes, each of
+// as many vertices; null when `target` fits `base`.
+const char* BlendMismatch(CalCoreMesh& base, CalCoreMesh& target) {
+  if (base.getCoreSubmeshCount() != target.getCoreSubmeshCount())
+    return "another number of sub-meshes than ";
+  for (int s = 0; s < base.getCoreSubmeshCount(); s++)
+    if (base.getCoreSubmesh(s)->getVertexCount() != target.getCoreSubmesh(s)->getVertexCount())
+      return "another number of vertices than ";
+  return nullptr;
+}
+
+}  // namespace
+
+bool csCal3DMeshObject::LoadBlendMesh(const std::string& value, const std::string& unknownKeys) {
+  using rigweave::Cal3DKind;
+  Diagnose(": Loading blend mesh ", value);
+  if (!SkeletonBefore(value, unknownKeys)) return false;
+  // As Cal3D's viewers match them: the first mesh, in load order, whose
+  // value less its last four characters the blend mesh's name contains.
+  int meshId = -1;
+  std::string line;
+  for (int m = 0; m < calCoreModel->getCoreMeshCount() && meshId < 0; m++) {
+    line = calCoreModel->getCoreMesh(m)->getFilename().substr(modelPath.size());
+    if (line.size() > 4 && value.find(line.substr(0, line.size() - 4)) != std::string::npos)
+      meshId = m;
+  }
+  if (meshId < 0) {
+    Diagnose(": No mesh before blend mesh ", value);
+    return false;
+  }
+  std::vector<uint8_t> bytes;
+  rigweave::NewerCal3DContext newer;
+  const int bones = BoneCount(calCoreModel->getCoreSkeleton());
+  if (!ReadCheckedFile(value, Cal3DKind::Mesh, bones, bytes, newer)) return false;
+  CalCoreMeshPtr read = rigweave::ReadCoreMesh(
+      bytes, rigweave::NamesCal3DXmlFile(value, Cal3DKind::Mesh), newer.morphTargets);
+  if (!read) return false;
+  CalCoreMesh& base = *calCoreModel->getCoreMesh(meshId);
+  if (const char* mismatch = BlendMismatch(base, *read)) {
+    Diagnose(": Invalid Cal3D file ", value + " (" + mismatch + line + ")");
+    return false;
+  }
+  if (base.addAsMorphTarget(read.get()) < 0) {
+    Diagnose(": Invalid Cal3D file ", value + " (not a morph target of " + line + ")");
+    return false;
+  }
+  const std::string name = BlendTargetName(value, line);
+  for (std::vector<std::string>& names : morphNames[static_cast<size_t>(meshId)])
+    names.push_back(name);
   return true;
 }
 
 // Tracks name meshes by the order of the mesh lines, wherever they stand:
 // they are checked once all meshes are loaded.
-bool csCal3DMeshObject::MorphTargetsFound(const std::vector<std::string>& files) {
+bool csCal3DMeshObject::KeepMorphs(const std::vector<std::string>& files) {
   for (size_t i = 0; i < morphAnimations.size(); i++) {
     if (const char* reason = rigweave::CheckMorphTargets(morphAnimations[i], morphNames)) {
       Diagnose(": Invalid Cal3D file ", files[i] + " (" + reason + ")");
       return false;
     }
   }
+  shared->morphAnimations = morphAnimations;
+  shared->morphNames = morphNames;
   return true;
 }
 
@@ -271,6 +345,8 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
       }
       if (!reading.plain) Diagnose(": Scale ", parsed.value + " read as " + reading.asRead);
       scale = shared->scale = reading.scale;
+    } else if (parsed.key == rigweave::ConfigKey::BlendMesh) {
+      if (!LoadBlendMesh(parsed.value, unknownKeys)) return false;
     } else if (parsed.key == rigweave::ConfigKey::MorphAnimation) {
       if (!LoadMorphAnimation(parsed.value)) return false;
       morphFiles.push_back(parsed.value);
@@ -279,8 +355,7 @@ bool csCal3DMeshObject::LoadConfigFile(const std::string& modelName) {
     }
   }
   if (config.syntaxErrorLine != 0) return false;
-  if (!MorphTargetsFound(morphFiles)) return false;
-  shared->morphAnimations = morphAnimations;
+  if (!KeepMorphs(morphFiles)) return false;
 
   // Thread n, set 0 is the n-th material of the file.
   for (int i = 0; i < calCoreModel->getCoreMaterialCount(); i++) {
@@ -422,8 +497,7 @@ bool csCal3DMeshObject::LoadAfresh(const char* modelName, iLoader* loader, iEngi
   }
   shared->TakeFaces(*calModel, faceLevels);
   shared->loadLines = log.Lines();
-  scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
-                         static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
+  BindApplicationState();
   return true;
 }
 
@@ -491,7 +565,13 @@ bool csCal3DMeshObject::ShareModel() {
     if (!skinning->Share(*shared->skinning, *calModel)) throw std::bad_alloc();
   }
   shared->TakeFaces(*calModel, faceLevels);
+  BindApplicationState();
+  return true;
+}
+
+void csCal3DMeshObject::BindApplicationState() {
   scfiRigweaveState.Bind(*calCoreModel, *calModel, animationNames, animationCount,
                          static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit));
-  return true;
+  scfiRigweaveState.BindMorphs(shared->morphNames, shared->morphAnimations,
+                               shared->morphAnimationNames);
 }

@@ -42,6 +42,7 @@ void RigweaveState::Unbind() {
   std::fill(std::begin(coreAnimations), std::end(coreAnimations), nullptr);
   events.Clear();
   attachments.Clear();
+  morphs.Unbind();
 }
 
 bool RigweaveState::SetTimeScale(float scale) {
@@ -68,6 +69,7 @@ bool RigweaveState::Step(float seconds) {
   const bool listening = !events.Empty();
   const int count = listening ? Snapshot(mixer) : 0;
   UpdateModel(seconds);
+  morphs.Advance(seconds);
   if (listening) Complete(mixer, seconds, count);
   if (events.Empty() && attachments.Empty()) {
     advancing = false;

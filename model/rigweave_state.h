@@ -10,6 +10,7 @@
 #include "irigweavestate.h"
 #include "model/attachments.h"
 #include "model/events.h"
+#include "model/morph.h"
 #include "render/limits.h"
 
 class CalAnimation;
@@ -35,6 +36,13 @@ class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
   // by the caller while bound) and the factor from model units to the
   // object's.
   void Bind(CalCoreModel& core, CalModel& model, const std::string* names, int count, float factor);
+  // The morph targets of the bound model's meshes and its morph
+  // animations (kept by the caller while bound). May throw std::bad_alloc.
+  void BindMorphs(const MorphWeights::TargetNames& targetNames,
+                  const std::vector<MorphAnimation>& morphAnimations,
+                  const std::vector<std::string>& morphAnimationNames) {
+    morphs.Bind(*model, targetNames, morphAnimations, morphAnimationNames);
+  }
   // Drops the model, every event and every attachment.
   void Unbind();
   // Draw's advance by the clock: nothing when Draw does not advance. False
@@ -81,6 +89,42 @@ class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
   void SetSpringsEnabled(bool enabled) override { springsEnabled = enabled; }
   bool GetSpringsEnabled() override { return springsEnabled; }
 
+  int GetMeshCount() override { return morphs.MeshCount(); }
+  int GetSubmeshCount(int mesh) override { return morphs.SubmeshCount(mesh); }
+  int GetMorphTargetCount(int mesh, int submesh) override {
+    return morphs.TargetCount(mesh, submesh);
+  }
+  const char* GetMorphTargetName(int mesh, int submesh, int target) override {
+    return morphs.TargetName(mesh, submesh, target);
+  }
+  int FindMorphTarget(int mesh, int submesh, const char* name) override {
+    return morphs.FindTarget(mesh, submesh, name);
+  }
+  bool SetMorphTargetWeight(int mesh, int submesh, int target, float weight, float fade) override {
+    return morphs.SetWeight(mesh, submesh, target, weight, fade);
+  }
+  bool GetMorphTargetWeight(int mesh, int submesh, int target, float& weight) override {
+    return morphs.GetWeight(mesh, submesh, target, weight);
+  }
+  int GetMorphAnimationCount() override { return morphs.AnimationCount(); }
+  const char* GetMorphAnimationName(int animation) override {
+    return morphs.AnimationName(animation);
+  }
+  int FindMorphAnimation(const char* name) override { return morphs.FindAnimation(name); }
+  float GetMorphAnimationDuration(int animation) override {
+    return morphs.AnimationDuration(animation);
+  }
+  bool BlendMorphAnimation(int animation, float weight, float fade) override {
+    return morphs.Blend(animation, weight, fade);
+  }
+  bool ClearMorphAnimation(int animation, float fade) override {
+    return morphs.Clear(animation, fade);
+  }
+  bool IsMorphAnimationPlaying(int animation) override { return morphs.IsPlaying(animation); }
+  bool GetMorphAnimationTime(int animation, float& seconds) override {
+    return morphs.GetTime(animation, seconds);
+  }
+
  private:
   bool Known(int animation) const {
     return model != nullptr && animation >= 0 && animation < animationCount;
@@ -116,6 +160,7 @@ class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
 
   EventTable events;
   AttachmentList attachments;
+  MorphWeights morphs;
   // The step under way: one span per playing animation instance.
   PlayingSpan spans[EventTable::kMaxSpans];
   CalAnimation* instances[EventTable::kMaxSpans] = {};

@@ -66,8 +66,13 @@ class SharedModel {
   std::unique_ptr<CalCoreModel> core;
   float scale = 1.0f;
   std::vector<std::string> animationNames;
-  // The morph animations' tracks, checked against the meshes.
+  // The morph animations' tracks, checked against the meshes, and their
+  // names (the morphanim values without extension).
   std::vector<MorphAnimation> morphAnimations;
+  std::vector<std::string> morphAnimationNames;
+  // The names of each mesh's morph targets by sub-mesh, which Cal3D 0.11
+  // does not keep.
+  std::vector<std::vector<std::vector<std::string>>> morphNames;
   BoxMesh box;
   // The layouts; no records when Cal3D draws everything.
   std::unique_ptr<Cal3DSkinning> skinning;

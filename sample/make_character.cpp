@@ -11,6 +11,7 @@
 //                     XML materials of version 900
 //   hero-m-v910.cfg   hero exported in metres: binary files of version 910, XML
 //                     materials of version 910, one of them with a missing bump map
+//   hero-morph.cfg    hero with three expressions as Cal3D 0.11 morph targets
 //   sword.cfg         a prop with one bone and no animation, to hang on a hand
 //
 // The rig is about 100 units tall (Z-up, facing -Y). The module draws model
@@ -30,6 +31,7 @@
 #include "sample/body.h"
 #include "sample/cal3d_files.h"
 #include "sample/collapse_order.h"
+#include "sample/morph_character.h"
 #include "sample/newer_files.h"
 #include "formats/raw_texture.h"
 #include "sample/prop.h"
@@ -518,6 +520,7 @@ void Run(const fs::path& dir) {
     CheckRestPose(character);
     Summarize(character);
   }
+  WriteMorphCharacter(dir.string());
   WriteSword(dir.string(), [](Submesh& mesh) { AddLevelOfDetail(mesh, Lod::Whole); });
   // From the files just written, as exporters of the newer line write them.
   WriteNewerCharacters(dir.string());

@@ -449,6 +449,40 @@ std::string MaterialFile(CalCoreMaterial& material, int version, bool mapTypes) 
   return out.Text();
 }
 
+std::string MeshXml(const std::string& saverXml, const std::vector<MorphDef>& morphs) {
+  std::istringstream lines(saverXml);
+  std::ostringstream xml;
+  std::string line;
+  int submesh = -1;
+  bool morphsWritten = false;
+  while (std::getline(lines, line)) {
+    if (line.find("<MESH VERSION=\"1100\"") != std::string::npos) {
+      line.replace(line.find("1100"), 4, "1300");
+    } else if (line.find("<SUBMESH ") != std::string::npos) {
+      submesh++;
+      morphsWritten = false;
+      int count = 0;
+      for (const MorphDef& morph : morphs) count += morph.submesh == submesh;
+      line.replace(line.find("<SUBMESH ") + 9, 0, "NUMMORPHS=\"" + std::to_string(count) + "\" ");
+    } else if (line.find("<FACE ") != std::string::npos && !morphsWritten) {
+      morphsWritten = true;
+      for (const MorphDef& morph : morphs) {
+        if (morph.submesh != submesh) continue;
+        xml << "        <MORPH NAME=\"" << morph.name << "\">\n";
+        for (const MorphRecordDef& r : morph.records)
+          xml << "            <BLENDVERTEX VERTEXID=\"" << r.vertex << "\"><POSITION>" << r.dp[0]
+              << " " << r.dp[1] << " " << r.dp[2] << "</POSITION><NORMAL>" << r.dn[0] << " "
+              << r.dn[1] << " " << r.dn[2] << "</NORMAL><TEXCOORD>0 1</TEXCOORD></BLENDVERTEX>\n";
+        xml << "        </MORPH>\n";
+      }
+    }
+    xml << line << "\n";
+    if (line.find("</NORM>") != std::string::npos)
+      xml << "            <COLOR>0.5 0.5 0.5</COLOR>\n";
+  }
+  return xml.str();
+}
+
 // ---------------------------------------------------------------------------
 // Morph animations
 
@@ -620,6 +654,14 @@ void WriteSkeletonsAndAnimations(const Sample& sample, const fs::path& newer) {
   animation("walk.919.caf", 1, 919, AL::CompressionFlagPacked);
 }
 
+void WriteXmlMesh(const fs::path& dir, const Sample& sample, const fs::path& newer) {
+  std::ifstream in(dir / "hero_body.xmf");
+  std::ostringstream saved;
+  saved << in.rdbuf();
+  Check(static_cast<bool>(in), "cannot read hero_body.xmf");
+  WriteFile(newer / "hero body.1300.xmf", MeshXml(saved.str(), sample.bodyMorphs));
+}
+
 void WriteMeshesAndMaterials(const Sample& sample, const fs::path& newer) {
   using ML = MeshLayout;
   const auto meshes = [&](const std::string& bodyFile, const std::string& gearFile, int version,
@@ -708,6 +750,13 @@ void WriteConfigs(const fs::path& dir) {
        {"newer/hero body.e1300.cmf", "newer/hero gear.e1300.cmf"},
        EachMaterial(".1301.crf"),
        "newer/face saver.cpf"},
+      {"newer-xml.cfg",
+       "An XML body of 1300 with vertex colours and MORPH elements, a facial .xpf",
+       "hero.csf",
+       plainAnimations,
+       {"newer/hero body.1300.xmf", "hero_gear.cmf"},
+       EachMaterial(" 1300.crf"),
+       "newer/face.xpf"},
       {"newer-1200.cfg",
        "1200 of 0.12 (track flags, min/scale tracks) and of 2008",
        "newer/hero.1200.csf",
@@ -744,6 +793,7 @@ void WriteNewerCharacters(const std::string& dirName) {
   const Sample sample(dir);
   WriteSkeletonsAndAnimations(sample, newer);
   WriteMeshesAndMaterials(sample, newer);
+  WriteXmlMesh(dir, sample, newer);
   WriteMorphAnimations(sample, newer);
   WriteConfigs(dir);
 }

@@ -69,6 +69,11 @@ enum class MeshLayout {
 std::string MeshFile(CalCoreMesh& mesh, int version, MeshLayout layout,
                      const std::vector<MorphDef>& morphs);
 
+// The XML mesh Cal3D's saver wrote (`saverXml`) as the newer line writes it
+// at 1300: a COLOR after each vertex normal and the morphs as MORPH elements
+// of BLENDVERTEX deltas after the springs.
+std::string MeshXml(const std::string& saverXml, const std::vector<MorphDef>& morphs);
+
 std::string MaterialFile(CalCoreMaterial& material, int version, bool mapTypes);
 
 // ---------------------------------------------------------------------------

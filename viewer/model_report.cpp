@@ -134,6 +134,7 @@ void ListModel(const Model& model, const std::string& startFolder, iRigweaveStat
         break;
       case rigweave::ConfigKey::Material:
       case rigweave::ConfigKey::MorphAnimation:
+      case rigweave::ConfigKey::BlendMesh:
       case rigweave::ConfigKey::Other:
         break;
     }

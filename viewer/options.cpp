@@ -95,12 +95,30 @@ CLI::Validator PropFormat() {
       "BONE=MODEL.cfg");
 }
 
+bool ReadMorph(const std::string& text, MorphOption& morph) {
+  const size_t equals = text.rfind('=');
+  if (equals == std::string::npos || equals == 0) return false;
+  morph.name = text.substr(0, equals);
+  return ReadWithin(text.substr(equals + 1), 0.0f, 100.0f, morph.weight);
+}
+
+CLI::Validator MorphFormat() {
+  return CLI::Validator(
+      [](std::string& text) {
+        MorphOption morph;
+        return ReadMorph(text, morph) ? std::string()
+                                      : text + ": not NAME=WEIGHT (a weight from 0 to 100)";
+      },
+      "NAME=WEIGHT");
+}
+
 const std::map<std::string, Offscreen> kOffscreenNames = {
     {"auto", Offscreen::Any}, {"egl", Offscreen::Egl}, {"osmesa", Offscreen::OsMesa}};
 
 // The options that take a value; those given as text are split by ReadChecked.
 void AddValues(CLI::App& app, Options& options, std::string& size, std::string& offscreen,
-               std::vector<std::string>& actions, std::vector<std::string>& props) {
+               std::vector<std::string>& actions, std::vector<std::string>& props,
+               std::vector<std::string>& morphs) {
   app.add_option("MODEL.cfg", options.models, "configurations below models/ (default hero.cfg)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--root", options.root,
@@ -130,6 +148,15 @@ void AddValues(CLI::App& app, Options& options, std::string& size, std::string& 
                  "repeatable)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(PropFormat());
+  app.add_option("--morph", morphs,
+                 "weight the morph target NAME of every sub-mesh that has one (NAME=WEIGHT, 0 "
+                 "to 100; repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(MorphFormat());
+  app.add_option("--morphanim", options.morphAnimation,
+                 "morph animation to loop: the module's name or the file's base name (default: "
+                 "a model's first, if it has one)")
+      ->check(NotEmpty("a morph animation name"));
   app.add_option("--lod", options.lod, "level of detail, 0 to 1 (default 1)")
       ->check(Within(0.0, 1.0, "a level between 0 and 1"));
   app.add_option("--zoom", options.zoom,
@@ -180,7 +207,7 @@ void AddFlags(CLI::App& app, Options& options) {
 // The values the validators above have accepted, split into their parts.
 void ReadChecked(const std::string& size, const std::string& offscreen,
                  const std::vector<std::string>& actions, const std::vector<std::string>& props,
-                 Options& options) {
+                 const std::vector<std::string>& morphs, Options& options) {
   options.offscreen = kOffscreenNames.at(offscreen);
   if (!size.empty()) {
     const size_t x = size.find('x');
@@ -196,6 +223,11 @@ void ReadChecked(const std::string& size, const std::string& offscreen,
     PropOption prop;
     ReadProp(text, prop);
     options.props.push_back(prop);
+  }
+  for (const std::string& text : morphs) {
+    MorphOption morph;
+    ReadMorph(text, morph);
+    options.morphs.push_back(morph);
   }
 }
 
@@ -214,8 +246,8 @@ Options ParseOptions(int argc, char** argv) {
   // As with most programs, a later value of an option replaces an earlier one.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   std::string size, offscreen = "auto";
-  std::vector<std::string> actions, props;
-  AddValues(app, options, size, offscreen, actions, props);
+  std::vector<std::string> actions, props, morphs;
+  AddValues(app, options, size, offscreen, actions, props, morphs);
   AddFlags(app, options);
   AddViewpoint(app, options);
   try {
@@ -226,7 +258,7 @@ Options ParseOptions(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     throw BadArguments{error.what()};
   }
-  ReadChecked(size, offscreen, actions, props, options);
+  ReadChecked(size, offscreen, actions, props, morphs, options);
   options.framesGiven = app.count("--frames") > 0;
   options.yawGiven = app.count("--yaw") > 0;
   options.pitchGiven = app.count("--pitch") > 0;

@@ -28,6 +28,12 @@ struct PropOption {
   std::string model;  // as given, placed as a character's model is
 };
 
+// A morph target's weight on each character: --morph NAME=WEIGHT.
+struct MorphOption {
+  std::string name;
+  float weight = 0;
+};
+
 struct Options {
   std::string root;
   std::string module;
@@ -41,6 +47,8 @@ struct Options {
   std::string cycle;  // empty: each model's first animation
   std::vector<TimedAction> actions;
   std::vector<PropOption> props;
+  std::vector<MorphOption> morphs;
+  std::string morphAnimation;  // empty: each model's first morph animation, if it has one
   bool events = false;
   double lod = 1.0;
   double zoom = 1.0;

@@ -88,6 +88,7 @@ void Scene::MakeCharacters() {
     character.model = &models[which];
     Load(character, !loadedOnce[which]);
     loadedOnce[which] = true;
+    SetMorphs(character);
     HangProps(character, i == 0);
     if (i == 0 && options.events) PrintEvents(character, seconds);
     characters.push_back(std::move(character));
@@ -143,6 +144,44 @@ void Scene::Load(Character& character, bool firstOfModel) {
   for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
     model.loadedMaps.insert(engine->GetMaterial(m)->GetName());
   if (!options.quiet && !options.list) ReportMaps(model, options.startFolder);
+}
+
+namespace {
+
+// The morph animation named by the module's name or, as cycles are, the
+// file's base name; -1 when none is.
+int FindMorphAnimation(iRigweaveState& state, const std::string& name) {
+  const int id = state.FindMorphAnimation(name.c_str());
+  if (id >= 0) return id;
+  for (int a = 0; a < state.GetMorphAnimationCount(); a++) {
+    const std::string full = state.GetMorphAnimationName(a);
+    if (full.substr(full.rfind('/') + 1) == name) return a;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void Scene::SetMorphs(Character& character) {
+  iRigweaveState& state = *character.rigweave;
+  const std::string& model = character.model->name;
+  for (const MorphOption& morph : options.morphs) {
+    int set = 0;
+    for (int m = 0; m < state.GetMeshCount(); m++)
+      for (int s = 0; s < state.GetSubmeshCount(m); s++) {
+        const int target = state.FindMorphTarget(m, s, morph.name.c_str());
+        if (target >= 0 && state.SetMorphTargetWeight(m, s, target, morph.weight, 0.0f)) set++;
+      }
+    if (set == 0) throw Failure{"model " + model + " has no morph target named " + morph.name};
+  }
+  // As Cal3D's newer viewer plays a configuration's first morph animation.
+  int played = state.GetMorphAnimationCount() > 0 ? 0 : -1;
+  if (!options.morphAnimation.empty()) {
+    played = FindMorphAnimation(state, options.morphAnimation);
+    if (played < 0)
+      throw Failure{"model " + model + " has no morph animation named " + options.morphAnimation};
+  }
+  if (played >= 0) state.BlendMorphAnimation(played, 1.0f, 0.0f);
 }
 
 void Scene::HangProps(Character& character, bool first) {

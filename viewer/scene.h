@@ -78,6 +78,8 @@ class Scene {
   void Load(Character& character, bool firstOfModel);
   // The --attach props of one character, each loaded and hung on its bone.
   void HangProps(Character& character, bool first);
+  // The --morph weights and the morph animation a character plays.
+  void SetMorphs(Character& character);
 };
 
 }  // namespace rwview

@@ -367,6 +367,49 @@ INSTANTIATE_TEST_SUITE_P(
                               true, "vertex colours, morph blocks ended by an id"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An XML mesh of the newer line: its COLOR elements are dropped and its
+// MORPH elements become the dense targets the binary 1300 file of the same
+// morphs gives, up to the six digits XML holds; blend vertices out of order
+// are refused.
+TEST(NewerXmlMeshes, MorphElementsBecomeTheDenseTargetsOfTheBinaryFile) {
+  CalCoreSkeletonPtr skeleton = Skeleton();
+  Prepared xml = Prepare("newer/hero body.1300.xmf", Cal3DKind::Mesh, skeleton.get());
+  Prepared binary = Prepare("newer/hero body.001.cmf", Cal3DKind::Mesh, skeleton.get());
+  ASSERT_EQ(xml.reason, "");
+  ASSERT_EQ(binary.reason, "");
+  const auto& got = xml.context.morphTargets;
+  const auto& want = binary.context.morphTargets;
+  ASSERT_EQ(got.size(), want.size());
+  ASSERT_GT(got.size(), 1u);
+  for (size_t m = 0; m < want.size(); m++) {
+    EXPECT_EQ(got[m].name, want[m].name);
+    EXPECT_EQ(got[m].submesh, want[m].submesh);
+    ASSERT_EQ(got[m].positions.size(), want[m].positions.size());
+    ASSERT_EQ(got[m].normals.size(), want[m].normals.size());
+    for (size_t i = 0; i < want[m].positions.size(); i++) {
+      // Six significant digits of the base and of the delta.
+      const float near = 1e-5f * (1 + std::fabs(want[m].positions[i]));
+      ASSERT_NEAR(got[m].positions[i], want[m].positions[i], near) << want[m].name << " " << i;
+      ASSERT_NEAR(got[m].normals[i], want[m].normals[i], 2e-5f) << want[m].name << " " << i;
+    }
+  }
+  EXPECT_TRUE(rigweave::ReadCoreMesh(xml.bytes, false, got));
+
+  std::string text = rwtest::ReadFile(kModels + "newer/hero body.1300.xmf");
+  const size_t first = text.find("<BLENDVERTEX VERTEXID=\"");
+  const size_t second = text.find("<BLENDVERTEX VERTEXID=\"", first + 1);
+  ASSERT_NE(second, std::string::npos);
+  const size_t id = second + std::strlen("<BLENDVERTEX VERTEXID=\"");
+  text.replace(id, text.find('"', id) - id, "0");
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  rigweave::NewerCal3DContext context;
+  const rigweave::Cal3DCheck check =
+      rigweave::PrepareCal3DFile("out of order.xmf", Cal3DKind::Mesh, bytes,
+                                 static_cast<int>(skeleton->getVectorCoreBone().size()), &context);
+  EXPECT_NE(check.Text().find("bad BLENDVERTEX VERTEXID"), std::string::npos) << check.Text();
+  EXPECT_TRUE(context.morphTargets.empty());
+}
+
 // Cal3D 0.11 blends the dense targets as the newer line blends its deltas:
 // at the rest pose, where skinning moves nothing, a morph at weight w moves
 // each vertex by w times its delta, and a vertex without one not at all.

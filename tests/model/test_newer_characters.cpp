@@ -87,6 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfigRow{"a_2009_to_2017", "newer-a1300.cfg", "newer/idle.a1300"},
                       ConfigRow{"march_2017", "newer-e1300.cfg", "newer/idle.1300"},
                       ConfigRow{"of_1200", "newer-1200.cfg", "newer/walk.1200"},
+                      ConfigRow{"xml_1300_with_morphs", "newer-xml.cfg", "walk"},
                       ConfigRow{"lineage_911_919", "newer-lineage.cfg", "newer/wave.916"}),
     [](const auto& info) { return std::string(info.param.name); });
 

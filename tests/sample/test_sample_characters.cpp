@@ -25,7 +25,8 @@ namespace fs = std::filesystem;
 const std::string kModels = std::string(RIGWEAVE_BUILD_DIR) + "/models/";
 
 const char* const kGenerated[] = {"hero.cfg",       "large.cfg",        "hero-xml.cfg",
-                                  "hero-parts.cfg", "hero-cm-v700.cfg", "hero-m-v910.cfg"};
+                                  "hero-parts.cfg", "hero-cm-v700.cfg", "hero-m-v910.cfg",
+                                  "hero-morph.cfg"};
 
 struct Config {
   std::string scale, skeleton;
@@ -53,6 +54,9 @@ Config ReadConfig(const std::string& name) {
         break;
       case rigweave::ConfigKey::Material:
         config.materials.push_back(value);
+        break;
+      case rigweave::ConfigKey::BlendMesh:
+        // A copy of its mesh's sub-meshes with other positions: checked there.
         break;
       case rigweave::ConfigKey::MorphAnimation:
       case rigweave::ConfigKey::Other:

@@ -43,6 +43,9 @@ bool ReadCharacterFiles(const std::string& folder, const std::string& config,
       case rigweave::ConfigKey::Material:
         files.materials.push_back(entry.value);
         break;
+      case rigweave::ConfigKey::BlendMesh:
+        files.blendMeshes.push_back(entry.value);
+        break;
       case rigweave::ConfigKey::MorphAnimation:
       case rigweave::ConfigKey::Other:
         break;
@@ -89,6 +92,16 @@ bool Cal3DCharacter::Load(const std::string& folder, const CharacterFiles& files
     if (core_->loadCoreAnimation(folder + name) == -1) return false;
   for (const std::string& name : files.meshes)
     if (core_->loadCoreMesh(folder + name) == -1) return false;
+  for (const std::string& name : files.blendMeshes) {
+    CalCoreMesh* base = nullptr;
+    for (size_t m = 0; m < files.meshes.size() && base == nullptr; m++) {
+      const std::string& line = files.meshes[m];
+      if (line.size() > 4 && name.find(line.substr(0, line.size() - 4)) != std::string::npos)
+        base = core_->getCoreMesh(static_cast<int>(m));
+    }
+    CalCoreMeshPtr target = CalLoader::loadCoreMesh(folder + name);
+    if (base == nullptr || !target || base->addAsMorphTarget(target.get()) < 0) return false;
+  }
   if (materials) {
     for (const std::string& name : files.materials)
       if (core_->loadCoreMaterial(folder + name) == -1) return false;

@@ -20,6 +20,9 @@ struct CharacterFiles {
   std::vector<std::string> animations;
   std::vector<std::string> meshes;
   std::vector<std::string> materials;
+  // Whole meshes added as morph targets to the first mesh whose value, less
+  // its last four characters, their name contains (Cal3D's viewers' rule).
+  std::vector<std::string> blendMeshes;
   // Index of the animation the module calls `name` (its file name up to the
   // last '.'): the first of equal names, as the module's table finds them;
   // -1 when there is none.

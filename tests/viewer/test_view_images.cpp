@@ -188,6 +188,31 @@ TEST_F(ViewImages, ActionChangesTheCharactersPose) {
   EXPECT_EQ(rwtest::ShareDiffering(atOnce.back(), waving.back(), 0), 0.0);
 }
 
+// --morph weights the 0.11 morph character's face, and a configuration's
+// morph animation plays unless --morphanim names another: the face moves.
+TEST_F(ViewImages, MorphWeightsAndMorphAnimationsMoveTheFace) {
+  const std::vector<Picture> plain = Render("hero-morph.cfg --cycle idle", 1);
+  const std::vector<Picture> smiling =
+      Render("hero-morph.cfg --cycle idle --morph smile=1 --morph jaw_open=0.5", 1);
+  ASSERT_EQ(plain.size(), smiling.size());
+  const double face = rwtest::ShareDiffering(plain[0], smiling[0], 24);
+  EXPECT_GT(face, 0.0005);
+  EXPECT_LT(face, 0.02) << "more than the face changed";
+  // newer-hero.cfg draws as hero.cfg while its morph weights are 0: what
+  // differs 0.4 s in is the face its morph animation moves.
+  const std::vector<Picture> hero = Render("hero.cfg --cycle idle --fps 5", 3);
+  const std::vector<Picture> talking = Render("newer-hero.cfg --cycle idle --fps 5", 3);
+  const std::vector<Picture> named =
+      Render("newer-hero.cfg --cycle idle --fps 5 --morphanim face", 3);
+  ASSERT_EQ(hero.size(), 3u);
+  ASSERT_EQ(talking.size(), 3u);
+  ASSERT_EQ(named.size(), 3u);
+  const double talks = rwtest::ShareDiffering(hero[2], talking[2], 24);
+  EXPECT_GT(talks, 0.0005);
+  EXPECT_LT(talks, 0.02) << "more than the face changed";
+  EXPECT_EQ(rwtest::ShareDiffering(named[2], talking[2], 0), 0.0);
+}
+
 // Where the pixels that differ between two pictures lie: their centre and share.
 struct Difference {
   double x = 0, y = 0, share = 0;
@@ -267,6 +292,10 @@ TEST_F(ViewImages, FailuresSayWhyOnOneLine) {
       {"nope.cfg", 1, "unknown model nope.cfg"},
       {"--root " + broken.Path() + " broken.cfg", 1, "cannot load model broken.cfg"},
       {"--cycle moonwalk", 1, "no animation named moonwalk"},
+      {"--morph smile", 2, "--morph"},
+      {"--morph smile=-1", 2, "--morph"},
+      {"--morph smile=1 --frames 1", 1, "no morph target named smile"},
+      {"newer-hero.cfg --morphanim shrug --frames 1", 1, "no morph animation named shrug"},
       {"--action moonwalk@0 --frames 2", 1, "no animation named moonwalk"},
       {"--module /nonexistent/rigweave.so", 1, "cannot load the module"},
   };
