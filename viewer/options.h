@@ -47,6 +47,11 @@ struct Options {
   int crowd = 0;
   int threads = 1;  // drawing threads; 0: one a core
   bool mirror = false;
+  // Characters are lit by one light from the front above unless --unlit
+  // (white, the module's look without light); --hide MESH hides that mesh
+  // of every character.
+  bool unlit = false;
+  std::vector<int> hide;
   bool empty = false;
   bool window = false;
   bool verbose = false;

@@ -7,6 +7,7 @@
 #include "tools/model_files.h"
 #include "viewer/event_printer.h"
 #include "viewer/failure.h"
+#include "engine/light.h"
 #include "viewer/floor.h"
 #include "viewer/interrupt.h"
 #include "viewer/model_report.h"
@@ -79,6 +80,13 @@ void Scene::Open() {
 
 void Scene::MakeCharacters() {
   if (options.empty) return;
+  if (!options.unlit) {
+    // Far in front of the characters (they face +z), to the left and above,
+    // so that it lights every character alike.
+    csRef<rwengine::Light> light = csRef<rwengine::Light>::Adopt(
+        new rwengine::Light(csVector3(-40, 60, 80), csColor{0.75f, 0.75f, 0.75f}));
+    stage->AddLight(light.get());
+  }
   const int count = options.crowd > 0 ? options.crowd : static_cast<int>(models.size());
   std::vector<bool> loadedOnce(models.size(), false);
   for (int i = 0; i < count; i++) {
@@ -138,6 +146,14 @@ void Scene::Load(Character& character, bool firstOfModel) {
   if (!model.cycle.empty() && !character.state->SetCycle(model.cycle.c_str(), 0.0f, 0.0f, 1.0f))
     throw Failure{"model " + model.name + " has no animation named " + model.cycle};
   character.state->SetLodLevel(static_cast<float>(lod));
+  if (!options.unlit) {
+    character.rigweave->SetAmbientLight({0.35f, 0.35f, 0.35f});
+    character.rigweave->SetLighting(true);
+  }
+  for (int mesh : options.hide)
+    if (!character.rigweave->SetMeshVisible(mesh, false))
+      throw Failure{"model " + model.name + " has no mesh " + std::to_string(mesh) + " (it has " +
+                    std::to_string(character.rigweave->GetMeshCount()) + ")"};
   if (!firstOfModel) return;
   // The module makes a material named like each map file it could read.
   for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
