@@ -64,6 +64,7 @@ class Stage {
   // The lights DrawFrame passes on, with a reference each; none by default.
   void AddLight(iLight* light);
   void ClearLights();
+  const std::vector<iLight*>& Lights() const { return lightList_; }
 
   void SetBackend(RenderBackend* backend) { graphics_->SetBackend(backend); }
 
