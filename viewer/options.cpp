@@ -165,6 +165,8 @@ void AddViewpoint(CLI::App& app, Options& options) {
 
 void AddFlags(CLI::App& app, Options& options) {
   app.add_flag("--mirror", options.mirror, "mirrored camera");
+  app.add_flag("--bounds", options.bounds,
+               "draw each character's box, which then follows its pose (the engine culls by it)");
   app.add_flag("--unlit", options.unlit,
                "no light: every vertex white, as the module draws without light");
   app.add_option("--hide", options.hide,

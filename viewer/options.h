@@ -51,6 +51,8 @@ struct Options {
   // (white, the module's look without light); --hide MESH hides that mesh
   // of every character.
   bool unlit = false;
+  // --bounds: each character's box follows its pose and is drawn.
+  bool bounds = false;
   std::vector<int> hide;
   bool empty = false;
   bool window = false;

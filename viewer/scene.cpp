@@ -8,6 +8,7 @@
 #include "viewer/event_printer.h"
 #include "viewer/failure.h"
 #include "engine/light.h"
+#include "viewer/bounds_frame.h"
 #include "viewer/floor.h"
 #include "viewer/interrupt.h"
 #include "viewer/model_report.h"
@@ -50,6 +51,7 @@ Scene::Scene(const Options& options, std::vector<Model>& models, std::vector<Mod
 // Module objects first while the module is loaded; cached textures hold
 // engine handles whose images the module made; GL objects need the context.
 Scene::~Scene() {
+  boundsFrames.clear();
   characters.clear();
   floor.reset();
   if (backend) backend->ForgetAllTextures();
@@ -80,6 +82,9 @@ void Scene::Open() {
 
 void Scene::MakeCharacters() {
   if (options.empty) return;
+  // A box reads its character's pose, which another thread could be drawing.
+  if (options.bounds && options.threads != 1)
+    throw Failure{"--bounds draws on one thread: leave out --threads"};
   if (!options.unlit) {
     // Far in front of the characters (they face +z), to the left and above,
     // so that it lights every character alike.
@@ -98,6 +103,10 @@ void Scene::MakeCharacters() {
     loadedOnce[which] = true;
     HangProps(character, i == 0);
     if (i == 0 && options.events) PrintEvents(character, seconds);
+    if (options.bounds) {
+      character.rigweave->SetBoundsFollow(true);
+      boundsFrames.push_back(MakeBoundsFrame(character.mesh.get()));
+    }
     characters.push_back(std::move(character));
   }
   clock.now = Clock::kStart;
@@ -186,6 +195,8 @@ std::vector<std::pair<iMeshObject*, iMovable*>> Scene::Objects() const {
   for (const Character& c : characters) objects.emplace_back(c.mesh.get(), c.movable.get());
   for (const Character& c : characters)
     for (const Character& prop : c.props) objects.emplace_back(prop.mesh.get(), prop.movable.get());
+  for (size_t i = 0; i < boundsFrames.size() && i < characters.size(); i++)
+    objects.emplace_back(boundsFrames[i].get(), characters[i].movable.get());
   return objects;
 }
 

@@ -87,6 +87,13 @@ TEST_F(ViewImages, TextureColoursShowOnTheCharacter) {
   }
 }
 
+// --bounds draws the box in yellow around the character, and nothing of it without.
+TEST_F(ViewImages, TheBoxShowsOnlyWithBounds) {
+  const Rgb kEdgeYellow{255, 217, 26};
+  EXPECT_GT(rwtest::ShareNear(Render("--bounds", 1)[0], kEdgeYellow, 30), 0.002);
+  EXPECT_EQ(rwtest::ShareNear(Render("", 1)[0], kEdgeYellow, 30), 0.0);
+}
+
 TEST_F(ViewImages, WalkingFramesDifferFromOneToTheNext) {
   const std::vector<Picture> frames = Render("--cycle walk", 6);
   for (size_t i = 1; i < frames.size(); i++)
