@@ -4,6 +4,7 @@
 #include "bench/alloc_counter.h"
 #include "bench/measurements.h"
 #include "bench/walkers.h"
+#include "engine/light.h"
 #include "engine/movable.h"
 #include "irigweavestate.h"
 
@@ -11,13 +12,18 @@ namespace rwbench {
 
 void MeasureAllocations(Session& session, rwengine::Stage& stage, int frames) {
   csRef<iMeshObject> mesh = NewWalker(session, stage, session.sample.c_str());
+  csRef<iMeshObject> lit = NewWalker(session, stage, session.sample.c_str());
   Walker walker;
-  if (!mesh || !walker.Load(session, session.sample.c_str()))
+  if (!mesh || !lit || !ApplyDrawOptions(lit.get(), kDrawLit | kDrawBounds) ||
+      !walker.Load(session, session.sample.c_str()))
     return session.Fail("cannot load the sample");
   auto movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
   iRenderView* view = stage.GetView();
   rwengine::Graphics3D* graphics = stage.GetGraphics();
-  unsigned long long inDraw = 0, inDrawTest = 0, inDirect = 0;
+  csRef<rwengine::Light> light =
+      csRef<rwengine::Light>::Adopt(new rwengine::Light(csVector3(2, 3, -4), csColor{1, 1, 1}));
+  iLight* lights[] = {light.get()};
+  unsigned long long inDraw = 0, inDrawTest = 0, inDirect = 0, inLit = 0;
   for (int frame = 0; frame <= frames; frame++) {
     session.ticks += kTicksPerFrame;
     graphics->BeginDraw();
@@ -29,10 +35,19 @@ void MeasureAllocations(Session& session, rwengine::Stage& stage, int frames) {
     graphics->FinishDraw();
     walker.direct.Frame(kFrameSeconds, walker.buffers);
     const unsigned long long afterDirect = rigweave_bench_allocations();
+    graphics->BeginDraw();
+    lit->DrawTest(view, movable.get());
+    lit->UpdateLighting(lights, 1, movable.get());
+    lit->Draw(view, movable.get(), CS_ZBUF_USE);
+    csBox3 box;
+    lit->GetObjectBoundingBox(box, 0);
+    graphics->FinishDraw();
+    const unsigned long long afterLit = rigweave_bench_allocations();
     if (frame == 0) continue;  // the first Draw makes the buffers that the others reuse
     inDrawTest += afterTest - start;
     inDraw += afterDraw - afterTest;
     inDirect += afterDirect - afterDraw;
+    inLit += afterLit - afterDirect;
   }
   // A counter that never moves would report zero for anything.
   const unsigned long long probe = rigweave_bench_allocations();
@@ -45,6 +60,9 @@ void MeasureAllocations(Session& session, rwengine::Stage& stage, int frames) {
       "heap allocations (malloc family, any library) inside Draw of the walking sample" + over);
   session.Add("frame_allocations_drawtest", static_cast<double>(inDrawTest), 0, "", true,
               "the same inside DrawTest");
+  session.Add("frame_allocations_lit", static_cast<double>(inLit), 0, "= 0", inLit == 0,
+              "the same inside UpdateLighting + Draw + GetObjectBoundingBox of the sample with "
+              "the following box and light on");
   session.Add("frame_allocations_direct", static_cast<double>(inDirect), 0, "", true,
               "the same in the direct Cal3D loop");
   MeasureMorphAllocations(session, stage, frames);

@@ -7,7 +7,9 @@
 #include "bench/instruments.h"
 #include "bench/measurements.h"
 #include "bench/walkers.h"
+#include "engine/light.h"
 #include "engine/movable.h"
+#include "irigweavestate.h"
 
 namespace rwbench {
 
@@ -95,10 +97,24 @@ class HostReplay {
 
 }  // namespace
 
+bool ApplyDrawOptions(iMeshObject* mesh, int options) {
+  csRef<iRigweaveState> state =
+      csRef<iRigweaveState>::Adopt(scfQueryInterface<iRigweaveState>(mesh));
+  if (!state) return false;
+  state->SetBoundsFollow((options & kDrawBounds) != 0);
+  state->SetLighting((options & kDrawLit) != 0);
+  state->SetAmbientLight({0.2f, 0.2f, 0.2f});
+  return true;
+}
+
 DrawTimes MeasureDraw(Session& session, rwengine::Stage& stage, rwengine::NullBackend& backend,
-                      const char* config, int frames) {
+                      const char* config, int frames, int options) {
   DrawTimes result;
   csRef<iMeshObject> mesh = NewWalker(session, stage, config);
+  if (mesh && !ApplyDrawOptions(mesh.get(), options)) mesh = nullptr;
+  csRef<rwengine::Light> light = csRef<rwengine::Light>::Adopt(
+      new rwengine::Light(csVector3(2, 3, -4), csColor{1, 0.9f, 0.8f}, CS_ATTN_LINEAR, 20));
+  iLight* lights[] = {light.get()};
   Walker walker, parts;
   const int records = RecordsPerFrame(session, config);
   if (!mesh || !walker.Load(session, config) || !parts.Load(session, config) || records <= 0) {
@@ -130,7 +146,13 @@ DrawTimes MeasureDraw(Session& session, rwengine::Stage& stage, rwengine::NullBa
     const double testUs =
         std::chrono::duration<double, std::micro>(Clock::now() - testStart).count();
     const Stopwatch drawWatch;
-    const bool drawn = visible && mesh->Draw(view, movable.get(), CS_ZBUF_USE);
+    if ((options & kDrawLit) != 0) mesh->UpdateLighting(lights, 1, movable.get());
+    bool drawn = visible && mesh->Draw(view, movable.get(), CS_ZBUF_USE);
+    if ((options & kDrawBounds) != 0) {
+      csBox3 box;
+      mesh->GetObjectBoundingBox(box, 0);
+      drawn = drawn && !box.Empty();
+    }
     const double drawUs = drawWatch.CpuUs(), drawWallUs = drawWatch.WallUs();
     graphics->FinishDraw();
     if (!drawn) {
@@ -194,6 +216,41 @@ DrawTimes MeasureDraw(Session& session, rwengine::Stage& stage, rwengine::NullBa
   return result;
 }
 
+namespace {
+
+// The options' cost: three rounds of plain, following box and lit Draws,
+// alternating, each figure the median of its three.
+void AddOptionFigures(Session& session, rwengine::Stage& stage, BenchBackend& backend,
+                      const std::string& model, int frames) {
+  const std::string tag = TagOf(model);
+  std::vector<double> plain, bounds, lit, direct;
+  for (int round = 0; round < 3; round++) {
+    const DrawTimes p = MeasureDraw(session, stage, backend, model.c_str(), frames, kDrawPlain);
+    const DrawTimes b = MeasureDraw(session, stage, backend, model.c_str(), frames, kDrawBounds);
+    const DrawTimes l = MeasureDraw(session, stage, backend, model.c_str(), frames, kDrawLit);
+    plain.push_back(p.drawUs);
+    bounds.push_back(b.drawUs);
+    lit.push_back(l.drawUs);
+    direct.push_back(l.directUs);
+  }
+  const std::string rounds = " (three alternating rounds: plain " + Fixed(plain[0], 1) + ", " +
+                             Fixed(plain[1], 1) + ", " + Fixed(plain[2], 1) + " us; box " +
+                             Fixed(bounds[0], 1) + ", " + Fixed(bounds[1], 1) + ", " +
+                             Fixed(bounds[2], 1) + " us; lit " + Fixed(lit[0], 1) + ", " +
+                             Fixed(lit[1], 1) + ", " + Fixed(lit[2], 1) + " us)";
+  const double litRatio = Median(lit) / Median(direct);
+  session.Add("draw_ratio_lit_" + tag, litRatio, 3, "<= 0.50", litRatio <= 0.50,
+              "median Draw with normals and lighting on (one light, UpdateLighting each frame) " +
+                  Fixed(Median(lit), 1) + " us vs the direct Cal3D loop (no normals) " +
+                  Fixed(Median(direct), 1) + " us" + rounds);
+  session.Add("bounds_cost_" + tag, Median(bounds) / Median(plain) - 1, 3, "", true,
+              "Draw with the following box on (and asked once a frame) over Draw without, less "
+              "1" +
+                  rounds);
+}
+
+}  // namespace
+
 void AddDrawFigures(Session& session, rwengine::Stage& stage, BenchBackend& backend,
                     const std::string& model, int frames, const DrawTimes& t) {
   const char* config = model.c_str();
@@ -222,6 +279,7 @@ void AddDrawFigures(Session& session, rwengine::Stage& stage, BenchBackend& back
               "draw, twice per sub-mesh, unlock) replayed alone with the same counts and "
               "timed interleaved: " +
                   Fixed(t.hostUs, 1) + " us");
+  AddOptionFigures(session, stage, backend, model, frames);
   session.Add("draw_us_" + tag, t.drawUs, 1, "", true, "median Draw through rigweave.so");
   session.Add("drawtest_us_" + tag, t.drawTestUs, 2, "", true,
               "median DrawTest, timed apart, wall clock");

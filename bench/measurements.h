@@ -23,8 +23,14 @@ struct DrawTimes {
   int vertices = 0;  // drawn a frame
   double drawWallUs = 0, directWallUs = 0;
 };
+// What the walker is asked for besides drawing: the box that follows its
+// pose (asked once a frame, as a culling engine asks), and light (normals
+// and colours, one light given once a frame through UpdateLighting).
+enum DrawOptions { kDrawPlain = 0, kDrawLit = 1, kDrawBounds = 2 };
 DrawTimes MeasureDraw(Session& session, rwengine::Stage& stage, rwengine::NullBackend& backend,
-                      const char* config, int frames);
+                      const char* config, int frames, int options = kDrawPlain);
+// Applies `options` to a walker; false when it lacks iRigweaveState.
+bool ApplyDrawOptions(iMeshObject* mesh, int options);
 // The draw_ratio_* figures of `model` from its times, and the same ratio
 // with the renderer checking every index (measured again for it).
 void AddDrawFigures(Session& session, rwengine::Stage& stage, BenchBackend& backend,

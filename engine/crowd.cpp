@@ -79,8 +79,13 @@ void CrowdRenderer::DrawShare(int share, const Objects& objects) {
   for (size_t i = first; i < last; i++) {
     const auto& [mesh, movable] = objects[i];
     if (mesh == nullptr || movable == nullptr) continue;
-    if (mesh->DrawTest(context.view.get(), movable))
-      mesh->Draw(context.view.get(), movable, CS_ZBUF_USE);
+    if (!mesh->DrawTest(context.view.get(), movable)) continue;
+    // The stage's lights, as Stage::DrawFrame gives them.
+    const std::vector<iLight*>& lights = stage_.Lights();
+    if (!lights.empty())
+      mesh->UpdateLighting(const_cast<iLight**>(lights.data()), static_cast<int>(lights.size()),
+                           movable);
+    mesh->Draw(context.view.get(), movable, CS_ZBUF_USE);
   }
   graphics->FinishDraw();
 }

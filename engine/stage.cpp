@@ -73,9 +73,48 @@ void Stage::DrawFrame(const std::vector<std::pair<iMeshObject*, iMovable*>>& obj
   if (!graphics_->BeginDraw()) return;
   for (const auto& [mesh, movable] : objects) {
     if (mesh == nullptr || movable == nullptr) continue;
-    if (mesh->DrawTest(view_.get(), movable)) mesh->Draw(view_.get(), movable, CS_ZBUF_USE);
+    if (culling_) {
+      csBox3 box;
+      mesh->GetObjectBoundingBox(box, 0);
+      if (!InView(box, movable)) continue;
+    }
+    if (!mesh->DrawTest(view_.get(), movable)) continue;
+    if (!lightList_.empty())
+      mesh->UpdateLighting(lightList_.data(), static_cast<int>(lightList_.size()), movable);
+    mesh->Draw(view_.get(), movable, CS_ZBUF_USE);
   }
   graphics_->FinishDraw();
+}
+
+bool Stage::InView(const csBox3& box, iMovable* movable) const {
+  const float focal = camera_->FocalLength(graphics_->GetWidth());
+  const float halfWidth = 0.5f * static_cast<float>(graphics_->GetWidth()) / focal;
+  const float halfHeight = 0.5f * static_cast<float>(graphics_->GetHeight()) / focal;
+  const csReversibleTransform toWorld = movable->GetFullTransform();
+  // Outside when every corner is beyond one of the five planes (near, left,
+  // right, bottom, top); planes are x = +-halfWidth z and y = +-halfHeight z.
+  int outside[5] = {0, 0, 0, 0, 0};
+  for (int i = 0; i < 8; i++) {
+    const csVector3 p = camera_->GetTransform().Other2This(toWorld.This2Other(box.GetCorner(i)));
+    outside[0] += p.z <= 0.0f;
+    outside[1] += p.x < -halfWidth * p.z;
+    outside[2] += p.x > halfWidth * p.z;
+    outside[3] += p.y < -halfHeight * p.z;
+    outside[4] += p.y > halfHeight * p.z;
+  }
+  for (int plane : outside)
+    if (plane == 8) return false;
+  return true;
+}
+
+void Stage::AddLight(iLight* light) {
+  lights_.emplace_back(light);
+  lightList_.push_back(light);
+}
+
+void Stage::ClearLights() {
+  lights_.clear();
+  lightList_.clear();
 }
 
 }  // namespace rwengine

@@ -20,6 +20,7 @@
 #include "engine/loader.h"
 #include "engine/object_registry.h"
 #include "engine/render_view.h"
+#include "host/light.h"
 #include "host/mesh.h"
 #include "host/ref.h"
 #include "ical3dstate.h"
@@ -50,8 +51,20 @@ class Stage {
   // class), or null.
   csRef<iMeshObject> NewMeshObject(const char* classId = kRigweaveClass);
   // One frame: each object that passes DrawTest is drawn with CS_ZBUF_USE.
-  // The projection follows the camera's field of view.
+  // The projection follows the camera's field of view. With culling on, an
+  // object whose box (GetObjectBoundingBox) lies wholly outside the view is
+  // skipped before DrawTest; with lights, each object drawn is first given
+  // them all through UpdateLighting.
   void DrawFrame(const std::vector<std::pair<iMeshObject*, iMovable*>>& objects);
+  // Off by default.
+  void SetCulling(bool culling) { culling_ = culling; }
+  // Whether any part of `box` (in the object space `movable` places) is in
+  // the camera's view.
+  bool InView(const csBox3& box, iMovable* movable) const;
+  // The lights DrawFrame passes on, with a reference each; none by default.
+  void AddLight(iLight* light);
+  void ClearLights();
+  const std::vector<iLight*>& Lights() const { return lightList_; }
 
   void SetBackend(RenderBackend* backend) { graphics_->SetBackend(backend); }
 
@@ -79,6 +92,9 @@ class Stage {
   csRef<Camera> camera_;
   csRef<RenderView> view_;
   std::map<std::string, Kind> kinds_;
+  bool culling_ = false;
+  std::vector<csRef<iLight>> lights_;
+  std::vector<iLight*> lightList_;
 };
 
 }  // namespace rwengine

@@ -46,6 +46,21 @@ struct csRigweaveEvent {
   bool actionEnd;
 };
 
+// Where a beam meets a character (HitBeam).
+struct csRigweaveHit {
+  // The point met, in the character's object space (the drawn vertices').
+  csVector3 point;
+  // Where along the beam: 0 at its start, 1 at its end.
+  float fraction;
+  // The sub-mesh met, numbered across the meshes in their order (a mesh's
+  // sub-meshes in order), as GetSubmeshCount counts them; the mesh it belongs
+  // to; and the triangle's place in that sub-mesh's faces at the character's
+  // level of detail.
+  int submesh;
+  int mesh;
+  int triangle;
+};
+
 struct iRigweaveEventListener : iBase {
   SCF_INTERFACE(iRigweaveEventListener, 0, 0, 1)
   // Called from inside an advance (Advance, or Draw), once per crossing, in
@@ -222,6 +237,75 @@ struct iRigweaveState : iBase {
   virtual void SetSpringsEnabled(bool enabled) = 0;
   virtual bool GetSpringsEnabled() = 0;
 
+  // --- Bounds and picking ---------------------------------------------------
+
+  // The pose: the skinned vertices of the character's last advance, in its
+  // object space, as Draw hands them to the renderer; hidden meshes are not
+  // part of it. Draw keeps the pose it drew; a character advanced (or
+  // changed) since is posed again on request, once.
+  //
+  // Off (the default): the engine's box and radius questions are answered
+  // with the module's fixed values ((-1, -1, 0) to (1, 1, 0)) and both beam
+  // tests of the mesh object answer no hit, as iCal3DState's characters
+  // always have. On: GetObjectBoundingBox and GetRadius answer the pose's
+  // box, and HitBeamOutline and HitBeamObject answer HitBeam's nearest hit
+  // (its point, and its fraction in `pr`). Kept across loads.
+  virtual void SetBoundsFollow(bool follow) = 0;
+  virtual bool GetBoundsFollow() = 0;
+  // The pose's box, whatever the option. False, leaving `box` alone, without
+  // a model or when every mesh is hidden.
+  virtual bool GetPoseBox(csBox3& box) = 0;
+  // The nearest triangle of the pose the segment from `start` to `end`
+  // (object space) meets, either face. False, leaving `hit` alone, when it
+  // meets none, without a model, or for a segment of length 0.
+  virtual bool HitBeam(const csVector3& start, const csVector3& end, csRigweaveHit& hit) = 0;
+
+  // --- Outfits --------------------------------------------------------------
+
+  // Meshes are numbered as the configuration's mesh lines; sub-meshes across
+  // the meshes in order. Both changes are the character's own: other
+  // characters of the same model draw as before. Kept until the next load.
+  // 0 without a model.
+  virtual int GetMeshCount() = 0;
+  // Every mesh's sub-meshes together (GetSubmeshCount(mesh) below counts
+  // one mesh's).
+  virtual int GetSubmeshCount() = 0;
+  // Hides or shows a mesh: a hidden mesh's triangles no longer reach the
+  // renderer, its vertices are not skinned, and it is not part of the pose.
+  // False for an unknown id.
+  virtual bool SetMeshVisible(int mesh, bool visible) = 0;
+  // False for an unknown id and for a hidden mesh.
+  virtual bool IsMeshVisible(int mesh) = 0;
+  // Switches every sub-mesh to its material in Cal3D's material set `set`
+  // (the configuration makes set 0: material n for thread n); a sub-mesh
+  // whose thread has no material in that set keeps its own. False, nothing
+  // changed, for a set no sub-mesh has.
+  virtual bool SetMaterialSet(int set) = 0;
+  // Gives one sub-mesh the configuration's material `material` (its place
+  // among the material lines). False, nothing changed, for an unknown
+  // sub-mesh or material.
+  virtual bool SetSubmeshMaterial(int submesh, int material) = 0;
+
+  // --- Light ----------------------------------------------------------------
+
+  // Off (the default): every vertex is white, as iCal3DState's characters
+  // always have been, and no normal is computed. On: UpdateLighting takes
+  // the lights the engine passes (their centres turned into object space by
+  // the movable given), and Draw colours each vertex of the pose it draws:
+  //   ambient * diffuse + sum over the lights of
+  //     diffuse * light colour * max(0, n . l) * brightness(d)
+  // where n is the vertex's skinned normal, l the unit direction to the
+  // light, d its distance and brightness the light's attenuation
+  // (host/light.h), diffuse the sub-mesh material's diffuse colour (white
+  // without a material); colours are not clamped. At most kMaxLights lights
+  // are kept, the first ones passed. Kept across loads.
+  static constexpr int kMaxLights = 8;
+  virtual void SetLighting(bool lit) = 0;
+  virtual bool GetLighting() = 0;
+  // The ambient light; black by default. False, keeping it, for a negative or
+  // non-finite component.
+  virtual bool SetAmbientLight(const csColor& ambient) = 0;
+
   // --- Morph targets and morph animations -----------------------------------
 
   // Meshes are numbered by the order of the configuration's "mesh =" lines
@@ -232,9 +316,9 @@ struct iRigweaveState : iBase {
   // characters share its model. A weight w of target t moves each vertex as
   // Cal3D 0.11 blends: (1 - sum of w) * base + sum of w * target.
 
-  // 0 without a model.
-  virtual int GetMeshCount() = 0;
-  // -1 for an unknown mesh (or sub-mesh).
+  // GetMeshCount counts the meshes (Outfits above); this, the sub-meshes of
+  // one mesh: -1 for an unknown mesh. The target operations answer -1 for
+  // an unknown mesh or sub-mesh.
   virtual int GetSubmeshCount(int mesh) = 0;
   virtual int GetMorphTargetCount(int mesh, int submesh) = 0;
   // The target's name: the newer file's, or for a "blendmesh =" file its

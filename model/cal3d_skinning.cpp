@@ -30,6 +30,9 @@ void CopyVertices(const CalCoreSubmesh& core, std::vector<SkinningVertex>& verti
     vertices[i].position[0] = vertex.position.x;
     vertices[i].position[1] = vertex.position.y;
     vertices[i].position[2] = vertex.position.z;
+    vertices[i].normal[0] = vertex.normal.x;
+    vertices[i].normal[1] = vertex.normal.y;
+    vertices[i].normal[2] = vertex.normal.z;
     for (size_t k = 0; k < vertex.vectorInfluence.size(); k++)
       influences[at + k] = {vertex.vectorInfluence[k].boneId, vertex.vectorInfluence[k].weight};
     vertices[i].influences = {influences.data() + at, vertex.vectorInfluence.size()};
@@ -144,6 +147,8 @@ SkinningJob SubmeshSkinningJob::Job() const {
   job.turnCosine = turnCosine;
   job.isa = skinning->Isa();
   job.output = output;
+  job.normalOutput = normalOutput;
+  job.box = box;
   return job;
 }
 

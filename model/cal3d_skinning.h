@@ -83,6 +83,10 @@ struct SubmeshSkinningJob {
   float turnSine = 0.0f, turnCosine = 1.0f;  // the module's turn about x
   // x, y, z of each vertex, packed: at least 3 * submesh->getVertexCount().
   Span<float> output;
+  // Optional, as SkinningJob's: the unit normals (empty: not asked) and the
+  // box to widen (null: not asked).
+  Span<float> normalOutput;
+  float* box = nullptr;
 
   // False when the unit does not draw this sub-mesh this frame: no record
   // or no layout for `index`, a record made from another sub-mesh, springs

@@ -25,7 +25,7 @@ csCal3DMeshObject::csCal3DMeshObject(iBase* parent, iObjectRegistry* registry,
       fileSystem(FindFileSystem(registry)),
       scfiSprite3DState(this),
       scfiPolygonMesh(this),
-      scfiRigweaveState(static_cast<iMeshObject*>(this)),
+      scfiRigweaveState(static_cast<iMeshObject*>(this), this),
       skinningIsa(isa) {}
 
 csCal3DMeshObject::~csCal3DMeshObject() {
@@ -44,6 +44,9 @@ void csCal3DMeshObject::Unload() {
   meshRecordCount = 0;
 
   box = rigweave::BoxMesh();
+  pose.Release();
+  meshHidden.clear();
+  geometryChanges++;
 
   skinning.reset();
   // The instance goes before what it was made from; the last character of

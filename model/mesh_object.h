@@ -17,6 +17,8 @@
 #include "formats/cal3d_newer.h"
 #include "formats/morph_animation.h"
 #include "model/guarded.h"
+#include "model/cal3d_skinning.h"
+#include "model/pose.h"
 #include "render/box_mesh.h"
 #include "model/rigweave_state.h"
 #include "render/limits.h"
@@ -37,7 +39,8 @@ class SharedModel;
 struct SubmeshVisit;
 }  // namespace rigweave
 
-class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObject> {
+class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObject>,
+                          private rigweave::CharacterGeometry {
  public:
   // The registry, when given, may hold the engine's file system, whose root
   // the object's models are read below; without one they are read below the
@@ -60,12 +63,10 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   bool WantToDie() override { return false; }
   void HardTransform(const csReversibleTransform&) override {}
   bool SupportsHardTransform() override { return false; }
-  bool HitBeamOutline(const csVector3&, const csVector3&, csVector3&, float*) override {
-    return false;
-  }
-  bool HitBeamObject(const csVector3&, const csVector3&, csVector3&, float*) override {
-    return false;
-  }
+  bool HitBeamOutline(const csVector3& start, const csVector3& end, csVector3& isect,
+                      float* pr) override;
+  bool HitBeamObject(const csVector3& start, const csVector3& end, csVector3& isect,
+                     float* pr) override;
   iObjectModel* GetObjectModel() override { return nullptr; }
   void SetLogicalParent(iBase* logical_parent) override { logicalParent = logical_parent; }
   iBase* GetLogicalParent() override { return logicalParent; }
@@ -146,6 +147,46 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   int SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
   // False when the sub-mesh was not drawn (no material): it takes no slot.
   bool DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame);
+
+  // The pose (model/bounds_pick.cpp): sized for the loaded model's
+  // sub-meshes (false when memory runs out), and made the skeleton's present
+  // one unless it is already (false without a model).
+  bool SizePose();
+  bool PoseNow();
+  bool PoseCurrent() const;
+  void MarkPoseMade();
+  // Whether Draw keeps the pose it draws.
+  bool Posing() const { return boundsFollow || lit; }
+  // Whether the walk's sub-mesh belongs to a hidden mesh (model/outfits.cpp).
+  bool Hidden(const rigweave::SubmeshVisit& visit) const;
+  // One sub-mesh's pose: positions (and, when lit, normals) into the pose
+  // and the box widened, through the skinning unit or Cal3D.
+  void PoseSubmesh(const rigweave::SubmeshVisit& visit, rigweave::SubmeshSkinningJob& job,
+                   float* widen);
+  // A skinning job into the drawn space at `factor` drawn units a model unit.
+  rigweave::SubmeshSkinningJob SkinningJobOf(float factor) const;
+  // The colours of one posed sub-mesh from the lights UpdateLighting took
+  // (model/lighting.cpp).
+  void LightSubmesh(const rigweave::SubmeshVisit& visit);
+  // The diffuse colour of the sub-mesh's material, white without one.
+  csColor DiffuseOf(CalSubmesh& submesh) const;
+  // The pose's nearest hit of the beam, or false.
+  bool PickPose(const csVector3& start, const csVector3& end, csRigweaveHit& hit);
+
+  // CharacterGeometry: iRigweaveState's bounds, picking, outfits and light.
+  void SetBoundsFollow(bool follow) override;
+  bool GetBoundsFollow() override { return boundsFollow; }
+  bool GetPoseBox(csBox3& answer) override;
+  bool HitBeam(const csVector3& start, const csVector3& end, csRigweaveHit& hit) override;
+  int GetMeshCount() override;
+  int GetSubmeshCount() override { return calModel ? meshRecordCount : 0; }
+  bool SetMeshVisible(int mesh, bool visible) override;
+  bool IsMeshVisible(int mesh) override;
+  bool SetMaterialSet(int set) override;
+  bool SetSubmeshMaterial(int submesh, int material) override;
+  void SetLighting(bool on) override;
+  bool GetLighting() override { return lit; }
+  bool SetAmbientLight(const csColor& color) override;
 
   // Index of the name in the animation table, or -1.
   int FindAnimation(const char* name) const;
@@ -284,6 +325,19 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // The application interface for time, playback, events, bones and
   // attachments; bound to the model while one is loaded.
   rigweave::RigweaveState scfiRigweaveState;
+
+  // The last pose, the options that keep it, the hidden meshes and the
+  // lights UpdateLighting took.
+  rigweave::Pose pose;
+  bool boundsFollow = false;
+  bool lit = false;
+  csColor ambient{0.0f, 0.0f, 0.0f};
+  std::vector<uint8_t> meshHidden;
+  // Counts the outfit and level-of-detail changes: the pose is stale when
+  // it or the state's pose serial moved.
+  uint64_t geometryChanges = 0;
+  rigweave::PoseLight lights[iRigweaveState::kMaxLights];
+  int lightCount = 0;
 
   // Sub-meshes the skinning unit draws instead of Cal3D's renderer.
   std::unique_ptr<rigweave::Cal3DSkinning> skinning;

@@ -82,6 +82,7 @@ void csCal3DMeshObject::SetLodLevel(float level) {
   try {
     // The faces of the new level come from those the model's characters share.
     shared->SetLodLevel(*calModel, level, faceLevels);
+    geometryChanges++;
   } catch (const std::bad_alloc&) {
     rigweave::Diagnose(": Out of memory setting the level of detail");
   }

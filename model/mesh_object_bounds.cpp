@@ -1,5 +1,5 @@
-// The box mesh measured at load, the fixed geometric answers, and the
-// polygon-mesh view that serves the box.
+// The box mesh measured at load, the geometric answers (fixed unless the
+// box follows the pose), and the polygon-mesh view that serves the box.
 #include <cal3d/cal3d.h>
 
 #include "model/draw_storage.h"
@@ -26,6 +26,9 @@ void csCal3DMeshObject::MeasureBox() {
 }
 
 void csCal3DMeshObject::GetObjectBoundingBox(csBox3& bbox, int /*type*/) {
+  // The box of the pose when the application asked for it to follow, and
+  // the character has something to show; the fixed answer otherwise.
+  if (boundsFollow && GetPoseBox(bbox)) return;
   bbox.Set(csVector3(-1, -1, 0), csVector3(1, 1, 0));
 }
 

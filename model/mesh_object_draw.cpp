@@ -32,6 +32,14 @@ struct csCal3DMeshObject::Frame {
   // skipped for want of a material takes none, so this runs behind the
   // walk's index once one is skipped.
   int32_t slot = 0;
+  // Whether the object keeps the pose drawn (the vertices then go from the
+  // pose to the renderer), lights it, and the box it gathers.
+  bool posing = false;
+  bool lighting = false;
+  float box[6] = {};
+  // The sub-mesh's vertices and colours as the renderer takes them.
+  csVector3* vertices = nullptr;
+  csColor* colors = nullptr;
 };
 
 bool csCal3DMeshObject::DrawTest(iRenderView* view, iMovable* movable) {
@@ -53,18 +61,6 @@ bool csCal3DMeshObject::DrawTest(iRenderView* view, iMovable* movable) {
     record.do_mirror = mirrored;
   }
   return true;
-}
-
-void csCal3DMeshObject::UpdateLighting(iLight**, int, iMovable*) {
-  if (!calModel) return;
-  rigweave::ForEachSubmesh(*calModel, [this](const rigweave::SubmeshVisit& visit) {
-    if (visit.index >= meshRecordCount) return false;  // one colour array per record, no more
-    // Only the count is needed: no vertex is computed for it.
-    const int count = visit.renderer.getVertexCount();
-    csColor* colors = vertexColors[visit.index];
-    for (int i = 0; i < count; i++) colors[i] = {1.0f, 1.0f, 1.0f};
-    return true;
-  });
 }
 
 bool csCal3DMeshObject::ResolveMaterial(CalSubmesh& submesh, iMaterialHandle*& handle) {
@@ -136,6 +132,18 @@ void csCal3DMeshObject::MakeVertexBuffer(iGraphics3D* g3d) {
 // draws the sub-mesh, else Cal3D's renderer followed by the turn.
 int csCal3DMeshObject::SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& frame) {
   rigweave::DrawStorage& storage = frame.storage;
+  frame.vertices = storage.vertices;
+  frame.colors = vertexColors[frame.slot];
+  if (frame.posing) {
+    const size_t first = pose.first[static_cast<size_t>(visit.index)];
+    PoseSubmesh(visit, frame.skinning, frame.box);
+    frame.vertices = &pose.positions[first];
+    if (frame.lighting) {
+      LightSubmesh(visit);
+      frame.colors = &pose.colors[first];
+    }
+    return pose.count[static_cast<size_t>(visit.index)];
+  }
   frame.skinning.index = visit.index;
   frame.skinning.submesh = &visit.submesh;
   if (frame.skinning.Run()) return visit.submesh.getVertexCount();
@@ -155,8 +163,12 @@ bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& 
   // is not drawn: its faces could reach past them.
   if (static_cast<size_t>(visit.index) >= faceLevels.size()) return false;
   const rigweave::FaceLevel& faces = *faceLevels[static_cast<size_t>(visit.index)];
-  if (faces.vertexCount != visit.submesh.getVertexCount()) return false;
+  if (faces.vertexCount != visit.submesh.getVertexCount()) {
+    if (frame.posing) pose.count[static_cast<size_t>(visit.index)] = 0;
+    return false;
+  }
   const int vertexCount = SkinSubmesh(visit, frame);
+  if (vertexCount != faces.vertexCount) return false;
   // Texture coordinates never change: rather than copy them every frame
   // (all that getTextureCoordinates does), the renderer reads the ones
   // Cal3D keeps for map 0. A sub-mesh without coordinates gets zeros: asking
@@ -181,7 +193,7 @@ bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& 
   record.do_morph_colors = false;
   record.vertex_mode = VM_WORLDSPACE;
   record.mat_handle = handle;
-  record.use_vertex_color = false;
+  record.use_vertex_color = frame.lighting;
   record.num_triangles = static_cast<int>(faces.forward.size());
   record.triangles = const_cast<csTriangle*>(faces.forward.data());
   record.mixmode = CS_FX_KEYCOLOR;
@@ -189,8 +201,8 @@ bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& 
   // storage holds them.
   record.vertex_fog = storage.fog;
 
-  vertexBufferManager->LockBuffer(vertexBuffer, storage.vertices, texels, vertexColors[frame.slot],
-                                  vertexCount, 0);
+  vertexBufferManager->LockBuffer(vertexBuffer, frame.vertices, texels, frame.colors, vertexCount,
+                                  0);
   frame.view->CalculateFogMesh(frame.g3d->GetObjectToCamera(), record);
   frame.g3d->DrawTriangleMesh(record);
   // Drawn again with every triangle turned round, so both faces show.
@@ -218,24 +230,34 @@ bool csCal3DMeshObject::Draw(iRenderView* view, iMovable*, csZBufMode zbufMode) 
 
   try {
     const rigweave::DrawStorageLease storage;
-    Frame frame{view, g3d, *storage, {}, {}};
     const float factor = static_cast<float>(scale * rigweave::kDrawnUnitsPerModelUnit);
-    const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();
+    Frame frame{view, g3d, *storage, SkinningJobOf(factor), {}};
     frame.toEngineSpace.scale = factor;
-    frame.skinning.skinning = skinning.get();
-    frame.skinning.scale = factor;
-    frame.skinning.turnSine = turn.sine;
-    frame.skinning.turnCosine = turn.cosine;
     frame.skinning.output = {&frame.storage.vertices[0].x,
                              3 * size_t{rigweave::kMaxSubmeshVertices}};
+    // The pose was sized when an option first asked for it; without room
+    // (memory ran out then) the object draws as without the options.
+    frame.posing = Posing() && pose.Sized() && (!lit || pose.HasNormals());
+    frame.lighting = frame.posing && lit;
+    rigweave::Pose::EmptyBox(frame.box);
     if (skinning) skinning->BeginFrame(*calModel);
-    return rigweave::ForEachSubmesh(*calModel, [&](const rigweave::SubmeshVisit& visit) {
-      // The load refused models with more sub-meshes than records; this only
-      // guards against a model changed behind our back.
-      if (frame.slot >= meshRecordCount) return false;
-      if (DrawSubmesh(visit, frame)) frame.slot++;
-      return true;
-    });
+    const bool drawn =
+        rigweave::ForEachSubmesh(*calModel, [&](const rigweave::SubmeshVisit& visit) {
+          // The load refused models with more sub-meshes than records; this only
+          // guards against a model changed behind our back.
+          if (frame.slot >= meshRecordCount) return false;
+          if (Hidden(visit)) {
+            if (frame.posing) pose.count[static_cast<size_t>(visit.index)] = 0;
+            return true;
+          }
+          if (DrawSubmesh(visit, frame)) frame.slot++;
+          return true;
+        });
+    if (frame.posing) {
+      std::copy(frame.box, frame.box + 6, pose.box);
+      MarkPoseMade();
+    }
+    return drawn;
   } catch (const std::bad_alloc&) {
     // Only the storage of a thread drawing for the first time can run out.
     Diagnose(": Out of memory drawing");

@@ -433,7 +433,12 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
   Unload();
   try {
     std::lock_guard<std::mutex> oneAtATime(rigweave::LoadMutex());
-    if (LoadModelFiles(modelName, loader, engine)) return true;
+    if (LoadModelFiles(modelName, loader, engine)) {
+      // Room for the pose the options kept from the last model ask for;
+      // without it the character draws as without them.
+      if (Posing()) SizePose();
+      return true;
+    }
   } catch (const std::bad_alloc&) {
     Diagnose(": Out of memory loading ", modelName);
   }

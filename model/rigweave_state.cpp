@@ -20,6 +20,7 @@ RigweaveState::~RigweaveState() = default;
 void RigweaveState::Bind(CalCoreModel& coreModel, CalModel& calModel,
                          const std::string* animationNames, int count, float modelFactor) {
   Unbind();
+  poseSerial++;
   core = &coreModel;
   model = &calModel;
   names = animationNames;
@@ -65,6 +66,7 @@ bool RigweaveState::AdvanceForDraw(float seconds) {
 
 bool RigweaveState::Step(float seconds) {
   advancing = true;
+  poseSerial++;
   CalMixer& mixer = *model->getMixer();
   const bool listening = !events.Empty();
   const int count = listening ? Snapshot(mixer) : 0;

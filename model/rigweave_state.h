@@ -4,6 +4,7 @@
 // the model goes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "host/scf_impl.h"
@@ -21,6 +22,29 @@ class CalModel;
 
 namespace rigweave {
 
+// The operations of iRigweaveState that act on the character's geometry
+// (bounds, picking, outfits, light), which the mesh object that embeds the
+// interface answers.
+class CharacterGeometry {
+ public:
+  virtual void SetBoundsFollow(bool follow) = 0;
+  virtual bool GetBoundsFollow() = 0;
+  virtual bool GetPoseBox(csBox3& box) = 0;
+  virtual bool HitBeam(const csVector3& start, const csVector3& end, csRigweaveHit& hit) = 0;
+  virtual int GetMeshCount() = 0;
+  virtual int GetSubmeshCount() = 0;
+  virtual bool SetMeshVisible(int mesh, bool visible) = 0;
+  virtual bool IsMeshVisible(int mesh) = 0;
+  virtual bool SetMaterialSet(int set) = 0;
+  virtual bool SetSubmeshMaterial(int submesh, int material) = 0;
+  virtual void SetLighting(bool lit) = 0;
+  virtual bool GetLighting() = 0;
+  virtual bool SetAmbientLight(const csColor& ambient) = 0;
+
+ protected:
+  ~CharacterGeometry() = default;
+};
+
 class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
  public:
   // Sub-steps of the spring simulation are at most this long...
@@ -29,7 +53,9 @@ class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
   static constexpr float kSpringSpan = 1.0f;
 
   // `owner` is the mesh object, whose count this interface shares.
-  explicit RigweaveState(iBase* owner) : scfEmbedded(owner) {}
+  // `geometry` answers the geometric operations; the mesh object too.
+  RigweaveState(iBase* owner, CharacterGeometry* answering)
+      : scfEmbedded(owner), geometry(answering) {}
   ~RigweaveState();
 
   // The loaded model: its animations' module names (`count` of them, kept
@@ -49,6 +75,9 @@ class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
   // when the object went meanwhile (a listener released it): the caller must
   // not touch it again.
   bool AdvanceForDraw(float seconds);
+  // Counts the poses: changes with every advance and every bind, so that a
+  // pose kept with one count is the skeleton's as long as it is unchanged.
+  uint64_t PoseSerial() const { return poseSerial; }
 
   // iRigweaveState
   bool Advance(float seconds) override;
@@ -89,7 +118,27 @@ class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
   void SetSpringsEnabled(bool enabled) override { springsEnabled = enabled; }
   bool GetSpringsEnabled() override { return springsEnabled; }
 
-  int GetMeshCount() override { return morphs.MeshCount(); }
+  void SetBoundsFollow(bool follow) override { geometry->SetBoundsFollow(follow); }
+  bool GetBoundsFollow() override { return geometry->GetBoundsFollow(); }
+  bool GetPoseBox(csBox3& box) override { return geometry->GetPoseBox(box); }
+  bool HitBeam(const csVector3& start, const csVector3& end, csRigweaveHit& hit) override {
+    return geometry->HitBeam(start, end, hit);
+  }
+  int GetMeshCount() override { return geometry->GetMeshCount(); }
+  int GetSubmeshCount() override { return geometry->GetSubmeshCount(); }
+  bool SetMeshVisible(int mesh, bool visible) override {
+    return geometry->SetMeshVisible(mesh, visible);
+  }
+  bool IsMeshVisible(int mesh) override { return geometry->IsMeshVisible(mesh); }
+  bool SetMaterialSet(int set) override { return geometry->SetMaterialSet(set); }
+  bool SetSubmeshMaterial(int submesh, int material) override {
+    return geometry->SetSubmeshMaterial(submesh, material);
+  }
+  void SetLighting(bool lit) override { geometry->SetLighting(lit); }
+  bool GetLighting() override { return geometry->GetLighting(); }
+  bool SetAmbientLight(const csColor& ambient) override {
+    return geometry->SetAmbientLight(ambient);
+  }
   int GetSubmeshCount(int mesh) override { return morphs.SubmeshCount(mesh); }
   int GetMorphTargetCount(int mesh, int submesh) override {
     return morphs.TargetCount(mesh, submesh);
@@ -145,6 +194,8 @@ class RigweaveState : public scfEmbedded<iBase, iRigweaveState> {
   // Places the attachments and fires the events; false when the object went.
   bool Notify(int spanCount);
 
+  CharacterGeometry* geometry;
+  uint64_t poseSerial = 0;
   CalCoreModel* core = nullptr;
   CalModel* model = nullptr;
   const std::string* names = nullptr;

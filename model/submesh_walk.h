@@ -17,6 +17,7 @@ struct SubmeshVisit {
   int index;              // position in the walk, from 0
   CalSubmesh& submesh;    // the sub-mesh at that position...
   CalRenderer& renderer;  // ...selected in the model's renderer
+  int mesh;               // the position of its mesh in the model's meshes
 };
 
 // Calls visit(const SubmeshVisit&) for every sub-mesh of `model`, between
@@ -35,7 +36,7 @@ bool ForEachSubmesh(CalModel& model, Visit&& visit) {
       if (!renderer.selectMeshSubmesh(static_cast<int>(mesh), sub)) continue;
       // What the renderer selected, which Cal3D does not hand out.
       CalSubmesh* submesh = meshes[mesh]->getSubmesh(sub);
-      walking = visit(SubmeshVisit{index++, *submesh, renderer});
+      walking = visit(SubmeshVisit{index++, *submesh, renderer, static_cast<int>(mesh)});
     }
   }
   renderer.endRendering();

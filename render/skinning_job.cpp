@@ -1,6 +1,7 @@
 #include "render/skinning_job.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -66,6 +67,7 @@ void SkinningLayout::Clear() {
   bonesNeeded_ = 0;
   // Released, not only emptied: a cleared layout holds no memory.
   std::vector<Lanes>().swap(positions_);
+  std::vector<Lanes>().swap(normals_);
   std::vector<uint8_t>().swap(counts_);
   std::vector<uint8_t>().swap(slots_);
   std::vector<Lanes>().swap(weights_);
@@ -74,9 +76,9 @@ void SkinningLayout::Clear() {
 }
 
 size_t SkinningLayout::Bytes() const {
-  return positions_.capacity() * sizeof(Lanes) + counts_.capacity() + slots_.capacity() +
-         weights_.capacity() * sizeof(Lanes) + bones_.capacity() * sizeof(BoneLanes) +
-         oneBone_.capacity();
+  return (positions_.capacity() + normals_.capacity()) * sizeof(Lanes) + counts_.capacity() +
+         slots_.capacity() + weights_.capacity() * sizeof(Lanes) +
+         bones_.capacity() * sizeof(BoneLanes) + oneBone_.capacity();
 }
 
 namespace {
@@ -117,6 +119,7 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
   if (!CountSlots(vertices, boneCount, slotTotal, needed)) return false;
   try {
     positions_.resize(groups * 3);
+    normals_.resize(groups * 3);
     counts_.resize(groups * kGroup);
     slots_.resize(groups);
     weights_.resize(slotTotal);
@@ -139,7 +142,10 @@ size_t SkinningLayout::FillGroup(Span<const SkinningVertex> vertices, size_t g, 
     const size_t i = g * kGroup + lane;
     if (i >= vertices.size) break;
     const SkinningVertex& vertex = vertices[i];
-    for (size_t c = 0; c < 3; c++) positions_[g * 3 + c].v[lane] = vertex.position[c];
+    for (size_t c = 0; c < 3; c++) {
+      positions_[g * 3 + c].v[lane] = vertex.position[c];
+      normals_[g * 3 + c].v[lane] = vertex.normal[c];
+    }
     counts_[i] = static_cast<uint8_t>(vertex.influences.size);
     most = std::max(most, vertex.influences.size);
     for (size_t k = 0; k < vertex.influences.size; k++) {
@@ -171,6 +177,9 @@ bool SkinningJob::Validate() const {
   if (layout->BonesNeeded() > 0 && bones.data == nullptr) return false;
   if (output.size < 3 * static_cast<size_t>(vertexCount)) return false;
   if (vertexCount > 0 && output.data == nullptr) return false;
+  if (normalOutput.size > 0 && normalOutput.size < 3 * static_cast<size_t>(vertexCount))
+    return false;
+  if (normalOutput.size > 0 && normalOutput.data == nullptr) return false;
   return SkinningIsaSupported(isa);
 }
 
@@ -194,6 +203,9 @@ bool SkinningJob::Run() const {
   args.turnSine = turnSine;
   args.turnCosine = turnCosine;
   args.output = output.data;
+  args.normals = layout->Normals()->v;
+  args.normalOutput = normalOutput.size > 0 ? normalOutput.data : nullptr;
+  args.box = box;
   switch (isa) {
     case SkinningIsa::Scalar:
       skinning::RunScalar(args);
@@ -214,6 +226,53 @@ bool SkinningJob::Run() const {
 }
 
 namespace skinning {
+
+namespace {
+
+// Cal3D's normal of one vertex, unit length and turned; `lane` within its
+// group, whose influences start at `slot`.
+void ScalarNormal(const KernelArgs& a, int g, int lane, size_t slot, float* out) {
+  constexpr int kGroup = SkinningLayout::kGroup;
+  const float* rest = a.normals + 3 * kGroup * g;
+  const float nx = rest[lane], ny = rest[kGroup + lane], nz = rest[2 * kGroup + lane];
+  float x = 0.0f, y = 0.0f, z = 0.0f;
+  const int count = a.influenceCounts[g * kGroup + lane];
+  if (count == 0) {
+    x = nx;
+    y = ny;
+    z = nz;
+  }
+  for (int k = 0; k < count; k++) {
+    const size_t at = (slot + static_cast<size_t>(k)) * kGroup + static_cast<size_t>(lane);
+    const float* bone = a.palette + 12 * static_cast<size_t>(a.bones[at]);
+    const float weight = a.weights[at];
+    x += (bone[0] * nx + bone[1] * ny + bone[2] * nz) * weight;
+    y += (bone[4] * nx + bone[5] * ny + bone[6] * nz) * weight;
+    z += (bone[8] * nx + bone[9] * ny + bone[10] * nz) * weight;
+  }
+  x = x / a.axisFactors[0];
+  y = y / a.axisFactors[1];
+  z = z / a.axisFactors[2];
+  const float length = 1.0f / std::sqrt(x * x + y * y + z * z);
+  x = x * length;
+  y = y * length;
+  z = z * length;
+  out[0] = x;
+  out[1] = a.turnCosine * y - a.turnSine * z;
+  out[2] = a.turnSine * y + a.turnCosine * z;
+}
+
+}  // namespace
+
+void WidenBox(float* box, const float* positions, int count) {
+  for (int i = 0; i < count; i++) {
+    for (int c = 0; c < 3; c++) {
+      const float v = positions[3 * i + c];
+      box[c] = std::min(box[c], v);
+      box[3 + c] = std::max(box[3 + c], v);
+    }
+  }
+}
 
 // Cal3D's loop, one vertex at a time; what each lane of the wider kernels does.
 void RunScalar(const KernelArgs& a) {
@@ -253,6 +312,9 @@ void RunScalar(const KernelArgs& a) {
       out[0] = sx;
       out[1] = a.turnCosine * sy - a.turnSine * sz;
       out[2] = a.turnSine * sy + a.turnCosine * sz;
+      if (a.normalOutput != nullptr)
+        ScalarNormal(a, g, lane, slot, a.normalOutput + 3 * static_cast<size_t>(i));
+      if (a.box != nullptr) WidenBox(a.box, out, 1);
     }
     slot += a.slotCounts[g];
   }

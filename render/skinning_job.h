@@ -38,6 +38,7 @@ struct SkinningInfluence {
 // A vertex as the layout is built from it.
 struct SkinningVertex {
   float position[3] = {0, 0, 0};
+  float normal[3] = {0, 0, 0};
   Span<const SkinningInfluence> influences;
 };
 
@@ -85,6 +86,7 @@ class SkinningLayout {
 
   // Raw access for the kernels.
   const Lanes* Positions() const { return positions_.data(); }       // 3 per group
+  const Lanes* Normals() const { return normals_.data(); }           // 3 per group
   const uint8_t* InfluenceCounts() const { return counts_.data(); }  // per vertex, padded
   const uint8_t* SlotCounts() const { return slots_.data(); }        // per group
   const Lanes* Weights() const { return weights_.data(); }           // per slot
@@ -98,6 +100,7 @@ class SkinningLayout {
   int vertexCount_ = 0;
   int bonesNeeded_ = 0;
   std::vector<Lanes> positions_;
+  std::vector<Lanes> normals_;
   std::vector<uint8_t> counts_;
   std::vector<uint8_t> slots_;
   std::vector<Lanes> weights_;
@@ -120,6 +123,12 @@ struct SkinningJob {
 
   // Output: x, y, z of each vertex, packed; at least 3 * vertexCount floats.
   Span<float> output;
+  // Optional outputs. The unit normals, packed as the positions: empty when
+  // not asked, else at least 3 * vertexCount floats. The box: null when not
+  // asked, else min x, y, z then max x, y, z, widened (never shrunk) by
+  // every position written, so that one box can gather several jobs.
+  Span<float> normalOutput;
+  float* box = nullptr;
 
   bool Validate() const;
   bool Run() const;

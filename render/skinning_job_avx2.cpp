@@ -5,6 +5,7 @@
 // (internal linkage) are used here, so no AVX2 code leaks to other callers.
 #include <immintrin.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "render/skinning_kernels.h"
@@ -60,45 +61,29 @@ struct Lanes3 {
   __m256 x, y, z;
 };
 
-// weight * (((m0*x + m1*y) + m2*z) + t) for the rows of one bone that every
-// lane shares: each column value in every lane.
-inline Lanes3 OneBone(const float* bone, __m256 weight, const Lanes3& p) {
-  __m256 out[3];
-  for (int r = 0; r < 3; r++) {
-    const float* row = bone + 4 * r;
-    const __m256 v =
-        _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_broadcast_ss(row), p.x),
-                                                  _mm256_mul_ps(_mm256_broadcast_ss(row + 1), p.y)),
-                                    _mm256_mul_ps(_mm256_broadcast_ss(row + 2), p.z)),
-                      _mm256_broadcast_ss(row + 3));
-    out[r] = _mm256_mul_ps(weight, v);
-  }
-  return {out[0], out[1], out[2]};
+// Row r of a bone matrix with its translation, one column a register.
+struct Row {
+  __m256 m0, m1, m2, t;
+};
+
+// Row r of the one bone every lane shares: each column value in every lane.
+inline Row OneBoneRow(const float* bone, int r) {
+  const float* row = bone + 4 * r;
+  return {_mm256_broadcast_ss(row), _mm256_broadcast_ss(row + 1), _mm256_broadcast_ss(row + 2),
+          _mm256_broadcast_ss(row + 3)};
 }
 
-// The same with a bone of its own in each lane, named by `id`.
-inline Lanes3 EightBones(const float* palette, const uint16_t* id, __m256 weight, const Lanes3& p) {
-  const float* b[kGroup];
-  for (int lane = 0; lane < kGroup; lane++) b[lane] = palette + 12 * static_cast<size_t>(id[lane]);
-  __m256 out[3];
-  for (int r = 0; r < 3; r++) {
-    // Row r of the eight bones, turned into one register per column,
-    // vertex i in lane i.
-    const __m256 q0 = RowPair(b[0], b[4], r), q1 = RowPair(b[1], b[5], r),
-                 q2 = RowPair(b[2], b[6], r), q3 = RowPair(b[3], b[7], r);
-    const __m256 t0 = _mm256_unpacklo_ps(q0, q1), t1 = _mm256_unpacklo_ps(q2, q3),
-                 t2 = _mm256_unpackhi_ps(q0, q1), t3 = _mm256_unpackhi_ps(q2, q3);
-    const __m256 m0 = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 m1 = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 m2 = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0));
-    const __m256 t = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2));
-    const __m256 v =
-        _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(m0, p.x), _mm256_mul_ps(m1, p.y)),
-                                    _mm256_mul_ps(m2, p.z)),
-                      t);
-    out[r] = _mm256_mul_ps(weight, v);
-  }
-  return {out[0], out[1], out[2]};
+// Row r of eight bones, one a lane, turned into one register per column,
+// vertex i in lane i.
+inline Row EightBonesRow(const float* const* b, int r) {
+  const __m256 q0 = RowPair(b[0], b[4], r), q1 = RowPair(b[1], b[5], r),
+               q2 = RowPair(b[2], b[6], r), q3 = RowPair(b[3], b[7], r);
+  const __m256 t0 = _mm256_unpacklo_ps(q0, q1), t1 = _mm256_unpacklo_ps(q2, q3),
+               t2 = _mm256_unpackhi_ps(q0, q1), t3 = _mm256_unpackhi_ps(q2, q3);
+  return {_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)),
+          _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)),
+          _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0)),
+          _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(3, 2, 3, 2))};
 }
 
 // acc + add in the active lanes; the others keep acc, never adding a zero.
@@ -106,6 +91,36 @@ inline void AddActive(__m256 active, const Lanes3& add, Lanes3& acc) {
   acc.x = Select(active, _mm256_add_ps(acc.x, add.x), acc.x);
   acc.y = Select(active, _mm256_add_ps(acc.y, add.y), acc.y);
   acc.z = Select(active, _mm256_add_ps(acc.z, add.z), acc.z);
+}
+
+// One influence slot of a group: weight * (((m0*x + m1*y) + m2*z) + t) into
+// `acc` and, with normals, ((m0*nx + m1*ny) + m2*nz) * weight into `nacc`.
+template <bool kNormals>
+inline void AddInfluence(const float* palette, const uint16_t* id, bool one, __m256 weight,
+                         __m256 active, const Lanes3& p, const Lanes3& n, Lanes3& acc,
+                         Lanes3& nacc) {
+  const float* b[kGroup];
+  if (!one)
+    for (int lane = 0; lane < kGroup; lane++)
+      b[lane] = palette + 12 * static_cast<size_t>(id[lane]);
+  __m256 out[3], normal[3];
+  for (int r = 0; r < 3; r++) {
+    const Row m =
+        one ? OneBoneRow(palette + 12 * static_cast<size_t>(id[0]), r) : EightBonesRow(b, r);
+    const __m256 v = _mm256_add_ps(
+        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(m.m0, p.x), _mm256_mul_ps(m.m1, p.y)),
+                      _mm256_mul_ps(m.m2, p.z)),
+        m.t);
+    out[r] = _mm256_mul_ps(weight, v);
+    if (kNormals) {
+      const __m256 w =
+          _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(m.m0, n.x), _mm256_mul_ps(m.m1, n.y)),
+                        _mm256_mul_ps(m.m2, n.z));
+      normal[r] = _mm256_mul_ps(w, weight);
+    }
+  }
+  AddActive(active, {out[0], out[1], out[2]}, acc);
+  if (kNormals) AddActive(active, {normal[0], normal[1], normal[2]}, nacc);
 }
 
 // The axis factors, the module's scale and turn, for every group alike.
@@ -120,51 +135,108 @@ struct Finish {
         sine(_mm256_set1_ps(a.turnSine)),
         cosine(_mm256_set1_ps(a.turnCosine)) {}
 
-  void Store(const Lanes3& acc, float* out, int count) const {
+  Lanes3 Position(const Lanes3& acc) const {
     const __m256 sx = _mm256_mul_ps(_mm256_mul_ps(acc.x, factorX), scale);
     const __m256 sy = _mm256_mul_ps(_mm256_mul_ps(acc.y, factorY), scale);
     const __m256 sz = _mm256_mul_ps(_mm256_mul_ps(acc.z, factorZ), scale);
-    const __m256 ty = _mm256_sub_ps(_mm256_mul_ps(cosine, sy), _mm256_mul_ps(sine, sz));
-    const __m256 tz = _mm256_add_ps(_mm256_mul_ps(sine, sy), _mm256_mul_ps(cosine, sz));
-    StorePacked(sx, ty, tz, out, count);
+    return {sx, _mm256_sub_ps(_mm256_mul_ps(cosine, sy), _mm256_mul_ps(sine, sz)),
+            _mm256_add_ps(_mm256_mul_ps(sine, sy), _mm256_mul_ps(cosine, sz))};
+  }
+
+  Lanes3 Normal(const Lanes3& acc) const {
+    const __m256 x = _mm256_div_ps(acc.x, factorX);
+    const __m256 y = _mm256_div_ps(acc.y, factorY);
+    const __m256 z = _mm256_div_ps(acc.z, factorZ);
+    const __m256 sum =
+        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(x, x), _mm256_mul_ps(y, y)), _mm256_mul_ps(z, z));
+    const __m256 length = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_sqrt_ps(sum));
+    const __m256 ux = _mm256_mul_ps(x, length), uy = _mm256_mul_ps(y, length),
+                 uz = _mm256_mul_ps(z, length);
+    return {ux, _mm256_sub_ps(_mm256_mul_ps(cosine, uy), _mm256_mul_ps(sine, uz)),
+            _mm256_add_ps(_mm256_mul_ps(sine, uy), _mm256_mul_ps(cosine, uz))};
   }
 };
 
-}  // namespace
+// The running box of whole groups, one lane each; partial groups go through
+// the scalar WidenBox.
+struct Box {
+  Lanes3 low{_mm256_set1_ps(HUGE_VALF), _mm256_set1_ps(HUGE_VALF), _mm256_set1_ps(HUGE_VALF)};
+  Lanes3 high{_mm256_set1_ps(-HUGE_VALF), _mm256_set1_ps(-HUGE_VALF), _mm256_set1_ps(-HUGE_VALF)};
 
-void RunAvx2(const KernelArgs& a) {
+  void Widen(const Lanes3& q) {
+    low = {_mm256_min_ps(low.x, q.x), _mm256_min_ps(low.y, q.y), _mm256_min_ps(low.z, q.z)};
+    high = {_mm256_max_ps(high.x, q.x), _mm256_max_ps(high.y, q.y), _mm256_max_ps(high.z, q.z)};
+  }
+  void Into(float* box) const {
+    const __m256 lows[3] = {low.x, low.y, low.z}, highs[3] = {high.x, high.y, high.z};
+    for (int c = 0; c < 3; c++) {
+      float l[kGroup], h[kGroup];
+      _mm256_storeu_ps(l, lows[c]);
+      _mm256_storeu_ps(h, highs[c]);
+      for (int lane = 0; lane < kGroup; lane++) {
+        box[c] = l[lane] < box[c] ? l[lane] : box[c];
+        box[3 + c] = h[lane] > box[3 + c] ? h[lane] : box[3 + c];
+      }
+    }
+  }
+};
+
+template <bool kNormals, bool kBox>
+void Run(const KernelArgs& a) {
   const int groups = (a.vertexCount + kGroup - 1) / kGroup;
   const Finish finish(a);
   const __m256i zero = _mm256_setzero_si256();
   const float* weights = a.weights;
   const uint16_t* bones = a.bones;
   const uint8_t* oneBone = a.oneBone;
+  Box box;
   for (int g = 0; g < groups; g++) {
     const int slots = a.slotCounts[g];
     const float* position = a.positions + 3 * kGroup * g;
     const int first = g * kGroup;
     const Lanes3 p{_mm256_load_ps(position), _mm256_load_ps(position + kGroup),
                    _mm256_load_ps(position + 2 * kGroup)};
+    Lanes3 n{p};
+    if (kNormals) {
+      const float* rest = a.normals + 3 * kGroup * g;
+      n = {_mm256_load_ps(rest), _mm256_load_ps(rest + kGroup), _mm256_load_ps(rest + 2 * kGroup)};
+    }
     const __m256i counts = _mm256_cvtepu8_epi32(
         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a.influenceCounts + first)));
     // A vertex without influences keeps its rest position; the others start at 0.
     const __m256 none = _mm256_castsi256_ps(_mm256_cmpeq_epi32(counts, zero));
     Lanes3 acc{_mm256_and_ps(none, p.x), _mm256_and_ps(none, p.y), _mm256_and_ps(none, p.z)};
+    Lanes3 nacc{_mm256_and_ps(none, n.x), _mm256_and_ps(none, n.y), _mm256_and_ps(none, n.z)};
     for (int k = 0; k < slots; k++) {
-      const uint16_t* id = bones + kGroup * k;
       const __m256 weight = _mm256_load_ps(weights + kGroup * k);
       const __m256 active = _mm256_castsi256_ps(_mm256_cmpgt_epi32(counts, _mm256_set1_epi32(k)));
-      if (oneBone[k] != 0)
-        AddActive(active, OneBone(a.palette + 12 * static_cast<size_t>(id[0]), weight, p), acc);
-      else
-        AddActive(active, EightBones(a.palette, id, weight, p), acc);
+      AddInfluence<kNormals>(a.palette, bones + kGroup * k, oneBone[k] != 0, weight, active, p, n,
+                             acc, nacc);
     }
     const int count = a.vertexCount - first < kGroup ? a.vertexCount - first : kGroup;
-    finish.Store(acc, a.output + 3 * static_cast<size_t>(first), count);
+    const Lanes3 q = finish.Position(acc);
+    float* out = a.output + 3 * static_cast<size_t>(first);
+    StorePacked(q.x, q.y, q.z, out, count);
+    if (kNormals) {
+      const Lanes3 u = finish.Normal(nacc);
+      StorePacked(u.x, u.y, u.z, a.normalOutput + 3 * static_cast<size_t>(first), count);
+    }
+    if (kBox && count == kGroup) box.Widen(q);
+    if (kBox && count < kGroup) WidenBox(a.box, out, count);
     weights += kGroup * slots;
     bones += kGroup * slots;
     oneBone += slots;
   }
+  if (kBox) box.Into(a.box);
+}
+
+}  // namespace
+
+void RunAvx2(const KernelArgs& a) {
+  if (a.normalOutput == nullptr && a.box == nullptr) return Run<false, false>(a);
+  if (a.normalOutput == nullptr) return Run<false, true>(a);
+  if (a.box == nullptr) return Run<true, false>(a);
+  Run<true, true>(a);
 }
 
 }  // namespace skinning

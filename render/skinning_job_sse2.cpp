@@ -47,14 +47,18 @@ struct Lanes3 {
 };
 
 // weight * (((m0*x + m1*y) + m2*z) + t) for each lane's bone (`id`), or for
-// the one bone all lanes share.
-inline Lanes3 Influence(const float* palette, const uint16_t* id, bool one, __m128 weight,
-                        const Lanes3& p) {
+// the one bone all lanes share, added to `acc` in the active lanes only
+// (never a zero in the others); with normals ((m0*nx + m1*ny) + m2*nz) *
+// weight into `nacc` alike.
+template <bool kNormals>
+inline void AddInfluence(const float* palette, const uint16_t* id, bool one, __m128 weight,
+                         __m128 active, const Lanes3& p, const Lanes3& n, Lanes3& acc,
+                         Lanes3& nacc) {
   const float* b0 = palette + 12 * static_cast<size_t>(id[0]);
   const float* b1 = palette + 12 * static_cast<size_t>(id[1]);
   const float* b2 = palette + 12 * static_cast<size_t>(id[2]);
   const float* b3 = palette + 12 * static_cast<size_t>(id[3]);
-  __m128 out[3];
+  __m128 out[3], normal[3];
   for (int r = 0; r < 3; r++) {
     __m128 m0, m1, m2, t;
     if (one) {
@@ -75,8 +79,20 @@ inline Lanes3 Influence(const float* palette, const uint16_t* id, bool one, __m1
     const __m128 v = _mm_add_ps(
         _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, p.x), _mm_mul_ps(m1, p.y)), _mm_mul_ps(m2, p.z)), t);
     out[r] = _mm_mul_ps(weight, v);
+    if (kNormals) {
+      const __m128 w =
+          _mm_add_ps(_mm_add_ps(_mm_mul_ps(m0, n.x), _mm_mul_ps(m1, n.y)), _mm_mul_ps(m2, n.z));
+      normal[r] = _mm_mul_ps(w, weight);
+    }
   }
-  return {out[0], out[1], out[2]};
+  acc.x = Select(active, _mm_add_ps(acc.x, out[0]), acc.x);
+  acc.y = Select(active, _mm_add_ps(acc.y, out[1]), acc.y);
+  acc.z = Select(active, _mm_add_ps(acc.z, out[2]), acc.z);
+  if (kNormals) {
+    nacc.x = Select(active, _mm_add_ps(nacc.x, normal[0]), nacc.x);
+    nacc.y = Select(active, _mm_add_ps(nacc.y, normal[1]), nacc.y);
+    nacc.z = Select(active, _mm_add_ps(nacc.z, normal[2]), nacc.z);
+  }
 }
 
 // The axis factors, the module's scale and turn, for every group alike.
@@ -99,11 +115,21 @@ struct Finish {
     const __m128 tz = _mm_add_ps(_mm_mul_ps(sine, sy), _mm_mul_ps(cosine, sz));
     StorePacked(sx, ty, tz, out, count);
   }
+
+  void StoreNormal(const Lanes3& acc, float* out, int count) const {
+    const __m128 x = _mm_div_ps(acc.x, factorX);
+    const __m128 y = _mm_div_ps(acc.y, factorY);
+    const __m128 z = _mm_div_ps(acc.z, factorZ);
+    const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z));
+    const __m128 length = _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(sum));
+    const __m128 ux = _mm_mul_ps(x, length), uy = _mm_mul_ps(y, length), uz = _mm_mul_ps(z, length);
+    StorePacked(ux, _mm_sub_ps(_mm_mul_ps(cosine, uy), _mm_mul_ps(sine, uz)),
+                _mm_add_ps(_mm_mul_ps(sine, uy), _mm_mul_ps(cosine, uz)), out, count);
+  }
 };
 
-}  // namespace
-
-void RunSse2(const KernelArgs& a) {
+template <bool kNormals>
+void Run(const KernelArgs& a) {
   const int groups = (a.vertexCount + kGroup - 1) / kGroup;
   const Finish finish(a);
   const __m128i zero = _mm_setzero_si128();
@@ -113,11 +139,16 @@ void RunSse2(const KernelArgs& a) {
   for (int g = 0; g < groups; g++) {
     const int slots = a.slotCounts[g];
     const float* position = a.positions + 3 * kGroup * g;
+    const float* rest = a.normals + 3 * kGroup * g;
     for (int half = 0; half < kGroup; half += 4) {
       const int first = g * kGroup + half;
       if (first >= a.vertexCount) break;
       const Lanes3 p{_mm_load_ps(position + half), _mm_load_ps(position + kGroup + half),
                      _mm_load_ps(position + 2 * kGroup + half)};
+      Lanes3 n{p};
+      if (kNormals)
+        n = {_mm_load_ps(rest + half), _mm_load_ps(rest + kGroup + half),
+             _mm_load_ps(rest + 2 * kGroup + half)};
       int32_t packedCounts;
       std::memcpy(&packedCounts, a.influenceCounts + first, sizeof packedCounts);
       const __m128i counts =
@@ -125,23 +156,34 @@ void RunSse2(const KernelArgs& a) {
       // A vertex without influences keeps its rest position; the others start at 0.
       const __m128 none = _mm_castsi128_ps(_mm_cmpeq_epi32(counts, zero));
       Lanes3 acc{_mm_and_ps(none, p.x), _mm_and_ps(none, p.y), _mm_and_ps(none, p.z)};
+      Lanes3 nacc{_mm_and_ps(none, n.x), _mm_and_ps(none, n.y), _mm_and_ps(none, n.z)};
       for (int k = 0; k < slots; k++) {
         const __m128 weight = _mm_load_ps(weights + kGroup * k + half);
         const __m128 active = _mm_castsi128_ps(_mm_cmpgt_epi32(counts, _mm_set1_epi32(k)));
-        const Lanes3 add =
-            Influence(a.palette, bones + kGroup * k + half, oneBone[k] != 0, weight, p);
-        // Added in the active lanes only, never a zero in the others.
-        acc.x = Select(active, _mm_add_ps(acc.x, add.x), acc.x);
-        acc.y = Select(active, _mm_add_ps(acc.y, add.y), acc.y);
-        acc.z = Select(active, _mm_add_ps(acc.z, add.z), acc.z);
+        AddInfluence<kNormals>(a.palette, bones + kGroup * k + half, oneBone[k] != 0, weight,
+                               active, p, n, acc, nacc);
       }
       const int count = a.vertexCount - first < 4 ? a.vertexCount - first : 4;
-      finish.Store(acc, a.output + 3 * static_cast<size_t>(first), count);
+      float* out = a.output + 3 * static_cast<size_t>(first);
+      finish.Store(acc, out, count);
+      if (kNormals)
+        finish.StoreNormal(nacc, a.normalOutput + 3 * static_cast<size_t>(first), count);
+      // Widened from the vertices just written, still in the nearest cache.
+      if (a.box != nullptr) WidenBox(a.box, out, count);
     }
     weights += kGroup * slots;
     bones += kGroup * slots;
     oneBone += slots;
   }
+}
+
+}  // namespace
+
+void RunSse2(const KernelArgs& a) {
+  if (a.normalOutput != nullptr)
+    Run<true>(a);
+  else
+    Run<false>(a);
 }
 
 }  // namespace skinning

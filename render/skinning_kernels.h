@@ -21,9 +21,17 @@ struct KernelArgs {
   float axisFactors[3];
   float scale, turnSine, turnCosine;
   float* output;  // 3 floats a vertex
+  // Optional outputs, each null when not asked; a kernel asked for neither
+  // runs exactly as it would without them.
+  const float* normals;  // 24 floats a group as the positions: the rest normals
+  float* normalOutput;   // 3 floats a vertex: unit normals, turned as the positions
+  float* box;            // min x, y, z then max x, y, z: widened by every vertex written
 };
 
 void RunScalar(const KernelArgs& args);
+// Widens `box` (as KernelArgs::box) by `count` packed positions: the wide
+// kernels' tail of a sub-mesh whose last group is not full.
+void WidenBox(float* box, const float* positions, int count);
 void RunSse2(const KernelArgs& args);
 void RunAvx2(const KernelArgs& args);
 

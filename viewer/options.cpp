@@ -192,6 +192,13 @@ void AddViewpoint(CLI::App& app, Options& options) {
 
 void AddFlags(CLI::App& app, Options& options) {
   app.add_flag("--mirror", options.mirror, "mirrored camera");
+  app.add_flag("--bounds", options.bounds,
+               "draw each character's box, which then follows its pose (the engine culls by it)");
+  app.add_flag("--unlit", options.unlit,
+               "no light: every vertex white, as the module draws without light");
+  app.add_option("--hide", options.hide,
+                 "hide mesh N (its place among the mesh lines) of every character")
+      ->check(Within(0, 1000, "a mesh id from 0"));
   app.add_flag("--empty", options.empty, "no characters, background only");
   app.add_flag("--list", options.list,
                "print the animations (with their durations), meshes, materials and maps of each "

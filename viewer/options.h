@@ -55,6 +55,13 @@ struct Options {
   int crowd = 0;
   int threads = 1;  // drawing threads; 0: one a core
   bool mirror = false;
+  // Characters are lit by one light from the front above unless --unlit
+  // (white, the module's look without light); --hide MESH hides that mesh
+  // of every character.
+  bool unlit = false;
+  // --bounds: each character's box follows its pose and is drawn.
+  bool bounds = false;
+  std::vector<int> hide;
   bool empty = false;
   bool window = false;
   bool verbose = false;

@@ -7,6 +7,8 @@
 #include "tools/model_files.h"
 #include "viewer/event_printer.h"
 #include "viewer/failure.h"
+#include "engine/light.h"
+#include "viewer/bounds_frame.h"
 #include "viewer/floor.h"
 #include "viewer/interrupt.h"
 #include "viewer/model_report.h"
@@ -49,6 +51,7 @@ Scene::Scene(const Options& options, std::vector<Model>& models, std::vector<Mod
 // Module objects first while the module is loaded; cached textures hold
 // engine handles whose images the module made; GL objects need the context.
 Scene::~Scene() {
+  boundsFrames.clear();
   characters.clear();
   floor.reset();
   if (backend) backend->ForgetAllTextures();
@@ -79,6 +82,16 @@ void Scene::Open() {
 
 void Scene::MakeCharacters() {
   if (options.empty) return;
+  // A box reads its character's pose, which another thread could be drawing.
+  if (options.bounds && options.threads != 1)
+    throw Failure{"--bounds draws on one thread: leave out --threads"};
+  if (!options.unlit) {
+    // Far in front of the characters (they face +z), to the left and above,
+    // so that it lights every character alike.
+    csRef<rwengine::Light> light = csRef<rwengine::Light>::Adopt(
+        new rwengine::Light(csVector3(-40, 60, 80), csColor{0.75f, 0.75f, 0.75f}));
+    stage->AddLight(light.get());
+  }
   const int count = options.crowd > 0 ? options.crowd : static_cast<int>(models.size());
   std::vector<bool> loadedOnce(models.size(), false);
   for (int i = 0; i < count; i++) {
@@ -91,6 +104,10 @@ void Scene::MakeCharacters() {
     SetMorphs(character);
     HangProps(character, i == 0);
     if (i == 0 && options.events) PrintEvents(character, seconds);
+    if (options.bounds) {
+      character.rigweave->SetBoundsFollow(true);
+      boundsFrames.push_back(MakeBoundsFrame(character.mesh.get()));
+    }
     characters.push_back(std::move(character));
   }
   clock.now = Clock::kStart;
@@ -139,6 +156,14 @@ void Scene::Load(Character& character, bool firstOfModel) {
   if (!model.cycle.empty() && !character.state->SetCycle(model.cycle.c_str(), 0.0f, 0.0f, 1.0f))
     throw Failure{"model " + model.name + " has no animation named " + model.cycle};
   character.state->SetLodLevel(static_cast<float>(lod));
+  if (!options.unlit) {
+    character.rigweave->SetAmbientLight({0.35f, 0.35f, 0.35f});
+    character.rigweave->SetLighting(true);
+  }
+  for (int mesh : options.hide)
+    if (!character.rigweave->SetMeshVisible(mesh, false))
+      throw Failure{"model " + model.name + " has no mesh " + std::to_string(mesh) + " (it has " +
+                    std::to_string(character.rigweave->GetMeshCount()) + ")"};
   if (!firstOfModel) return;
   // The module makes a material named like each map file it could read.
   for (int m = materialsBefore; m < engine->GetMaterialCount(); m++)
@@ -209,6 +234,8 @@ std::vector<std::pair<iMeshObject*, iMovable*>> Scene::Objects() const {
   for (const Character& c : characters) objects.emplace_back(c.mesh.get(), c.movable.get());
   for (const Character& c : characters)
     for (const Character& prop : c.props) objects.emplace_back(prop.mesh.get(), prop.movable.get());
+  for (size_t i = 0; i < boundsFrames.size() && i < characters.size(); i++)
+    objects.emplace_back(boundsFrames[i].get(), characters[i].movable.get());
   return objects;
 }
 

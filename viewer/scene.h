@@ -72,6 +72,8 @@ class Scene {
   std::vector<Character> characters;
   csRef<iMeshObject> floor;
   csRef<rwengine::Movable> floorPlace;
+  // --bounds: each character's box, drawn after it with its movable.
+  std::vector<csRef<iMeshObject>> boundsFrames;
 
  private:
   Character MakeCharacter(int index, int count);

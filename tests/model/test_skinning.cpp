@@ -60,6 +60,7 @@ Shape RandomShape(int count, int bones, int most, unsigned seed) {
   for (int i = 0; i < count; i++) {
     SkinningVertex& vertex = shape.vertices[static_cast<size_t>(i)];
     for (float& c : vertex.position) c = coordinate(random);
+    for (float& c : vertex.normal) c = coordinate(random) / 100;
     auto& list = shape.influences[static_cast<size_t>(i)];
     list.resize(random() % static_cast<unsigned>(most + 1));
     for (SkinningInfluence& influence : list)
@@ -174,6 +175,8 @@ TEST(SkinningJob, InstructionSetsAreKnownByTheirOwnNamesAlone) {
 
 // Every wider kernel gives the plain loop's bits, whatever mix of influence
 // counts a group of lanes holds and however many vertices the last group has.
+// Positions, and the normals and box when asked, on every set as the plain
+// loop gives them; the box is exactly the positions' bounds.
 TEST(SkinningJob, EveryInstructionSetGivesThePlainLoopsBits) {
   for (int count : {1, 3, 4, 5, 8, 9, 17, 300}) {
     for (int most : {1, 4, 9}) {
@@ -186,16 +189,101 @@ TEST(SkinningJob, EveryInstructionSetGivesThePlainLoopsBits) {
       // Values whose rounding the order of operations shows, and signed zeros.
       palette[0].rows[1][3] = 1e30f;
       palette[1] = SkinningBone{};
-      std::vector<float> expected(3 * static_cast<size_t>(count));
+      const size_t floats = 3 * static_cast<size_t>(count);
+      std::vector<float> expected(floats), expectedNormals(floats);
       ASSERT_TRUE(JobFor(layout, palette, expected, count, SkinningIsa::Scalar).Run());
+      SkinningJob scalarNormals = JobFor(layout, palette, expected, count, SkinningIsa::Scalar);
+      scalarNormals.normalOutput = expectedNormals;
+      ASSERT_TRUE(scalarNormals.Run());
+      float bounds[6] = {HUGE_VALF, HUGE_VALF, HUGE_VALF, -HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+      for (size_t i = 0; i < floats; i++) {
+        bounds[i % 3] = std::min(bounds[i % 3], expected[i]);
+        bounds[3 + i % 3] = std::max(bounds[3 + i % 3], expected[i]);
+      }
       for (SkinningIsa isa : SupportedIsas()) {
-        std::vector<float> output(expected.size());
+        std::vector<float> output(floats), normals(floats);
         ASSERT_TRUE(JobFor(layout, palette, output, count, isa).Run());
-        EXPECT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0)
+        EXPECT_EQ(std::memcmp(output.data(), expected.data(), floats * sizeof(float)), 0)
             << SkinningIsaName(isa) << ", " << count << " vertices, up to " << most;
+        SkinningJob both = JobFor(layout, palette, output, count, isa);
+        float box[6] = {HUGE_VALF, HUGE_VALF, HUGE_VALF, -HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+        both.normalOutput = normals;
+        both.box = box;
+        ASSERT_TRUE(both.Run());
+        EXPECT_EQ(std::memcmp(output.data(), expected.data(), floats * sizeof(float)), 0);
+        EXPECT_EQ(std::memcmp(normals.data(), expectedNormals.data(), floats * sizeof(float)), 0)
+            << SkinningIsaName(isa) << " normals, " << count << " vertices, up to " << most;
+        EXPECT_EQ(std::memcmp(box, bounds, sizeof box), 0) << SkinningIsaName(isa) << " box";
       }
     }
   }
+}
+
+// The unit's normals of the walking sample against Cal3D's getNormals
+// followed by the module's turn, on every set: bit for bit.
+TEST(SkinningJob, NormalsAreCal3DsOnEverySet) {
+  rwtest::ReferenceCharacter hero;
+  ASSERT_TRUE(hero.Load(RIGWEAVE_BUILD_DIR, "hero.cfg"));
+  hero.Mixer().blendCycle(hero.Id("walk"), 1, 0);
+  CalModel& model = *hero.Model();
+  const std::vector<CalBone*>& skeleton = model.getSkeleton()->getVectorBone();
+  long compared = 0, mismatches = 0;
+  for (int frame = 0; frame < 12; frame++) {
+    hero.Advance(83);
+    std::vector<SkinningBone> palette;
+    for (CalBone* bone : skeleton) {
+      const CalMatrix& m = bone->getTransformMatrix();
+      const CalVector& t = bone->getTranslationBoneSpace();
+      palette.push_back({{{m.dxdx, m.dxdy, m.dxdz, t.x},
+                          {m.dydx, m.dydy, m.dydz, t.y},
+                          {m.dzdx, m.dzdy, m.dzdz, t.z}}});
+    }
+    CalRenderer& renderer = *model.getRenderer();
+    ASSERT_TRUE(renderer.beginRendering());
+    for (int mesh = 0; mesh < renderer.getMeshCount(); mesh++) {
+      for (int sub = 0; sub < renderer.getSubmeshCount(mesh); sub++) {
+        ASSERT_TRUE(renderer.selectMeshSubmesh(mesh, sub));
+        CalCoreSubmesh& core =
+            *model.getVectorMesh()[static_cast<size_t>(mesh)]->getSubmesh(sub)->getCoreSubmesh();
+        std::vector<SkinningVertex> vertices;
+        std::vector<std::vector<SkinningInfluence>> influences;
+        for (const CalCoreSubmesh::Vertex& v : core.getVectorVertex()) {
+          influences.emplace_back();
+          for (const CalCoreSubmesh::Influence& i : v.vectorInfluence)
+            influences.back().push_back({i.boneId, i.weight});
+        }
+        for (size_t i = 0; i < influences.size(); i++) {
+          const CalCoreSubmesh::Vertex& v = core.getVectorVertex()[i];
+          SkinningVertex vertex;
+          vertex.normal[0] = v.normal.x, vertex.normal[1] = v.normal.y,
+          vertex.normal[2] = v.normal.z;
+          vertex.influences = {influences[i].data(), influences[i].size()};
+          vertices.push_back(vertex);
+        }
+        SkinningLayout layout;
+        ASSERT_TRUE(layout.Build(vertices, static_cast<int>(skeleton.size())));
+        const int count = renderer.getVertexCount();
+        std::vector<csVector3> expected(static_cast<size_t>(count));
+        renderer.getNormals(&expected[0].x);
+        rigweave::EngineSpaceJob turn;
+        turn.input = expected;
+        turn.output = expected;
+        ASSERT_TRUE(turn.Run());
+        for (SkinningIsa isa : SupportedIsas()) {
+          std::vector<float> positions(3 * static_cast<size_t>(count)), normals(positions.size());
+          SkinningJob job = JobFor(layout, palette, positions, count, isa);
+          job.axisFactors[1] = 1.0f;
+          job.normalOutput = normals;
+          ASSERT_TRUE(job.Run());
+          for (size_t i = 0; i < normals.size(); i++, compared++)
+            mismatches += normals[i] != (&expected[0].x)[i];
+        }
+      }
+    }
+    renderer.endRendering();
+  }
+  EXPECT_GT(compared, 10000);
+  EXPECT_EQ(mismatches, 0) << "of " << compared << " coordinates";
 }
 
 // ------------------------------------------------ the module against Cal3D

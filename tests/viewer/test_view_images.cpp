@@ -68,7 +68,8 @@ TEST_F(ViewImages, CharacterCoversAPlausibleShareOfEveryFrame) {
 }
 
 TEST_F(ViewImages, TextureColoursShowOnTheCharacter) {
-  const std::vector<Picture> frames = Render("--size 400x400", 1);
+  // Unlit: the light would darken the textures' own colours.
+  const std::vector<Picture> frames = Render("--size 400x400 --unlit", 1);
   ASSERT_EQ(frames.size(), 1u);
   const Picture& frame = frames[0];
   struct Material {
@@ -84,6 +85,13 @@ TEST_F(ViewImages, TextureColoursShowOnTheCharacter) {
     SCOPED_TRACE(m.name);
     EXPECT_GT(rwtest::ShareNear(frame, m.colour, 24), m.share);
   }
+}
+
+// --bounds draws the box in yellow around the character, and nothing of it without.
+TEST_F(ViewImages, TheBoxShowsOnlyWithBounds) {
+  const Rgb kEdgeYellow{255, 217, 26};
+  EXPECT_GT(rwtest::ShareNear(Render("--bounds", 1)[0], kEdgeYellow, 30), 0.002);
+  EXPECT_EQ(rwtest::ShareNear(Render("", 1)[0], kEdgeYellow, 30), 0.0);
 }
 
 TEST_F(ViewImages, WalkingFramesDifferFromOneToTheNext) {
