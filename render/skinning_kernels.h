@@ -26,6 +26,7 @@ struct KernelArgs {
 void RunScalar(const KernelArgs& args);
 void RunSse2(const KernelArgs& args);
 void RunAvx2(const KernelArgs& args);
+void RunAvx512(const KernelArgs& args);  // two groups at a time
 
 }  // namespace skinning
 }  // namespace rigweave
