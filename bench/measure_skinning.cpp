@@ -48,8 +48,8 @@ void MeasureSkinning(Session& session, const char* config, int frames) {
     }
     return Median(rates);  // vertices per microsecond: millions per second
   };
-  for (rigweave::SkinningIsa isa :
-       {rigweave::SkinningIsa::Scalar, rigweave::SkinningIsa::Sse2, rigweave::SkinningIsa::Avx2}) {
+  for (rigweave::SkinningIsa isa : {rigweave::SkinningIsa::Scalar, rigweave::SkinningIsa::Sse2,
+                                    rigweave::SkinningIsa::Avx2, rigweave::SkinningIsa::Avx512}) {
     const std::string name = "skin_mvps_" + tag + "_" + rigweave::SkinningIsaName(isa);
     if (!skinning.SetIsa(isa)) {
       session.Add(name, 0, 1, "", true, "not measured: this processor lacks it");

@@ -4,6 +4,9 @@
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <thread>
 
 namespace rwengine {
@@ -12,6 +15,16 @@ struct CrowdRenderer::Arena {
   explicit Arena(int threads) : arena(threads) {}
   tbb::task_arena arena;
 };
+
+namespace {
+
+double ThreadCpuUs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+}  // namespace
 
 void DeferredBackend::ReplayInto(RenderBackend& target) {
   for (RecordedCall& call : const_cast<std::vector<RecordedCall>&>(Calls())) {
@@ -63,6 +76,7 @@ CrowdRenderer::CrowdRenderer(Stage& stage, int threads, int shares,
     contexts_.push_back(std::move(context));
   }
   arena_ = std::make_unique<Arena>(threads_);
+  threadTimes_.resize(static_cast<size_t>(std::max(arena_->arena.max_concurrency(), 1)));
 }
 
 CrowdRenderer::~CrowdRenderer() = default;
@@ -92,18 +106,31 @@ void CrowdRenderer::DrawShare(int share, const Objects& objects) {
 
 void CrowdRenderer::DrawFrame(const Objects& objects) {
   const int shares = Shares();
+  for (ThreadTime& time : threadTimes_) time.us = 0.0;
   framesStarted_.fetch_add(1, std::memory_order_release);
   arena_->arena.execute([&] {
     tbb::parallel_for(
         tbb::blocked_range<int>(0, shares, 1),
         [&](const tbb::blocked_range<int>& range) {
           framesStarted_.load(std::memory_order_acquire);
+          const double start = ThreadCpuUs();
           for (int share = range.begin(); share != range.end(); ++share) DrawShare(share, objects);
+          // The arena numbers its threads from 0; a thread has one number
+          // while it works in the arena, so no slot has two writers at once.
+          const int thread = tbb::this_task_arena::current_thread_index();
+          if (thread >= 0 && static_cast<size_t>(thread) < threadTimes_.size())
+            threadTimes_[static_cast<size_t>(thread)].us += ThreadCpuUs() - start;
           sharesDone_.fetch_add(1, std::memory_order_acq_rel);
         },
         tbb::simple_partitioner());
   });
   sharesDone_.load(std::memory_order_acquire);
+}
+
+double CrowdRenderer::BusiestThreadUs() const {
+  double busiest = 0.0;
+  for (const ThreadTime& time : threadTimes_) busiest = std::max(busiest, time.us);
+  return busiest;
 }
 
 }  // namespace rwengine

@@ -53,6 +53,12 @@ class CrowdRenderer {
   // the shares at once. Returns when all are drawn.
   void DrawFrame(const Objects& objects);
 
+  // The longest CPU time one thread spent drawing the last frame, in
+  // microseconds: how long the frame takes on cores of its own. Wall time
+  // also counts the moments other processes hold a core, which on a shared
+  // machine says more of the machine than of the crowd. 0 before a frame.
+  double BusiestThreadUs() const;
+
   int Threads() const { return threads_; }
   int Shares() const { return static_cast<int>(contexts_.size()); }
   Graphics3D* ShareGraphics(int share) const {
@@ -71,6 +77,12 @@ class CrowdRenderer {
   std::vector<ShareContext> contexts_;
   struct Arena;
   std::unique_ptr<Arena> arena_;
+  // The CPU time each of the arena's threads spent drawing this frame, a
+  // cache line each, so that the threads' additions do not share one.
+  struct alignas(64) ThreadTime {
+    double us = 0.0;
+  };
+  std::vector<ThreadTime> threadTimes_;
   // The frame's order stated in atomics of its own as well as oneTBB's:
   // what the caller did before DrawFrame happens before every share, and
   // every share before DrawFrame returns. ThreadSanitizer sees these, not

@@ -332,8 +332,8 @@ const char* ReadVertices(In& in, const MeshLayout& layout, int32_t vertexCount, 
     out.Raw(texels.data(), texelBytes);
     out.Int(influenceCount);
     for (int32_t i = 0; i < influenceCount; i++) {
-      int32_t influence[2];
-      in.Raw(influence, 8);
+      int32_t influence[2] = {0, 0};
+      if (!in.Raw(influence, 8)) return "truncated vertex";
       out.Raw(influence, 8);
     }
     if (physique) {

@@ -50,7 +50,7 @@ SkinningIsa ChooseSkinningIsa() {
   if (!SkinningIsaFromName(asked, named)) {
     Diagnose(": Unknown skinning instruction set ",
              "RIGWEAVE_SKINNING_ISA=" + std::string(asked).substr(0, 40) +
-                 " (scalar, sse2 or avx2)" + use);
+                 " (scalar, sse2, avx2 or avx512)" + use);
     return BestSkinningIsa();
   }
   if (!SkinningIsaSupported(named)) {

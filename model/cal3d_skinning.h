@@ -18,7 +18,7 @@ class CalSubmesh;
 namespace rigweave {
 
 // The set the owner of many characters has their jobs run on: the one the
-// environment variable RIGWEAVE_SKINNING_ISA names (scalar, sse2 or avx2),
+// environment variable RIGWEAVE_SKINNING_ISA names (scalar, sse2, avx2 or avx512),
 // which is how the tests and the benchmark hold each set against Cal3D,
 // else the widest this processor has. A value it does not know, or a set
 // the processor lacks, is said in one diagnostic line and the widest used.

@@ -34,6 +34,7 @@ void RunScalar(const KernelArgs& args);
 void WidenBox(float* box, const float* positions, int count);
 void RunSse2(const KernelArgs& args);
 void RunAvx2(const KernelArgs& args);
+void RunAvx512(const KernelArgs& args);  // two groups at a time
 
 }  // namespace skinning
 }  // namespace rigweave

@@ -38,7 +38,8 @@ using rigweave::SkinningVertex;
 
 std::vector<SkinningIsa> SupportedIsas() {
   std::vector<SkinningIsa> isas;
-  for (SkinningIsa isa : {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2})
+  for (SkinningIsa isa :
+       {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2, SkinningIsa::Avx512})
     if (rigweave::SkinningIsaSupported(isa)) isas.push_back(isa);
   return isas;
 }
@@ -115,7 +116,7 @@ TEST(SkinningJob, RefusesWhatItCannotDoAndTouchesNothingThen) {
     EXPECT_FALSE(job.Validate());
     EXPECT_FALSE(job.Run());
   }
-  for (SkinningIsa isa : {SkinningIsa::Sse2, SkinningIsa::Avx2}) {
+  for (SkinningIsa isa : {SkinningIsa::Sse2, SkinningIsa::Avx2, SkinningIsa::Avx512}) {
     SkinningJob job = good;
     job.isa = isa;
     EXPECT_EQ(job.Validate(), rigweave::SkinningIsaSupported(isa)) << SkinningIsaName(isa);
@@ -160,13 +161,14 @@ TEST(SkinningJob, LayoutRefusesBonesOutsideTheSkeletonAndHugeInfluenceLists) {
 }
 
 TEST(SkinningJob, InstructionSetsAreKnownByTheirOwnNamesAlone) {
-  for (SkinningIsa isa : {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2}) {
+  for (SkinningIsa isa :
+       {SkinningIsa::Scalar, SkinningIsa::Sse2, SkinningIsa::Avx2, SkinningIsa::Avx512}) {
     SkinningIsa read = isa == SkinningIsa::Scalar ? SkinningIsa::Avx2 : SkinningIsa::Scalar;
     EXPECT_TRUE(rigweave::SkinningIsaFromName(SkinningIsaName(isa), read)) << SkinningIsaName(isa);
     EXPECT_EQ(read, isa) << SkinningIsaName(isa);
   }
   for (const char* other :
-       {"", "AVX2", "neon", "sse", "avx2 ", static_cast<const char*>(nullptr)}) {
+       {"", "AVX2", "neon", "sse", "avx2 ", "avx512f", static_cast<const char*>(nullptr)}) {
     SkinningIsa read = SkinningIsa::Sse2;
     EXPECT_FALSE(rigweave::SkinningIsaFromName(other, read)) << (other ? other : "null");
     EXPECT_EQ(read, SkinningIsa::Sse2) << (other ? other : "null");
@@ -174,11 +176,12 @@ TEST(SkinningJob, InstructionSetsAreKnownByTheirOwnNamesAlone) {
 }
 
 // Every wider kernel gives the plain loop's bits, whatever mix of influence
-// counts a group of lanes holds and however many vertices the last group has.
-// Positions, and the normals and box when asked, on every set as the plain
-// loop gives them; the box is exactly the positions' bounds.
+// counts a group of lanes holds and however many vertices the last group has
+// (AVX-512 takes two groups at a time, of different slot counts). Positions,
+// and the normals and box when asked, on every set as the plain loop gives
+// them; the box is exactly the positions' bounds.
 TEST(SkinningJob, EveryInstructionSetGivesThePlainLoopsBits) {
-  for (int count : {1, 3, 4, 5, 8, 9, 17, 300}) {
+  for (int count : {1, 3, 4, 5, 8, 9, 16, 17, 300}) {
     for (int most : {1, 4, 9}) {
       // One bone: every slot's lanes share it, which the kernels read once.
       const int bones = most == 4 ? 1 : 5;
@@ -452,7 +455,7 @@ TEST(SkinningAgainstCal3D, AnUnknownInstructionSetIsSaidOnceAndTheWidestUsed) {
   unsetenv("RIGWEAVE_SKINNING_ISA");
   const std::string line = std::string(kRigweaveClassId) +
                            ": Unknown skinning instruction set RIGWEAVE_SKINNING_ISA=neon "
-                           "(scalar, sse2 or avx2); using " +
+                           "(scalar, sse2, avx2 or avx512); using " +
                            SkinningIsaName(rigweave::BestSkinningIsa()) + "\n";
   EXPECT_EQ(printed.find(line), 0u) << printed;
   EXPECT_EQ(printed.find("instruction set", line.size()), std::string::npos) << printed;

@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
              "(256 Mi pixels in all) (try --help)\n"},
         Said{"UnknownSkinningSet", "RIGWEAVE_SKINNING_ISA=avx9", "--frames 1", 0, "1 frame",
              "crystalspace.mesh.object.rigweave: Unknown skinning instruction set "
-             "RIGWEAVE_SKINNING_ISA=avx9 (scalar, sse2 or avx2); using "},
+             "RIGWEAVE_SKINNING_ISA=avx9 (scalar, sse2, avx2 or avx512); using "},
         Said{"PitchOutOfRange", "", "--pitch 90", 2, "",
              "rigweave-view: --pitch: 90: not degrees from -89 to 89 (try --help)\n"}),
     [](const testing::TestParamInfo<Said>& info) { return std::string(info.param.name); });
