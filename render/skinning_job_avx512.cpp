@@ -1,7 +1,7 @@
 // The AVX-512 kernel: two groups of eight vertices a register, the first
 // group in lanes 0-7, the second in lanes 8-15. Every lane does the scalar
 // kernel's operations in the scalar kernel's order; this file is built with
-// AVX-512 F/BW/DQ/VL but without FMA and without contraction, so no multiply
+// AVX-512 F/BW/DQ/VL without contraction (and, under GCC, without FMA), so no multiply
 // and add is fused. The two groups may have different slot counts: a slot
 // past a group's last is never read, and its lanes are masked off, as are
 // the lanes of an influence their vertex lacks. Only intrinsics and
