@@ -87,15 +87,25 @@ iImage* Loader::MakeStoneImage() {
   return image;
 }
 
+iImage* Loader::MakeWhiteImage() {
+  auto* pixels = new (std::nothrow) csRGBpixel[1];
+  if (pixels == nullptr) return nullptr;
+  pixels->red = pixels->green = pixels->blue = pixels->alpha = 255;
+  iImage* image = new (std::nothrow) csImageMemory(1, 1, pixels, true);
+  if (image == nullptr) delete[] pixels;
+  return image;
+}
+
 iTextureWrapper* Loader::LoadTexture(const char* name, const char* fname, int, iTextureManager*,
                                      bool) {
   if (fname == nullptr || std::strcmp(fname, kStoneTexture) != 0) return nullptr;
   if (name == nullptr) name = fname;
   // The file never changes, so it is decoded once and every texture of it
   // shares the pixels.
-  if (!stone_) stone_ = csRef<iImage>::Adopt(MakeStoneImage());
-  if (!stone_) return nullptr;
-  iTextureWrapper* texture = engine_->GetTextures()->AddTexture(name, stone_.get());
+  csRef<iImage>& image = plain_ ? white_ : stone_;
+  if (!image) image = csRef<iImage>::Adopt(plain_ ? MakeWhiteImage() : MakeStoneImage());
+  if (!image) return nullptr;
+  iTextureWrapper* texture = engine_->GetTextures()->AddTexture(name, image.get());
   if (texture == nullptr) return nullptr;
   if (engine_->CreateMaterial(name, texture) == nullptr) return nullptr;
   return texture;

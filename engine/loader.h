@@ -30,9 +30,22 @@ class Loader : public scfImplementation<Loader, iLoader>, private LiveCounted<Lo
   // A new stone image, kStoneSize pixels square, with one reference for the caller.
   static iImage* MakeStoneImage();
 
+  // On: the stone file reads as plain white, the file system of an
+  // application that lights its characters. The module gives a sub-mesh
+  // without a readable map that file's material, and the renderer multiplies
+  // it by the vertex colours: white lets a lit material's diffuse colour show
+  // as it is instead of through grey cobbles. Textures loaded before keep
+  // their pixels. Off by default.
+  void SetPlainFallback(bool plain) { plain_ = plain; }
+
  private:
+  // One white pixel, with one reference for the caller.
+  static iImage* MakeWhiteImage();
+
   csRef<Engine> engine_;
   csRef<iImage> stone_;
+  csRef<iImage> white_;
+  bool plain_ = false;
 };
 
 }  // namespace rwengine

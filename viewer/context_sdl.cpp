@@ -1,6 +1,7 @@
 // The window context: an SDL2 window with a double-buffered GL context.
 #include <SDL.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "viewer/gl_context.h"
@@ -78,6 +79,16 @@ class WindowContext : public GlContext {
         input.kind = InputEvent::Drag;
         input.dx = event.motion.xrel;
         input.dy = event.motion.yrel;
+        travelled_ += std::abs(input.dx) + std::abs(input.dy);
+      } else if (event.type == SDL_MOUSEBUTTONDOWN && event.button.button == SDL_BUTTON_LEFT) {
+        travelled_ = 0;
+      } else if (event.type == SDL_MOUSEBUTTONUP && event.button.button == SDL_BUTTON_LEFT) {
+        // A click picks; a drag that came back where it began does not.
+        if (travelled_ <= kClickSlop) {
+          input.kind = InputEvent::Pick;
+          input.x = event.button.x;
+          input.y = event.button.y;
+        }
       } else if (event.type == SDL_KEYDOWN) {
         input = Translate(event.key.keysym.sym);
       }
@@ -87,6 +98,9 @@ class WindowContext : public GlContext {
   }
 
  private:
+  // Pixels a click may move and still pick, for a hand that trembles.
+  static constexpr int kClickSlop = 3;
+
   static void* Lookup(const char* name, void*) { return SDL_GL_GetProcAddress(name); }
 
   static InputEvent Translate(SDL_Keycode key) {
@@ -151,6 +165,7 @@ class WindowContext : public GlContext {
   }
 
   int width_, height_;
+  int travelled_ = 0;  // pixels the mouse moved since its left button went down
   bool started_ = false;
   SDL_Window* window_ = nullptr;
   SDL_GLContext context_ = nullptr;

@@ -113,6 +113,13 @@ csOrthoTransform Orbit::Transform() const {
   return transform;
 }
 
+float PickReach(const Framing& framing) {
+  // The orbit looks at a point within the scene, and CentrePicture moves it
+  // at most a little: the far side lies within the distance and a diameter,
+  // twice over to be sure.
+  return static_cast<float>(framing.orbit.distance + 4.0 * framing.sceneRadius);
+}
+
 std::vector<csVector3> Placements(int count, float spacing) {
   const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
   const int rows = (count + columns - 1) / columns;

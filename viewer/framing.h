@@ -28,6 +28,9 @@ struct Framing {
   csVector3 low{-0.55f, 0.0f, -0.55f}, high{0.55f, 2.05f, 0.55f};  // what is drawn, world space
 };
 
+// How far from the eye anything drawn can lie, however the camera moved.
+float PickReach(const Framing& framing);
+
 // Grid positions, centred on the origin, `spacing` apart, for `count` characters.
 std::vector<csVector3> Placements(int count, float spacing);
 

@@ -30,10 +30,12 @@ struct InputEvent {
     ZoomIn,
     ZoomOut,
     Drag,  // the mouse moved `dx`, `dy` pixels with its left button held
+    Pick,  // a click at pixel `x`, `y` from the top left
   };
   Kind kind = None;
   int index = 0;
   int dx = 0, dy = 0;
+  int x = 0, y = 0;
 };
 
 class GlContext {

@@ -59,6 +59,23 @@ CLI::Validator SizeFormat() {
       "WxH");
 }
 
+// X,Y: a pixel, counted from the picture's top left, within the largest picture.
+bool ReadPixel(const std::string& text, std::pair<int, int>& pixel) {
+  const size_t comma = text.find(',');
+  return comma != std::string::npos &&
+         ReadWithin(text.substr(0, comma), 0, kMaxSide - 1, pixel.first) &&
+         ReadWithin(text.substr(comma + 1), 0, kMaxSide - 1, pixel.second);
+}
+
+CLI::Validator PixelFormat() {
+  return CLI::Validator(
+      [](std::string& text) {
+        std::pair<int, int> pixel;
+        return ReadPixel(text, pixel) ? std::string() : text + ": not X,Y (a pixel)";
+      },
+      "X,Y");
+}
+
 // NAME@SECONDS, the time finite and not negative, or NAME alone (at once).
 bool ReadAction(const std::string& text, TimedAction& action) {
   const size_t at = text.rfind('@');
@@ -190,7 +207,7 @@ void AddViewpoint(CLI::App& app, Options& options) {
       ->check(NotEmpty("a file name"));
 }
 
-void AddFlags(CLI::App& app, Options& options) {
+void AddFlags(CLI::App& app, Options& options, std::vector<std::string>& picks) {
   app.add_flag("--mirror", options.mirror, "mirrored camera");
   app.add_flag("--bounds", options.bounds,
                "draw each character's box, which then follows its pose (the engine culls by it)");
@@ -199,6 +216,11 @@ void AddFlags(CLI::App& app, Options& options) {
   app.add_option("--hide", options.hide,
                  "hide mesh N (its place among the mesh lines) of every character")
       ->check(Within(0, 1000, "a mesh id from 0"));
+  app.add_option("--pick", picks,
+                 "after the last frame, print what lies under pixel X,Y (from the top left): "
+                 "the character, mesh, sub-mesh and triangle")
+      ->check(PixelFormat())
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_flag("--empty", options.empty, "no characters, background only");
   app.add_flag("--list", options.list,
                "print the animations (with their durations), meshes, materials and maps of each "
@@ -214,7 +236,8 @@ void AddFlags(CLI::App& app, Options& options) {
 // The values the validators above have accepted, split into their parts.
 void ReadChecked(const std::string& size, const std::string& offscreen,
                  const std::vector<std::string>& actions, const std::vector<std::string>& props,
-                 const std::vector<std::string>& morphs, Options& options) {
+                 const std::vector<std::string>& morphs, const std::vector<std::string>& picks,
+                 Options& options) {
   options.offscreen = kOffscreenNames.at(offscreen);
   if (!size.empty()) {
     const size_t x = size.find('x');
@@ -236,6 +259,14 @@ void ReadChecked(const std::string& size, const std::string& offscreen,
     ReadMorph(text, morph);
     options.morphs.push_back(morph);
   }
+  for (const std::string& text : picks) {
+    std::pair<int, int> pixel;
+    ReadPixel(text, pixel);
+    if (pixel.first >= options.width || pixel.second >= options.height)
+      throw BadArguments{"--pick " + text + ": outside the picture of " +
+                         std::to_string(options.width) + "x" + std::to_string(options.height)};
+    options.picks.push_back(pixel);
+  }
 }
 
 }  // namespace
@@ -253,9 +284,9 @@ Options ParseOptions(int argc, char** argv) {
   // As with most programs, a later value of an option replaces an earlier one.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   std::string size, offscreen = "auto";
-  std::vector<std::string> actions, props, morphs;
+  std::vector<std::string> actions, props, morphs, picks;
   AddValues(app, options, size, offscreen, actions, props, morphs);
-  AddFlags(app, options);
+  AddFlags(app, options, picks);
   AddViewpoint(app, options);
   try {
     app.parse(argc, argv);
@@ -265,7 +296,7 @@ Options ParseOptions(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     throw BadArguments{error.what()};
   }
-  ReadChecked(size, offscreen, actions, props, morphs, options);
+  ReadChecked(size, offscreen, actions, props, morphs, picks, options);
   options.framesGiven = app.count("--frames") > 0;
   options.yawGiven = app.count("--yaw") > 0;
   options.pitchGiven = app.count("--pitch") > 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "viewer/gl_context.h"
@@ -62,6 +63,8 @@ struct Options {
   // --bounds: each character's box follows its pose and is drawn.
   bool bounds = false;
   std::vector<int> hide;
+  // --pick X,Y: after the last frame, what lies under each of these pixels.
+  std::vector<std::pair<int, int>> picks;
   bool empty = false;
   bool window = false;
   bool verbose = false;

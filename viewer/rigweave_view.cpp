@@ -18,6 +18,7 @@
 #include "viewer/model_place.h"
 #include "viewer/model_report.h"
 #include "viewer/options.h"
+#include "viewer/picking.h"
 #include "viewer/outputs.h"
 #include "viewer/scene.h"
 
@@ -58,6 +59,9 @@ void Run(const Options& options) {
     if (options.floor) scene.AddFloor(framing.low, framing.high);
     scene.stage->GetCamera()->SetMirrored(options.mirror);
     RenderAndReport(scene, framing, outputs);
+    for (const auto& [x, y] : options.picks)
+      std::printf("%s\n",
+                  DescribePick(scene, x, y, PickAt(scene, x, y, PickReach(framing))).c_str());
   }
   outputs.Keep();
 }

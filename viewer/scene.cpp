@@ -75,6 +75,8 @@ void Scene::Open() {
   }
   stage =
       std::make_unique<rwengine::Stage>(backend.get(), options.width, options.height, options.root);
+  // Lit, a material without a readable map shows its diffuse colour, not grey cobbles.
+  if (!options.unlit) stage->GetLoader()->SetPlainFallback(true);
   const std::string module = FindModule(options);
   if (!stage->LoadModule(module))
     throw Failure{"cannot load the module " + module + ": " + stage->LastError()};

@@ -6,6 +6,7 @@
 
 #include "tools/model_files.h"
 #include "viewer/failure.h"
+#include "viewer/picking.h"
 
 namespace rwview {
 
@@ -109,6 +110,15 @@ bool WindowInput::Handle() {
       case InputEvent::ZoomOut:
         orbit.distance = std::min(framing_.framedDistance * 20, orbit.distance * 1.1);
         break;
+      case InputEvent::Pick: {
+        // Named on the pose now on screen: the last frame drawn.
+        const Pick pick = PickAt(scene_, input.x, input.y, PickReach(framing_));
+        picked_ = DescribePick(scene_, input.x, input.y, pick);
+        std::printf("%s\n", picked_.c_str());
+        std::fflush(stdout);
+        lastTitle_ = -1;
+        break;
+      }
       case InputEvent::Drag:
         // Half a turn across the window's width; up and down stop short of
         // the poles, as the keys do.
@@ -126,17 +136,19 @@ bool WindowInput::Handle() {
 void WindowInput::UpdateTitle(int frame, double seconds) {
   if (seconds - lastTitle_ < 0.5) return;
   lastTitle_ = seconds;
-  char title[320], pace[32] = "";
+  char title[640], pace[32] = "";
   if (paused_)
     std::snprintf(pace, sizeof pace, ", paused");
   else if (speed_ != 1)
     std::snprintf(pace, sizeof pace, ", speed x%g", speed_);
   std::snprintf(
       title, sizeof title,
-      "%s - %s%s, detail %.1f, %.0f fps, %ld triangles - keys: 1-9 cycle, a action, space pause, "
-      ". step, [ ] speed, +/- detail, drag or arrows orbit, wheel zoom, Esc quit",
+      "%s - %s%s, detail %.1f, %.0f fps, %ld triangles%s%s - keys: 1-9 cycle, a action, space "
+      "pause, . step, [ ] speed, +/- detail, drag or arrows orbit, wheel zoom, click pick, Esc "
+      "quit",
       kProgram, currentCycle_.empty() ? CycleText(scene_.models).c_str() : currentCycle_.c_str(),
-      pace, scene_.lod, (frame + 1) / std::max(seconds, 1e-3), scene_.backend->TrianglesDrawn());
+      pace, scene_.lod, (frame + 1) / std::max(seconds, 1e-3), scene_.backend->TrianglesDrawn(),
+      picked_.empty() ? "" : " - ", picked_.c_str());
   scene_.context->SetTitle(title);
 }
 

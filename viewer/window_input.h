@@ -1,6 +1,7 @@
 // The window's input: keys and the mouse wheel switch cycles, play an
 // action, pause, step and change the animation's speed, change the level of
-// detail and move the camera; the title shows what plays and how fast.
+// detail and move the camera; a click names what lies under the mouse. The
+// title shows what plays, how fast, and the last pick.
 #pragma once
 
 #include <string>
@@ -32,6 +33,7 @@ class WindowInput {
   Scene& scene_;
   Framing& framing_;
   std::string currentCycle_;
+  std::string picked_;  // the last click's line
   double lastTitle_ = -1;
   bool paused_ = false;
   double speed_ = 1;

@@ -43,11 +43,25 @@ TEST_F(EngineTest, LoaderMakesTheStoneTextureAndRefusesOtherPaths) {
   EXPECT_GT(mortar, 64 * 64 / 20);
   EXPECT_GT(stone, 64 * 64 / 2);
 
+  // Plain, the same file is one white pixel; what was loaded keeps its stone.
+  loader->SetPlainFallback(true);
+  iTextureWrapper* plain = loader->LoadTexture("lit.cfg", "/lib/std/stone4.gif", 2, nullptr, false);
+  ASSERT_NE(plain, nullptr);
+  iImage* white = plain->GetImage();
+  ASSERT_EQ(white->GetWidth(), 1);
+  ASSERT_EQ(white->GetHeight(), 1);
+  const auto* pixel = static_cast<const csRGBpixel*>(white->GetImageData());
+  EXPECT_EQ(pixel->red + pixel->green + pixel->blue + pixel->alpha, 4 * 255);
+  EXPECT_EQ(texture->GetImage(), image);
+  loader->SetPlainFallback(false);
+  EXPECT_EQ(loader->LoadTexture("again.cfg", "/lib/std/stone4.gif", 2, nullptr, false)->GetImage(),
+            image);
+
   EXPECT_EQ(loader->LoadTexture("x", "/lib/std/missing.gif", 2, nullptr, false), nullptr);
   EXPECT_EQ(loader->LoadTexture("x", "stone4.gif", 2, nullptr, false), nullptr);
   EXPECT_EQ(loader->LoadTexture("x", nullptr, 2, nullptr, false), nullptr);
   EXPECT_EQ(engine->FindMaterial("x"), nullptr);
-  EXPECT_EQ(engine->GetTextureList()->GetCount(), 1);
+  EXPECT_EQ(engine->GetTextureList()->GetCount(), 3);
 }
 
 }  // namespace
