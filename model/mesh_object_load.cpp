@@ -429,7 +429,11 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
     Diagnose(": LoadModel needs a model name, a loader and an engine");
     return false;
   }
-  // A second load replaces the character: nothing of the first one stays.
+  // A second load replaces the character: nothing of the first one stays
+  // but what it shared, held until the new load has taken what it can of
+  // it, so that reloading a model (as the last character of it) adds no
+  // texture or material to the engine.
+  const std::shared_ptr<rigweave::SharedModel> previous = shared;
   Unload();
   try {
     std::lock_guard<std::mutex> oneAtATime(rigweave::LoadMutex());

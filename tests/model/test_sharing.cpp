@@ -169,6 +169,11 @@ TEST_F(Sharing, TheLastCharacterOfAModelLetsItsSharedDataGo) {
   ASSERT_TRUE(Load(fourth.get(), "hero.cfg"));
   EXPECT_GT(Materials(), materials);
   EXPECT_NE(DrawnMaterial(fourth.get()), nullptr);
+  // The last character loading its own model again shares with itself.
+  const int held = Materials();
+  for (int reload = 0; reload < 3; reload++) ASSERT_TRUE(Load(fourth.get(), "hero.cfg"));
+  EXPECT_EQ(Materials(), held);
+  EXPECT_NE(DrawnMaterial(fourth.get()), nullptr);
 }
 
 }  // namespace
