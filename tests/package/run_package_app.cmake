@@ -25,3 +25,14 @@ string(FIND "${output}" "module ${prefix}/" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "the application did not load the module installed in ${prefix}")
 endif()
+
+# Every installed sample loads where it was installed, the files its
+# configuration names in folders of their own included.
+if(EXISTS ${prefix}/bin/rigweave-view)
+  file(GLOB configurations ${prefix}/share/rigweave/models/*.cfg)
+  foreach(configuration ${configurations})
+    get_filename_component(name ${configuration} NAME)
+    run("listing the installed ${name}" ${prefix}/bin/rigweave-view
+        --root ${prefix}/share/rigweave --list --quiet ${name})
+  endforeach()
+endif()
