@@ -12,6 +12,7 @@
 
 #include "model/bones.h"
 #include "model/diagnostics.h"
+#include "model/submesh_walk.h"
 
 namespace rigweave {
 
@@ -28,10 +29,11 @@ void RigweaveState::Bind(CalCoreModel& coreModel, CalModel& calModel,
   factor = modelFactor;
   for (int i = 0; i < animationCount; i++) coreAnimations[i] = core->getCoreAnimation(i);
   hasSprings = false;
-  for (CalMesh* mesh : model->getVectorMesh())
-    for (CalSubmesh* submesh : mesh->getVectorSubmesh())
-      if (submesh->getCoreSubmesh()->getSpringCount() > 0 && submesh->hasInternalData())
-        hasSprings = true;
+  ForEachSubmesh(*model, [this](const SubmeshVisit& visit) {
+    hasSprings =
+        visit.submesh.getCoreSubmesh()->getSpringCount() > 0 && visit.submesh.hasInternalData();
+    return !hasSprings;
+  });
 }
 
 void RigweaveState::Unbind() {
@@ -131,33 +133,32 @@ void RigweaveState::HoldSpringsToBones() {
   // last put them; without springs they are skinned here, as the others
   // are, and put at rest, so that springs turned on again start still.
   std::vector<CalBone*>& bones = model->getSkeleton()->getVectorBone();
-  for (CalMesh* mesh : model->getVectorMesh()) {
-    for (CalSubmesh* submesh : mesh->getVectorSubmesh()) {
-      CalCoreSubmesh* owned = submesh->getCoreSubmesh();
-      if (owned->getSpringCount() == 0 || !submesh->hasInternalData()) continue;
-      std::vector<CalCoreSubmesh::Vertex>& rest = owned->getVectorVertex();
-      std::vector<CalVector>& vertices = submesh->getVectorVertex();
-      std::vector<CalSubmesh::PhysicalProperty>& physical = submesh->getVectorPhysicalProperty();
-      const size_t count = std::min({rest.size(), vertices.size(), physical.size()});
-      for (size_t i = 0; i < count; i++) {
-        CalVector skinned(0, 0, 0);
-        for (const CalCoreSubmesh::Influence& influence : rest[i].vectorInfluence) {
-          if (influence.boneId < 0 || static_cast<size_t>(influence.boneId) >= bones.size())
-            continue;
-          CalBone& bone = *bones[static_cast<size_t>(influence.boneId)];
-          CalVector v = rest[i].position;
-          v *= bone.getTransformMatrix();
-          v += bone.getTranslationBoneSpace();
-          skinned += v * influence.weight;
-        }
-        if (rest[i].vectorInfluence.empty()) skinned = rest[i].position;
-        vertices[i] = skinned;
-        physical[i].position = skinned;
-        physical[i].positionOld = skinned;
-        physical[i].force.clear();
+  ForEachSubmesh(*model, [&bones](const SubmeshVisit& visit) {
+    CalSubmesh* submesh = &visit.submesh;
+    CalCoreSubmesh* owned = submesh->getCoreSubmesh();
+    if (owned->getSpringCount() == 0 || !submesh->hasInternalData()) return true;
+    std::vector<CalCoreSubmesh::Vertex>& rest = owned->getVectorVertex();
+    std::vector<CalVector>& vertices = submesh->getVectorVertex();
+    std::vector<CalSubmesh::PhysicalProperty>& physical = submesh->getVectorPhysicalProperty();
+    const size_t count = std::min({rest.size(), vertices.size(), physical.size()});
+    for (size_t i = 0; i < count; i++) {
+      CalVector skinned(0, 0, 0);
+      for (const CalCoreSubmesh::Influence& influence : rest[i].vectorInfluence) {
+        if (influence.boneId < 0 || static_cast<size_t>(influence.boneId) >= bones.size()) continue;
+        CalBone& bone = *bones[static_cast<size_t>(influence.boneId)];
+        CalVector v = rest[i].position;
+        v *= bone.getTransformMatrix();
+        v += bone.getTranslationBoneSpace();
+        skinned += v * influence.weight;
       }
+      if (rest[i].vectorInfluence.empty()) skinned = rest[i].position;
+      vertices[i] = skinned;
+      physical[i].position = skinned;
+      physical[i].positionOld = skinned;
+      physical[i].force.clear();
     }
-  }
+    return true;
+  });
 }
 
 int RigweaveState::IdOf(CalCoreAnimation* animation) const {

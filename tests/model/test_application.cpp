@@ -18,6 +18,7 @@
 #include "engine/bone_attachment.h"
 #include "host/scf_impl.h"
 #include "irigweavestate.h"
+#include "support/output.h"
 #include "support/cal3d_reference.h"
 #include "support/model_folder.h"
 #include "support/stage_fixture.h"
@@ -373,9 +374,8 @@ TEST_F(Application, ALoadFromInsideTheStepEndsItSafely) {
     ASSERT_TRUE(state->BlendCycle(walk, 1, 0));
     DrawOnce(mesh.get());
     auto reload = [&] {
-      testing::internal::CaptureStdout();
+      rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
       EXPECT_FALSE(Load(mesh.get(), "no-such.cfg"));
-      testing::internal::GetCapturedStdout();
     };
     csRef<Listener> listener = csRef<Listener>::Adopt(new Listener);
     listener->onEvent = [&](iRigweaveState*, const csRigweaveEvent&) { reload(); };

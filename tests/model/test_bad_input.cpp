@@ -26,6 +26,7 @@
 #include "formats/texture_files.h"
 #include "formats/whole_file.h"
 #include "fuzz/model_input.h"
+#include "support/output.h"
 #include "support/files.h"
 #include "support/model_folder.h"
 #include "support/probes.h"
@@ -529,7 +530,7 @@ TEST_F(BadInput, ADeepChainOfBonesLoadsSafelyOnAOneMebibyteThread) {
   pthread_attr_init(&attributes);
   pthread_attr_setstacksize(&attributes, 1 << 20);
   pthread_t thread;
-  testing::internal::CaptureStdout();
+  rwtest::CapturedOutput output;
   ASSERT_EQ(pthread_create(
                 &thread, &attributes,
                 [](void* data) -> void* {
@@ -541,7 +542,7 @@ TEST_F(BadInput, ADeepChainOfBonesLoadsSafelyOnAOneMebibyteThread) {
             0);
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attributes);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(output.Text(),
             Lines({": Loading skeleton hero.csf",
                    ": Invalid Cal3D file hero.csf (bone hierarchy too deep (40000 levels, at most "
                    "1024))"}));

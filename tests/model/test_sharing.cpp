@@ -12,6 +12,7 @@
 #include "engine/stage.h"
 #include "host/clock.h"
 #include "ical3dstate.h"
+#include "support/output.h"
 #include "support/memory.h"
 #include "support/stage_fixture.h"
 
@@ -52,14 +53,14 @@ TEST(SharingMemory, AnExtraLitAndFoggedCharacterOfALoadedModelCostsAtMost128KiB)
       clockNow += 16;
       stage.DrawFrame({{meshes.back().get(), movable.get()}});
     };
-    testing::internal::CaptureStdout();
+    rwtest::CapturedOutput output;
     addCharacter();
     const int materials = stage.GetEngine()->GetMaterialCount();
     const int textures = stage.GetEngine()->GetTextureList()->GetCount();
     const long before = rwtest::ResidentKiB();
     for (int i = 0; i < kExtra && !HasFatalFailure(); i++) addCharacter();
     const long after = rwtest::ResidentKiB();
-    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string printed = output.Text();
     ASSERT_FALSE(HasFatalFailure()) << printed;
     // Every load says what the first said.
     const std::string first = printed.substr(0, printed.size() / (kExtra + 1));

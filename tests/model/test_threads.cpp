@@ -14,6 +14,7 @@
 #include "engine/stage.h"
 #include "host/clock.h"
 #include "ical3dstate.h"
+#include "support/output.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ TEST(Threads, TwoObjectsDrawnAtOnceForTenThousandFramesGiveExactlyWhatEachGivesA
     // Alone: 0 and 1; at once: 2 and 3. Objects 0 and 2 walk at full
     // detail, 1 and 3 idle at half: one model, two levels of its faces.
     std::vector<Character> characters(4);
-    testing::internal::CaptureStdout();
+    rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
     for (int i = 0; i < 4; i++) {
       Character& c = characters[static_cast<size_t>(i)];
       c.mesh = stage.NewMeshObject();
@@ -85,7 +86,7 @@ TEST(Threads, TwoObjectsDrawnAtOnceForTenThousandFramesGiveExactlyWhatEachGivesA
       c.movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
       c.movable->SetPosition(csVector3(float(i % 2), 0, 6));
     }
-    testing::internal::GetCapturedStdout();
+    quiet.Text();
     // What the application does between frames, the same for both runs.
     auto steer = [&](int frame, int first) {
       if (frame % 300 != 0) return;
@@ -164,7 +165,7 @@ TEST(Threads, ACrowdDrawnInSharesOnEveryCoreDrawsWhatOneThreadDraws) {
     rwengine::Stage stage(nullptr, 320, 240, RIGWEAVE_BUILD_DIR);
     ASSERT_TRUE(stage.LoadModule(RIGWEAVE_MODULE_PATH)) << stage.LastError();
     std::vector<Character> characters(2 * kCharacters);
-    testing::internal::CaptureStdout();
+    rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
     for (size_t i = 0; i < characters.size(); i++) {
       Character& c = characters[i];
       c.mesh = stage.NewMeshObject();
@@ -177,7 +178,7 @@ TEST(Threads, ACrowdDrawnInSharesOnEveryCoreDrawsWhatOneThreadDraws) {
       c.movable = csRef<rwengine::Movable>::Adopt(new rwengine::Movable);
       c.movable->SetPosition(csVector3(float(kind % 4), 0, float(6 + kind / 4)));
     }
-    testing::internal::GetCapturedStdout();
+    quiet.Text();
     rwengine::CrowdRenderer::Objects inTurn, atOnce;
     for (int i = 0; i < kCharacters; i++) {
       inTurn.emplace_back(characters[size_t(i)].mesh.get(), characters[size_t(i)].movable.get());
