@@ -14,6 +14,8 @@ class ByteReader {
  public:
   ByteReader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
   size_t Left() const { return size_ - pos_; }
+  // The bytes not read yet, Left() of them.
+  const uint8_t* Here() const { return bytes_ + pos_; }
   bool AtEnd() const { return pos_ == size_; }
   bool Int(int32_t& value) { return Raw(&value, 4); }
   bool Float(float& value) { return Raw(&value, 4); }

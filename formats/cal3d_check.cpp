@@ -1,5 +1,6 @@
 #include "formats/cal3d_check.h"
 
+#include "formats/byte_reader.h"
 #include "formats/cal3d_newer.h"
 #include "formats/cal3d_xml.h"
 
@@ -32,35 +33,10 @@ constexpr size_t kMaterialHeader = 3 * 4 + 4;  // three colours, shininess
 // More texture coordinate sets than any exporter writes.
 constexpr int32_t kMaxTextureSets = 16;
 
-class Reader {
+// Cal3D's own walk over a binary file, with its rules for strings and headers.
+class Reader : public ByteReader {
  public:
-  Reader(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
-
-  size_t Left() const { return size_ - pos_; }
-
-  // Host byte order, as Cal3D copies it on little-endian machines.
-  bool Int(int32_t& value) {
-    if (Left() < 4) return false;
-    std::memcpy(&value, bytes_ + pos_, 4);
-    pos_ += 4;
-    return true;
-  }
-  bool Float(float& value) {
-    if (Left() < 4) return false;
-    std::memcpy(&value, bytes_ + pos_, 4);
-    pos_ += 4;
-    return true;
-  }
-  bool Skip(size_t count) {
-    if (Left() < count) return false;
-    pos_ += count;
-    return true;
-  }
-  // A count Cal3D would loop over or reserve for, each record at least
-  // `recordSize` bytes of what is left.
-  bool Fits(int32_t count, size_t recordSize) const {
-    return count >= 0 && static_cast<size_t>(count) <= Left() / recordSize;
-  }
+  using ByteReader::ByteReader;
 
   enum class Text { Ok, Truncated, Malformed };
   // Cal3D copies a string up to its first NUL but its buffer reader then
@@ -71,24 +47,25 @@ class Reader {
     if (!Int(length)) return Text::Truncated;
     if (length <= 0) return Text::Malformed;
     if (Left() < static_cast<size_t>(length)) return Text::Truncated;
-    const uint8_t* text = bytes_ + pos_;
+    const uint8_t* text = Here();
     if (text[length - 1] != 0 || std::memchr(text, 0, static_cast<size_t>(length) - 1) != nullptr)
       return Text::Malformed;
-    pos_ += static_cast<size_t>(length);
+    Skip(static_cast<size_t>(length));
     return Text::Ok;
   }
 
+  // The magic and the version, at the start of the file.
   bool Header(const char magic[4], const char*& reason) {
+    char found[4];
     int32_t version = 0;
-    if (Left() < 4) {
+    if (!Raw(found, 4)) {
       reason = "truncated header";
       return false;
     }
-    if (std::memcmp(bytes_, magic, 4) != 0) {
+    if (std::memcmp(found, magic, 4) != 0) {
       reason = "not a binary Cal3D file of this kind";
       return false;
     }
-    pos_ = 4;
     if (!Int(version)) {
       reason = "truncated header";
       return false;
@@ -99,11 +76,6 @@ class Reader {
     }
     return true;
   }
-
- private:
-  const uint8_t* bytes_;
-  size_t size_;
-  size_t pos_ = 0;
 };
 
 Cal3DCheck Refuse(const char* reason) {
