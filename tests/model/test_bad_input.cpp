@@ -222,6 +222,12 @@ std::vector<Row> Catalogue() {
        false,
        {": Loading skeleton ", ": Can't read  (a folder, not a file)"}},
       {"more than 20 animations", config(twentyOne), false, twentyOneLines},
+      {"as many sub-meshes as allowed",
+       [](ModelFolder& f) {
+         f.WriteMesh("hero.cmf",
+                     std::vector<rwtest::TestSubmesh>(100, rwtest::Quad(csVector3(0, 0, 0), 1)));
+       },
+       true, kGoodLines},
       {"more than 100 sub-meshes",
        [](ModelFolder& f) {
          f.WriteMesh("hero.cmf",
