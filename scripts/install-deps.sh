@@ -19,7 +19,7 @@ PACKAGES=(
   libgif-dev                           # the viewer's animated GIFs
   libegl-dev libegl-mesa0              # headless rendering through EGL
   libosmesa6-dev libgl-dev libsdl2-dev # headless and windowed rendering
-  xvfb xauth                           # window tests without a display
+  xvfb xauth xdotool                   # window tests without a display, clicks and keys sent
   clang libclang-rt-14-dev             # fuzzers and sanitizers
   valgrind
 )

@@ -82,7 +82,10 @@ bool WindowInput::Handle() {
   Orbit& orbit = framing_.orbit;
   InputEvent input;
   while (scene_.context->PollInput(input)) {
-    if (HandleAnimation(input)) continue;
+    if (HandleAnimation(input)) {
+      lastTitle_ = -1;  // what plays, and how fast, shows at once
+      continue;
+    }
     switch (input.kind) {
       case InputEvent::Quit:
         return false;
