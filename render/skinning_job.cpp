@@ -1,6 +1,7 @@
 #include "render/skinning_job.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -88,39 +89,105 @@ void SkinningLayout::Clear() {
   std::vector<Lanes>().swap(weights_);
   std::vector<BoneLanes>().swap(bones_);
   std::vector<uint8_t>().swap(oneBone_);
+  std::vector<int32_t>().swap(order_);
 }
 
 size_t SkinningLayout::Bytes() const {
   return (positions_.capacity() + normals_.capacity()) * sizeof(Lanes) + counts_.capacity() +
          slots_.capacity() + weights_.capacity() * sizeof(Lanes) +
-         bones_.capacity() * sizeof(BoneLanes) + oneBone_.capacity();
+         bones_.capacity() * sizeof(BoneLanes) + oneBone_.capacity() +
+         order_.capacity() * sizeof(int32_t);
 }
 
 namespace {
 
-// The influence slots a layout of `vertices` needs and one more than the
-// highest bone id they name; false when a vertex has more than 255
-// influences or a bone id outside [0, boneCount) or above 65535.
-bool CountSlots(Span<const SkinningVertex> vertices, int boneCount, size_t& slotTotal,
-                int& needed) {
-  constexpr size_t kGroup = SkinningLayout::kGroup, kMaxInfluences = 255, kMaxBoneId = 65535;
-  slotTotal = 0;
+constexpr size_t kGroup = SkinningLayout::kGroup;
+constexpr int32_t kNoVertex = INT32_MAX;
+
+// One more than the highest bone id `vertices` name, into `needed`; false
+// when a vertex has more than 255 influences or a bone id outside
+// [0, boneCount) or above 65535.
+bool CheckInfluences(Span<const SkinningVertex> vertices, int boneCount, int& needed) {
+  constexpr size_t kMaxInfluences = 255, kMaxBoneId = 65535;
   needed = 0;
-  for (size_t first = 0; first < vertices.size; first += kGroup) {
-    size_t most = 0;
-    for (size_t i = first; i < std::min(vertices.size, first + kGroup); i++) {
-      const Span<const SkinningInfluence>& influences = vertices[i].influences;
-      if (influences.size > kMaxInfluences) return false;
-      most = std::max(most, influences.size);
-      for (size_t k = 0; k < influences.size; k++) {
-        const int32_t bone = influences[k].bone;
-        if (bone < 0 || bone >= boneCount || static_cast<size_t>(bone) > kMaxBoneId) return false;
-        needed = std::max(needed, bone + 1);
-      }
+  for (size_t i = 0; i < vertices.size; i++) {
+    const Span<const SkinningInfluence>& influences = vertices[i].influences;
+    if (influences.size > kMaxInfluences) return false;
+    for (size_t k = 0; k < influences.size; k++) {
+      const int32_t bone = influences[k].bone;
+      if (bone < 0 || bone >= boneCount || static_cast<size_t>(bone) > kMaxBoneId) return false;
+      needed = std::max(needed, bone + 1);
     }
-    slotTotal += most;
   }
   return true;
+}
+
+bool SameBones(const SkinningVertex& a, const SkinningVertex& b) {
+  if (a.influences.size != b.influences.size) return false;
+  for (size_t k = 0; k < a.influences.size; k++)
+    if (a.influences[k].bone != b.influences[k].bone) return false;
+  return true;
+}
+
+// Fewer influences first, then by bone list: vertices that share their
+// bones end up in one group, whose slots then each name one bone.
+bool BonesBefore(const SkinningVertex& a, const SkinningVertex& b) {
+  if (a.influences.size != b.influences.size) return a.influences.size < b.influences.size;
+  for (size_t k = 0; k < a.influences.size; k++)
+    if (a.influences[k].bone != b.influences[k].bone)
+      return a.influences[k].bone < b.influences[k].bone;
+  return false;
+}
+
+using GroupLanes = std::array<int32_t, kGroup>;
+
+// The groups of the window [first, end) of `vertices`, appended to `groups`
+// in the order of their first vertex: each run of neighbours with the same
+// bones gives whole groups of eight, and what is left over is sorted by
+// bones and cut into groups, each with its lanes in vertex order.
+void ArrangeWindow(Span<const SkinningVertex> vertices, size_t first, size_t end,
+                   std::vector<int32_t>& pool, std::vector<GroupLanes>& groups) {
+  const size_t firstGroup = groups.size();
+  pool.clear();
+  for (size_t i = first; i < end;) {
+    size_t next = i + 1;
+    while (next < end && SameBones(vertices[i], vertices[next])) next++;
+    const size_t whole = i + (next - i) / kGroup * kGroup;
+    for (; i < whole; i += kGroup) {
+      groups.emplace_back();
+      for (size_t lane = 0; lane < kGroup; lane++)
+        groups.back()[lane] = static_cast<int32_t>(i + lane);
+    }
+    for (; i < next; i++) pool.push_back(static_cast<int32_t>(i));
+  }
+  std::stable_sort(pool.begin(), pool.end(), [&vertices](int32_t a, int32_t b) {
+    return BonesBefore(vertices[static_cast<size_t>(a)], vertices[static_cast<size_t>(b)]);
+  });
+  for (size_t at = 0; at < pool.size(); at += kGroup) {
+    const size_t lanes = std::min(kGroup, pool.size() - at);
+    std::sort(pool.begin() + static_cast<ptrdiff_t>(at),
+              pool.begin() + static_cast<ptrdiff_t>(at + lanes));
+    groups.emplace_back();
+    groups.back().fill(kNoVertex);
+    std::copy_n(pool.begin() + static_cast<ptrdiff_t>(at), lanes, groups.back().begin());
+  }
+  std::sort(groups.begin() + static_cast<ptrdiff_t>(firstGroup), groups.end(),
+            [](const GroupLanes& a, const GroupLanes& b) { return a[0] < b[0]; });
+}
+
+// Which vertex each lane of each group holds, window by window (see the
+// header); INT32_MAX in the lanes of the last group that hold none.
+std::vector<int32_t> Arrange(Span<const SkinningVertex> vertices) {
+  const size_t window = SkinningLayout::kWindow;
+  std::vector<int32_t> pool;
+  std::vector<GroupLanes> groups;
+  groups.reserve((vertices.size + kGroup - 1) / kGroup + vertices.size / window + 1);
+  for (size_t first = 0; first < vertices.size; first += window)
+    ArrangeWindow(vertices, first, std::min(vertices.size, first + window), pool, groups);
+  std::vector<int32_t> order;
+  order.reserve(groups.size() * kGroup);
+  for (const GroupLanes& group : groups) order.insert(order.end(), group.begin(), group.end());
+  return order;
 }
 
 }  // namespace
@@ -128,11 +195,20 @@ bool CountSlots(Span<const SkinningVertex> vertices, int boneCount, size_t& slot
 bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
   Clear();
   if (vertices.size > static_cast<size_t>(INT32_MAX - kGroup)) return false;
-  const size_t groups = (vertices.size + kGroup - 1) / kGroup;
-  size_t slotTotal = 0;
   int needed = 0;
-  if (!CountSlots(vertices, boneCount, slotTotal, needed)) return false;
+  if (!CheckInfluences(vertices, boneCount, needed)) return false;
   try {
+    order_ = Arrange(vertices);
+    const size_t groups = order_.size() / kGroup;
+    size_t slotTotal = 0;
+    for (size_t g = 0; g < groups; g++) {
+      size_t most = 0;
+      for (size_t lane = 0; lane < kGroup; lane++) {
+        const int32_t i = order_[g * kGroup + lane];
+        if (i != kNoVertex) most = std::max(most, vertices[static_cast<size_t>(i)].influences.size);
+      }
+      slotTotal += most;
+    }
     positions_.resize(groups * 3);
     normals_.resize(groups * 3);
     counts_.resize(groups * kGroup);
@@ -145,7 +221,7 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
     return false;
   }
   size_t slot = 0;
-  for (size_t g = 0; g < groups; g++) slot += FillGroup(vertices, g, slot);
+  for (size_t g = 0; g < slots_.size(); g++) slot += FillGroup(vertices, g, slot);
   vertexCount_ = static_cast<int>(vertices.size);
   bonesNeeded_ = needed;
   return true;
@@ -154,14 +230,14 @@ bool SkinningLayout::Build(Span<const SkinningVertex> vertices, int boneCount) {
 size_t SkinningLayout::FillGroup(Span<const SkinningVertex> vertices, size_t g, size_t slot) {
   size_t most = 0;
   for (size_t lane = 0; lane < kGroup; lane++) {
-    const size_t i = g * kGroup + lane;
-    if (i >= vertices.size) break;
-    const SkinningVertex& vertex = vertices[i];
+    const int32_t i = order_[g * kGroup + lane];
+    if (i == kNoVertex) break;
+    const SkinningVertex& vertex = vertices[static_cast<size_t>(i)];
     for (size_t c = 0; c < 3; c++) {
       positions_[g * 3 + c].v[lane] = vertex.position[c];
       normals_[g * 3 + c].v[lane] = vertex.normal[c];
     }
-    counts_[i] = static_cast<uint8_t>(vertex.influences.size);
+    counts_[g * kGroup + lane] = static_cast<uint8_t>(vertex.influences.size);
     most = std::max(most, vertex.influences.size);
     for (size_t k = 0; k < vertex.influences.size; k++) {
       weights_[slot + k].v[lane] = vertex.influences[k].weight;
@@ -212,6 +288,8 @@ bool SkinningJob::Run() const {
   args.bones = layout->Bones() != nullptr ? layout->Bones()->v : nullptr;
   args.oneBone = layout->OneBone();
   args.palette = bones.data != nullptr ? bones.data->rows[0] : nullptr;
+  args.order = layout->Order();
+  args.groupCount = layout->GroupCount();
   args.vertexCount = vertexCount;
   for (int c = 0; c < 3; c++) args.axisFactors[c] = axisFactors[c];
   args.scale = scale;
@@ -297,20 +375,28 @@ void WidenBox(float* box, const float* positions, int count) {
   }
 }
 
+void ScatterPacked(const float* packed, const int32_t* order, int lanes, int limit, float* out,
+                   float* box) {
+  for (int lane = 0; lane < lanes && order[lane] < limit; lane++) {
+    float* to = out + 3 * static_cast<size_t>(order[lane]);
+    std::memcpy(to, packed + 3 * lane, 3 * sizeof(float));
+    if (box != nullptr) WidenBox(box, to, 1);
+  }
+}
+
 // Cal3D's loop, one vertex at a time; what each lane of the wider kernels does.
 void RunScalar(const KernelArgs& a) {
   constexpr int kGroup = SkinningLayout::kGroup;
-  const int groups = (a.vertexCount + kGroup - 1) / kGroup;
   size_t slot = 0;
-  for (int g = 0; g < groups; g++) {
+  for (int g = 0; g < a.groupCount && a.order[g * kGroup] < a.vertexCount; g++) {
     const float* position = a.positions + 3 * kGroup * g;
     for (int lane = 0; lane < kGroup; lane++) {
-      const int i = g * kGroup + lane;
+      const int i = a.order[g * kGroup + lane];
       if (i >= a.vertexCount) break;
       const float px = position[lane], py = position[kGroup + lane],
                   pz = position[2 * kGroup + lane];
       float x = 0.0f, y = 0.0f, z = 0.0f;
-      const int count = a.influenceCounts[i];
+      const int count = a.influenceCounts[g * kGroup + lane];
       if (count == 0) {
         x = px;
         y = py;

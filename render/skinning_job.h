@@ -66,9 +66,22 @@ bool SkinningIsaFromName(const char* name, SkinningIsa& isa);
 // zeros and infinities come out as in Cal3D. A slot whose eight lanes name
 // one bone, as along a limb's rigid stretch, is marked so that the kernels
 // read that bone once instead of once a lane.
+//
+// The groups are not simply the vertices eight by eight: a mesh mixes one-
+// and two-bone vertices, and bones, from one vertex to the next, and a group
+// costs its widest vertex's slots, each of eight bones unless all lanes
+// share one. So within each window of kWindow vertices, runs of at least
+// eight neighbours with the same bone list stay whole groups (stored as
+// they are), and the rest are sorted by their bone lists into groups that
+// scatter their lanes to their vertices' places. Each lane names its vertex
+// (Order(), ascending within a group), and the groups are in the order of
+// their first vertex, so a job that skins only the first vertices (Cal3D's
+// level of detail) stops at the first group that starts past them, having
+// skinned at most one window's vertices more than asked and written none.
 class SkinningLayout {
  public:
   static constexpr int kGroup = 8;
+  static constexpr int kWindow = 256;
   struct alignas(32) Lanes {
     float v[kGroup];
   };
@@ -82,6 +95,7 @@ class SkinningLayout {
   void Clear();
 
   int VertexCount() const { return vertexCount_; }
+  int GroupCount() const { return static_cast<int>(slots_.size()); }
   // One more than the highest bone id an influence names (0 without any).
   int BonesNeeded() const { return bonesNeeded_; }
   // Heap bytes held, for the memory budget.
@@ -95,9 +109,12 @@ class SkinningLayout {
   const Lanes* Weights() const { return weights_.data(); }           // per slot
   const BoneLanes* Bones() const { return bones_.data(); }           // per slot
   const uint8_t* OneBone() const { return oneBone_.data(); }         // per slot: 1 or 0
+  // Per lane, the vertex it holds; INT32_MAX in a lane that holds none.
+  const int32_t* Order() const { return order_.data(); }
 
  private:
-  // Lays out group `g` from its first influence slot `slot`; the slots it took.
+  // Lays out group `g` (its lanes already in order_) from its first
+  // influence slot `slot`; the slots it took.
   size_t FillGroup(Span<const SkinningVertex> vertices, size_t g, size_t slot);
 
   int vertexCount_ = 0;
@@ -109,6 +126,7 @@ class SkinningLayout {
   std::vector<Lanes> weights_;
   std::vector<BoneLanes> bones_;
   std::vector<uint8_t> oneBone_;
+  std::vector<int32_t> order_;
 };
 
 // One sub-mesh's vertices for one frame. Fill in the inputs and the output,

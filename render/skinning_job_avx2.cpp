@@ -6,7 +6,6 @@
 #include <immintrin.h>
 
 #include <cmath>
-#include <cstring>
 
 #include "render/skinning_kernels.h"
 
@@ -26,8 +25,8 @@ inline __m256 RowPair(const float* low, const float* high, int r) {
                               _mm_load_ps(high + 4 * r), 1);
 }
 
-// x, y, z of eight vertices into 24 packed floats; `count` of them written.
-inline void StorePacked(__m256 x, __m256 y, __m256 z, float* out, int count) {
+// x, y, z of eight vertices into 24 packed floats.
+inline void StorePacked(__m256 x, __m256 y, __m256 z, float* out) {
   // The SSE2 kernel's shuffles, in both halves at once.
   const __m256 xyLow = _mm256_unpacklo_ps(x, y);
   const __m256 xyHigh = _mm256_unpackhi_ps(x, y);
@@ -39,21 +38,31 @@ inline void StorePacked(__m256 x, __m256 y, __m256 z, float* out, int count) {
   const __m256 r1 = _mm256_shuffle_ps(yz1, xyHigh, _MM_SHUFFLE(1, 0, 2, 0));
   const __m256 r2 = _mm256_shuffle_ps(zx2, yz3, _MM_SHUFFLE(2, 0, 2, 0));
   // Vertices 0-3 are the low halves, 4-7 the high ones.
-  const __m256 s0 = _mm256_permute2f128_ps(r0, r1, 0x20);
-  const __m256 s1 = _mm256_permute2f128_ps(r2, r0, 0x30);
-  const __m256 s2 = _mm256_permute2f128_ps(r1, r2, 0x31);
-  if (count == kGroup) {
-    _mm256_storeu_ps(out, s0);
-    _mm256_storeu_ps(out + 8, s1);
-    _mm256_storeu_ps(out + 16, s2);
-    return;
+  _mm256_storeu_ps(out, _mm256_permute2f128_ps(r0, r1, 0x20));
+  _mm256_storeu_ps(out + 8, _mm256_permute2f128_ps(r2, r0, 0x30));
+  _mm256_storeu_ps(out + 16, _mm256_permute2f128_ps(r1, r2, 0x31));
+}
+
+// One vertex's x y z, the first three lanes of `v`, to `to`.
+inline void PutVertex(__m128 v, float* to) {
+  _mm_storel_pi(reinterpret_cast<__m64*>(to), v);
+  _mm_store_ss(to + 2, _mm_movehl_ps(v, v));
+}
+
+// Each lane's x, y, z to the place of the vertex `lanes` names for it.
+inline void ScatterEight(__m256 x, __m256 y, __m256 z, const int32_t* lanes, float* out) {
+  // Each half turned so that one register holds one lane's x y z: lane i
+  // in the low half, lane i + 4 in the high one.
+  const __m256 xyLow = _mm256_unpacklo_ps(x, y), xyHigh = _mm256_unpackhi_ps(x, y);
+  const __m256 zLow = _mm256_unpacklo_ps(z, z), zHigh = _mm256_unpackhi_ps(z, z);
+  const __m256 v[4] = {_mm256_shuffle_ps(xyLow, zLow, _MM_SHUFFLE(1, 0, 1, 0)),
+                       _mm256_shuffle_ps(xyLow, zLow, _MM_SHUFFLE(3, 2, 3, 2)),
+                       _mm256_shuffle_ps(xyHigh, zHigh, _MM_SHUFFLE(1, 0, 1, 0)),
+                       _mm256_shuffle_ps(xyHigh, zHigh, _MM_SHUFFLE(3, 2, 3, 2))};
+  for (int i = 0; i < 4; i++) {
+    PutVertex(_mm256_castps256_ps128(v[i]), out + 3 * static_cast<size_t>(lanes[i]));
+    PutVertex(_mm256_extractf128_ps(v[i], 1), out + 3 * static_cast<size_t>(lanes[i + 4]));
   }
-  // The sub-mesh's last vertices: nothing past them is written.
-  float packed[24];
-  _mm256_storeu_ps(packed, s0);
-  _mm256_storeu_ps(packed + 8, s1);
-  _mm256_storeu_ps(packed + 16, s2);
-  std::memcpy(out, packed, sizeof(float) * 3 * static_cast<size_t>(count));
 }
 
 // Three coordinates of eight vertices.
@@ -157,8 +166,8 @@ struct Finish {
   }
 };
 
-// The running box of whole groups, one lane each; partial groups go through
-// the scalar WidenBox.
+// The running box of the groups whose lanes are all written, one lane each;
+// the others' lanes go through the scalar WidenBox.
 struct Box {
   Lanes3 low{_mm256_set1_ps(HUGE_VALF), _mm256_set1_ps(HUGE_VALF), _mm256_set1_ps(HUGE_VALF)};
   Lanes3 high{_mm256_set1_ps(-HUGE_VALF), _mm256_set1_ps(-HUGE_VALF), _mm256_set1_ps(-HUGE_VALF)};
@@ -181,19 +190,44 @@ struct Box {
   }
 };
 
+// A group's positions `q` and normals `u` to their vertices' places: one
+// packed store when its lanes are eight neighbours, else lane by lane; a
+// group with vertices not asked for goes through the scalar code, which
+// stops at the first of them.
+template <bool kNormals, bool kBox>
+inline void StoreGroup(const KernelArgs& a, const int32_t* lanes, const Lanes3& q, const Lanes3& u,
+                       Box& box) {
+  if (lanes[kGroup - 1] >= a.vertexCount) {
+    float packed[3 * kGroup];
+    StorePacked(q.x, q.y, q.z, packed);
+    ScatterPacked(packed, lanes, kGroup, a.vertexCount, a.output, kBox ? a.box : nullptr);
+    if (kNormals) {
+      StorePacked(u.x, u.y, u.z, packed);
+      ScatterPacked(packed, lanes, kGroup, a.vertexCount, a.normalOutput, nullptr);
+    }
+    return;
+  }
+  if (lanes[kGroup - 1] - lanes[0] == kGroup - 1) {
+    StorePacked(q.x, q.y, q.z, a.output + 3 * static_cast<size_t>(lanes[0]));
+    if (kNormals) StorePacked(u.x, u.y, u.z, a.normalOutput + 3 * static_cast<size_t>(lanes[0]));
+  } else {
+    ScatterEight(q.x, q.y, q.z, lanes, a.output);
+    if (kNormals) ScatterEight(u.x, u.y, u.z, lanes, a.normalOutput);
+  }
+  if (kBox) box.Widen(q);
+}
+
 template <bool kNormals, bool kBox>
 void Run(const KernelArgs& a) {
-  const int groups = (a.vertexCount + kGroup - 1) / kGroup;
   const Finish finish(a);
   const __m256i zero = _mm256_setzero_si256();
   const float* weights = a.weights;
   const uint16_t* bones = a.bones;
   const uint8_t* oneBone = a.oneBone;
   Box box;
-  for (int g = 0; g < groups; g++) {
+  for (int g = 0; g < a.groupCount && a.order[g * kGroup] < a.vertexCount; g++) {
     const int slots = a.slotCounts[g];
     const float* position = a.positions + 3 * kGroup * g;
-    const int first = g * kGroup;
     const Lanes3 p{_mm256_load_ps(position), _mm256_load_ps(position + kGroup),
                    _mm256_load_ps(position + 2 * kGroup)};
     Lanes3 n{p};
@@ -202,7 +236,7 @@ void Run(const KernelArgs& a) {
       n = {_mm256_load_ps(rest), _mm256_load_ps(rest + kGroup), _mm256_load_ps(rest + 2 * kGroup)};
     }
     const __m256i counts = _mm256_cvtepu8_epi32(
-        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a.influenceCounts + first)));
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a.influenceCounts + g * kGroup)));
     // A vertex without influences keeps its rest position; the others start at 0.
     const __m256 none = _mm256_castsi256_ps(_mm256_cmpeq_epi32(counts, zero));
     Lanes3 acc{_mm256_and_ps(none, p.x), _mm256_and_ps(none, p.y), _mm256_and_ps(none, p.z)};
@@ -213,16 +247,8 @@ void Run(const KernelArgs& a) {
       AddInfluence<kNormals>(a.palette, bones + kGroup * k, oneBone[k] != 0, weight, active, p, n,
                              acc, nacc);
     }
-    const int count = a.vertexCount - first < kGroup ? a.vertexCount - first : kGroup;
-    const Lanes3 q = finish.Position(acc);
-    float* out = a.output + 3 * static_cast<size_t>(first);
-    StorePacked(q.x, q.y, q.z, out, count);
-    if (kNormals) {
-      const Lanes3 u = finish.Normal(nacc);
-      StorePacked(u.x, u.y, u.z, a.normalOutput + 3 * static_cast<size_t>(first), count);
-    }
-    if (kBox && count == kGroup) box.Widen(q);
-    if (kBox && count < kGroup) WidenBox(a.box, out, count);
+    StoreGroup<kNormals, kBox>(a, a.order + g * kGroup, finish.Position(acc),
+                               kNormals ? finish.Normal(nacc) : acc, box);
     weights += kGroup * slots;
     bones += kGroup * slots;
     oneBone += slots;

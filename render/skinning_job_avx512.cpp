@@ -5,10 +5,9 @@
 // and add is fused. The two groups may have different slot counts: a slot
 // past a group's last is never read, and its lanes are masked off, as are
 // the lanes of an influence their vertex lacks. Only intrinsics and
-// functions of its own (internal linkage) are used here.
+// functions of its own (internal linkage) are used here, and the plain
+// code's ScatterPacked for a group that holds vertices past those asked for.
 #include <immintrin.h>
-
-#include <cstring>
 
 #include "render/skinning_kernels.h"
 
@@ -18,8 +17,8 @@ namespace {
 
 constexpr int kGroup = 8;
 
-// x, y, z of eight vertices into 24 packed floats; `count` of them written.
-inline void StorePacked(__m256 x, __m256 y, __m256 z, float* out, int count) {
+// x, y, z of eight vertices into 24 packed floats.
+inline void StorePacked(__m256 x, __m256 y, __m256 z, float* out) {
   const __m256 xyLow = _mm256_unpacklo_ps(x, y);
   const __m256 xyHigh = _mm256_unpackhi_ps(x, y);
   const __m256 zx0 = _mm256_shuffle_ps(z, x, _MM_SHUFFLE(1, 1, 0, 0));
@@ -29,24 +28,43 @@ inline void StorePacked(__m256 x, __m256 y, __m256 z, float* out, int count) {
   const __m256 r0 = _mm256_shuffle_ps(xyLow, zx0, _MM_SHUFFLE(2, 0, 1, 0));
   const __m256 r1 = _mm256_shuffle_ps(yz1, xyHigh, _MM_SHUFFLE(1, 0, 2, 0));
   const __m256 r2 = _mm256_shuffle_ps(zx2, yz3, _MM_SHUFFLE(2, 0, 2, 0));
-  const __m256 s0 = _mm256_permute2f128_ps(r0, r1, 0x20);
-  const __m256 s1 = _mm256_permute2f128_ps(r2, r0, 0x30);
-  const __m256 s2 = _mm256_permute2f128_ps(r1, r2, 0x31);
-  if (count == kGroup) {
-    _mm256_storeu_ps(out, s0);
-    _mm256_storeu_ps(out + 8, s1);
-    _mm256_storeu_ps(out + 16, s2);
-    return;
+  _mm256_storeu_ps(out, _mm256_permute2f128_ps(r0, r1, 0x20));
+  _mm256_storeu_ps(out + 8, _mm256_permute2f128_ps(r2, r0, 0x30));
+  _mm256_storeu_ps(out + 16, _mm256_permute2f128_ps(r1, r2, 0x31));
+}
+
+// One vertex's x y z, the first three lanes of `v`, to `to`.
+inline void PutVertex(__m128 v, float* to) {
+  _mm_storel_pi(reinterpret_cast<__m64*>(to), v);
+  _mm_store_ss(to + 2, _mm_movehl_ps(v, v));
+}
+
+// Each lane's x, y, z to the place of the vertex `lanes` names for it.
+inline void ScatterEight(__m256 x, __m256 y, __m256 z, const int32_t* lanes, float* out) {
+  // Each half turned so that one register holds one lane's x y z: lane i
+  // in the low half, lane i + 4 in the high one.
+  const __m256 xyLow = _mm256_unpacklo_ps(x, y), xyHigh = _mm256_unpackhi_ps(x, y);
+  const __m256 zLow = _mm256_unpacklo_ps(z, z), zHigh = _mm256_unpackhi_ps(z, z);
+  const __m256 v[4] = {_mm256_shuffle_ps(xyLow, zLow, _MM_SHUFFLE(1, 0, 1, 0)),
+                       _mm256_shuffle_ps(xyLow, zLow, _MM_SHUFFLE(3, 2, 3, 2)),
+                       _mm256_shuffle_ps(xyHigh, zHigh, _MM_SHUFFLE(1, 0, 1, 0)),
+                       _mm256_shuffle_ps(xyHigh, zHigh, _MM_SHUFFLE(3, 2, 3, 2))};
+  for (int i = 0; i < 4; i++) {
+    PutVertex(_mm256_castps256_ps128(v[i]), out + 3 * static_cast<size_t>(lanes[i]));
+    PutVertex(_mm256_extractf128_ps(v[i], 1), out + 3 * static_cast<size_t>(lanes[i + 4]));
   }
-  // The sub-mesh's last vertices: nothing past them is written.
-  const int floats = 3 * count;
-  const auto upTo = [floats](int from) {
-    const int n = floats - from;
-    return static_cast<__mmask8>(n >= 8 ? 0xff : n <= 0 ? 0 : (1u << n) - 1u);
-  };
-  _mm256_mask_storeu_ps(out, upTo(0), s0);
-  _mm256_mask_storeu_ps(out + 8, upTo(8), s1);
-  _mm256_mask_storeu_ps(out + 16, upTo(16), s2);
+}
+
+// One group's x, y, z to its vertices' places: one packed store when its
+// lanes are eight neighbours all asked for, else lane by lane (up to the
+// first vertex not asked for, in the scalar code, when there is one).
+inline void StoreGroup(__m256 x, __m256 y, __m256 z, const int32_t* lanes, int limit, float* out) {
+  if (lanes[kGroup - 1] < limit && lanes[kGroup - 1] - lanes[0] == kGroup - 1)
+    return StorePacked(x, y, z, out + 3 * static_cast<size_t>(lanes[0]));
+  if (lanes[kGroup - 1] < limit) return ScatterEight(x, y, z, lanes, out);
+  float packed[3 * kGroup];
+  StorePacked(x, y, z, packed);
+  ScatterPacked(packed, lanes, kGroup, limit, out, nullptr);
 }
 
 // Three coordinates of sixteen vertices.
@@ -130,18 +148,19 @@ struct Finish {
         sine(_mm512_set1_ps(a.turnSine)),
         cosine(_mm512_set1_ps(a.turnCosine)) {}
 
-  // Lanes 0-7 to `out`, lanes 8-15 after them; `count` vertices in all.
-  void Store(const Lanes3& acc, float* out, int count) const {
+  // Lanes 0-7 to the places of the vertices `lanes` names, lanes 8-15 (when
+  // `pair`) to those of the next group's.
+  void Store(const Lanes3& acc, const KernelArgs& a, const int32_t* lanes, bool pair) const {
     const __m512 sx = _mm512_mul_ps(_mm512_mul_ps(acc.x, factorX), scale);
     const __m512 sy = _mm512_mul_ps(_mm512_mul_ps(acc.y, factorY), scale);
     const __m512 sz = _mm512_mul_ps(_mm512_mul_ps(acc.z, factorZ), scale);
     const __m512 ty = _mm512_sub_ps(_mm512_mul_ps(cosine, sy), _mm512_mul_ps(sine, sz));
     const __m512 tz = _mm512_add_ps(_mm512_mul_ps(sine, sy), _mm512_mul_ps(cosine, sz));
-    StorePacked(_mm512_castps512_ps256(sx), _mm512_castps512_ps256(ty), _mm512_castps512_ps256(tz),
-                out, count < kGroup ? count : kGroup);
-    if (count > kGroup)
-      StorePacked(_mm512_extractf32x8_ps(sx, 1), _mm512_extractf32x8_ps(ty, 1),
-                  _mm512_extractf32x8_ps(tz, 1), out + 3 * kGroup, count - kGroup);
+    StoreGroup(_mm512_castps512_ps256(sx), _mm512_castps512_ps256(ty), _mm512_castps512_ps256(tz),
+               lanes, a.vertexCount, a.output);
+    if (pair)
+      StoreGroup(_mm512_extractf32x8_ps(sx, 1), _mm512_extractf32x8_ps(ty, 1),
+                 _mm512_extractf32x8_ps(tz, 1), lanes + kGroup, a.vertexCount, a.output);
   }
 };
 
@@ -177,11 +196,10 @@ inline void AddSlot(const KernelArgs& a, const GroupSlots& low, const GroupSlots
 }  // namespace
 
 void RunAvx512(const KernelArgs& a) {
-  const int groups = (a.vertexCount + kGroup - 1) / kGroup;
   const Finish finish(a);
   GroupSlots next{0, a.weights, a.bones, a.oneBone};
-  for (int g = 0; g < groups; g += 2) {
-    const bool pair = g + 1 < groups;
+  for (int g = 0; g < a.groupCount && a.order[g * kGroup] < a.vertexCount; g += 2) {
+    const bool pair = g + 1 < a.groupCount && a.order[(g + 1) * kGroup] < a.vertexCount;
     GroupSlots low = next;
     low.count = a.slotCounts[g];
     GroupSlots high{pair ? a.slotCounts[g + 1] : 0, low.weights + kGroup * low.count,
@@ -194,7 +212,7 @@ void RunAvx512(const KernelArgs& a) {
                    Halves(position + kGroup, pair ? second + kGroup : nullptr),
                    Halves(position + 2 * kGroup, pair ? second + 2 * kGroup : nullptr)};
     const int first = g * kGroup;
-    // The counts are padded to whole groups: a lone last group reads its eight only.
+    // A lone group reads its own eight counts only.
     const __m128i bytes =
         pair ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.influenceCounts + first))
              : _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a.influenceCounts + first));
@@ -208,9 +226,7 @@ void RunAvx512(const KernelArgs& a) {
       const __mmask16 active = _mm512_cmpgt_epi32_mask(counts, _mm512_set1_epi32(k));
       AddSlot(a, low, high, k, active, p, acc);
     }
-    const int left = a.vertexCount - first;
-    finish.Store(acc, a.output + 3 * static_cast<size_t>(first),
-                 left < 2 * kGroup ? left : 2 * kGroup);
+    finish.Store(acc, a, a.order + first, pair);
   }
 }
 

@@ -17,7 +17,7 @@ inline __m128 Select(__m128 mask, __m128 yes, __m128 no) {
 }
 
 // x, y, z of four vertices into x0 y0 z0 x1 | y1 z1 x2 y2 | z2 x3 y3 z3.
-inline void StorePacked(__m128 x, __m128 y, __m128 z, float* out, int count) {
+inline void StorePacked(__m128 x, __m128 y, __m128 z, float* out) {
   const __m128 xyLow = _mm_unpacklo_ps(x, y);                        // x0 y0 x1 y1
   const __m128 xyHigh = _mm_unpackhi_ps(x, y);                       // x2 y2 x3 y3
   const __m128 zx0 = _mm_shuffle_ps(z, x, _MM_SHUFFLE(1, 1, 0, 0));  // z0 z0 x1 x1
@@ -27,18 +27,9 @@ inline void StorePacked(__m128 x, __m128 y, __m128 z, float* out, int count) {
   const __m128 r0 = _mm_shuffle_ps(xyLow, zx0, _MM_SHUFFLE(2, 0, 1, 0));
   const __m128 r1 = _mm_shuffle_ps(yz1, xyHigh, _MM_SHUFFLE(1, 0, 2, 0));
   const __m128 r2 = _mm_shuffle_ps(zx2, yz3, _MM_SHUFFLE(2, 0, 2, 0));
-  if (count == 4) {
-    _mm_storeu_ps(out, r0);
-    _mm_storeu_ps(out + 4, r1);
-    _mm_storeu_ps(out + 8, r2);
-    return;
-  }
-  // The sub-mesh's last vertices: nothing past them is written.
-  float packed[12];
-  _mm_storeu_ps(packed, r0);
-  _mm_storeu_ps(packed + 4, r1);
-  _mm_storeu_ps(packed + 8, r2);
-  std::memcpy(out, packed, sizeof(float) * 3 * static_cast<size_t>(count));
+  _mm_storeu_ps(out, r0);
+  _mm_storeu_ps(out + 4, r1);
+  _mm_storeu_ps(out + 8, r2);
 }
 
 // Three coordinates of four vertices.
@@ -107,42 +98,73 @@ struct Finish {
         sine(_mm_set1_ps(a.turnSine)),
         cosine(_mm_set1_ps(a.turnCosine)) {}
 
-  void Store(const Lanes3& acc, float* out, int count) const {
+  Lanes3 Position(const Lanes3& acc) const {
     const __m128 sx = _mm_mul_ps(_mm_mul_ps(acc.x, factorX), scale);
     const __m128 sy = _mm_mul_ps(_mm_mul_ps(acc.y, factorY), scale);
     const __m128 sz = _mm_mul_ps(_mm_mul_ps(acc.z, factorZ), scale);
-    const __m128 ty = _mm_sub_ps(_mm_mul_ps(cosine, sy), _mm_mul_ps(sine, sz));
-    const __m128 tz = _mm_add_ps(_mm_mul_ps(sine, sy), _mm_mul_ps(cosine, sz));
-    StorePacked(sx, ty, tz, out, count);
+    return {sx, _mm_sub_ps(_mm_mul_ps(cosine, sy), _mm_mul_ps(sine, sz)),
+            _mm_add_ps(_mm_mul_ps(sine, sy), _mm_mul_ps(cosine, sz))};
   }
 
-  void StoreNormal(const Lanes3& acc, float* out, int count) const {
+  Lanes3 Normal(const Lanes3& acc) const {
     const __m128 x = _mm_div_ps(acc.x, factorX);
     const __m128 y = _mm_div_ps(acc.y, factorY);
     const __m128 z = _mm_div_ps(acc.z, factorZ);
     const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z));
     const __m128 length = _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(sum));
     const __m128 ux = _mm_mul_ps(x, length), uy = _mm_mul_ps(y, length), uz = _mm_mul_ps(z, length);
-    StorePacked(ux, _mm_sub_ps(_mm_mul_ps(cosine, uy), _mm_mul_ps(sine, uz)),
-                _mm_add_ps(_mm_mul_ps(sine, uy), _mm_mul_ps(cosine, uz)), out, count);
+    return {ux, _mm_sub_ps(_mm_mul_ps(cosine, uy), _mm_mul_ps(sine, uz)),
+            _mm_add_ps(_mm_mul_ps(sine, uy), _mm_mul_ps(cosine, uz))};
   }
 };
 
+// Four lanes' values `v` to their vertices' places in `out`: one packed
+// store when the lanes are four neighbours all asked for, else lane by
+// lane (up to the first vertex not asked for, in the scalar code, when
+// there is one); the box (unless null) is widened from what was written.
+inline void StoreLanes(const KernelArgs& a, const int32_t* lanes, const Lanes3& v, float* out,
+                       float* box) {
+  if (lanes[3] >= a.vertexCount) {
+    float packed[12];
+    StorePacked(v.x, v.y, v.z, packed);
+    return ScatterPacked(packed, lanes, 4, a.vertexCount, out, box);
+  }
+  if (lanes[3] - lanes[0] == 3) {
+    float* to = out + 3 * static_cast<size_t>(lanes[0]);
+    StorePacked(v.x, v.y, v.z, to);
+    // Widened from the vertices just written, still in the nearest cache.
+    if (box != nullptr) WidenBox(box, to, 4);
+    return;
+  }
+  // Turned so that one register holds one lane's x y z.
+  const __m128 xyLow = _mm_unpacklo_ps(v.x, v.y), xyHigh = _mm_unpackhi_ps(v.x, v.y);
+  const __m128 zLow = _mm_unpacklo_ps(v.z, v.z), zHigh = _mm_unpackhi_ps(v.z, v.z);
+  const __m128 vertex[4] = {_mm_shuffle_ps(xyLow, zLow, _MM_SHUFFLE(1, 0, 1, 0)),
+                            _mm_shuffle_ps(xyLow, zLow, _MM_SHUFFLE(3, 2, 3, 2)),
+                            _mm_shuffle_ps(xyHigh, zHigh, _MM_SHUFFLE(1, 0, 1, 0)),
+                            _mm_shuffle_ps(xyHigh, zHigh, _MM_SHUFFLE(3, 2, 3, 2))};
+  for (int i = 0; i < 4; i++) {
+    float* to = out + 3 * static_cast<size_t>(lanes[i]);
+    _mm_storel_pi(reinterpret_cast<__m64*>(to), vertex[i]);
+    _mm_store_ss(to + 2, _mm_movehl_ps(vertex[i], vertex[i]));
+    if (box != nullptr) WidenBox(box, to, 1);
+  }
+}
+
 template <bool kNormals>
 void Run(const KernelArgs& a) {
-  const int groups = (a.vertexCount + kGroup - 1) / kGroup;
   const Finish finish(a);
   const __m128i zero = _mm_setzero_si128();
   const float* weights = a.weights;
   const uint16_t* bones = a.bones;
   const uint8_t* oneBone = a.oneBone;
-  for (int g = 0; g < groups; g++) {
+  for (int g = 0; g < a.groupCount && a.order[g * kGroup] < a.vertexCount; g++) {
     const int slots = a.slotCounts[g];
     const float* position = a.positions + 3 * kGroup * g;
     const float* rest = a.normals + 3 * kGroup * g;
     for (int half = 0; half < kGroup; half += 4) {
-      const int first = g * kGroup + half;
-      if (first >= a.vertexCount) break;
+      const int32_t* lanes = a.order + g * kGroup + half;
+      if (lanes[0] >= a.vertexCount) break;
       const Lanes3 p{_mm_load_ps(position + half), _mm_load_ps(position + kGroup + half),
                      _mm_load_ps(position + 2 * kGroup + half)};
       Lanes3 n{p};
@@ -150,7 +172,7 @@ void Run(const KernelArgs& a) {
         n = {_mm_load_ps(rest + half), _mm_load_ps(rest + kGroup + half),
              _mm_load_ps(rest + 2 * kGroup + half)};
       int32_t packedCounts;
-      std::memcpy(&packedCounts, a.influenceCounts + first, sizeof packedCounts);
+      std::memcpy(&packedCounts, a.influenceCounts + g * kGroup + half, sizeof packedCounts);
       const __m128i counts =
           _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(packedCounts), zero), zero);
       // A vertex without influences keeps its rest position; the others start at 0.
@@ -163,13 +185,8 @@ void Run(const KernelArgs& a) {
         AddInfluence<kNormals>(a.palette, bones + kGroup * k + half, oneBone[k] != 0, weight,
                                active, p, n, acc, nacc);
       }
-      const int count = a.vertexCount - first < 4 ? a.vertexCount - first : 4;
-      float* out = a.output + 3 * static_cast<size_t>(first);
-      finish.Store(acc, out, count);
-      if (kNormals)
-        finish.StoreNormal(nacc, a.normalOutput + 3 * static_cast<size_t>(first), count);
-      // Widened from the vertices just written, still in the nearest cache.
-      if (a.box != nullptr) WidenBox(a.box, out, count);
+      StoreLanes(a, lanes, finish.Position(acc), a.output, a.box);
+      if (kNormals) StoreLanes(a, lanes, finish.Normal(nacc), a.normalOutput, nullptr);
     }
     weights += kGroup * slots;
     bones += kGroup * slots;

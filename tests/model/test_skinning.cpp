@@ -222,6 +222,95 @@ TEST(SkinningJob, EveryInstructionSetGivesThePlainLoopsBits) {
   }
 }
 
+// Influence counts that change from one vertex to the next (1, 4, 1, 2, 3,
+// 1, 0, ...) over a few bones, broken by runs of neighbours that share
+// their bones, over more than one window of the layout: the layout keeps
+// the runs as groups and sorts the rest by bones, so that most groups are
+// not neighbours and their lanes go back to their places one by one.
+Shape MixedShape(int count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> coordinate(-100, 100), weight(0, 1);
+  const int pattern[] = {1, 4, 1, 2, 3, 1, 0, 1, 2, 1};
+  Shape shape;
+  shape.vertices.resize(static_cast<size_t>(count));
+  shape.influences.resize(static_cast<size_t>(count));
+  for (int i = 0; i < count; i++) {
+    SkinningVertex& vertex = shape.vertices[static_cast<size_t>(i)];
+    for (float& c : vertex.position) c = coordinate(random);
+    for (float& c : vertex.normal) c = coordinate(random) / 100;
+    auto& list = shape.influences[static_cast<size_t>(i)];
+    // Runs of 11 and 19 vertices, neither starting on a group of eight.
+    const bool run = (i >= 29 && i < 40) || (i >= 203 && i < 222) || (i >= 250 && i < 269);
+    list.resize(run ? 2 : static_cast<size_t>(pattern[i % 10]));
+    for (size_t k = 0; k < list.size(); k++)
+      list[k] = {run ? static_cast<int32_t>(k + 1) : static_cast<int32_t>(random() % 3),
+                 weight(random)};
+    vertex.influences = {list.data(), list.size()};
+  }
+  return shape;
+}
+
+// Every vertex count from 0 to the whole, as a level of detail asks: each
+// set writes each vertex below the count exactly as a layout of that vertex
+// alone gives it (the plain loop, no grouping), its normal too, widens the
+// box by exactly those positions and writes nothing past them.
+TEST(SkinningJob, VerticesGroupedByBonesLandInTheirPlacesAtEveryCount) {
+  constexpr int kCount = 300;
+  const Shape shape = MixedShape(kCount, 11);
+  SkinningLayout layout;
+  ASSERT_TRUE(layout.Build(shape.vertices, 3));
+  const std::vector<SkinningBone> palette = RandomPalette(3, 12);
+  // Eight by eight, nearly every group would take four slots.
+  int slots = 0;
+  for (int g = 0; g < layout.GroupCount(); g++) slots += layout.SlotCounts()[g];
+  EXPECT_LT(slots, 2 * layout.GroupCount());
+
+  const size_t floats = 3 * static_cast<size_t>(kCount);
+  std::vector<float> expected(floats), expectedNormals(floats);
+  for (size_t i = 0; i < static_cast<size_t>(kCount); i++) {
+    SkinningLayout alone;
+    ASSERT_TRUE(alone.Build({&shape.vertices[i], 1}, 3));
+    std::vector<float> position(3), normal(3);
+    SkinningJob job = JobFor(alone, palette, position, 1, SkinningIsa::Scalar);
+    job.normalOutput = normal;
+    ASSERT_TRUE(job.Run());
+    std::copy(position.begin(), position.end(), expected.begin() + 3 * i);
+    std::copy(normal.begin(), normal.end(), expectedNormals.begin() + 3 * i);
+  }
+  for (SkinningIsa isa : SupportedIsas()) {
+    for (int count = 0; count <= kCount; count++) {
+      const size_t written = 3 * static_cast<size_t>(count);
+      std::vector<float> output(floats, 7.0f), normals(floats, 7.0f);
+      ASSERT_TRUE(JobFor(layout, palette, output, count, isa).Run());
+      EXPECT_EQ(std::memcmp(output.data(), expected.data(), written * sizeof(float)), 0)
+          << SkinningIsaName(isa) << ", " << count << " vertices";
+      std::vector<float> both(floats, 7.0f);
+      SkinningJob job = JobFor(layout, palette, both, count, isa);
+      float box[6] = {HUGE_VALF, HUGE_VALF, HUGE_VALF, -HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+      float bounds[6];
+      std::copy(box, box + 6, bounds);
+      job.normalOutput = normals;
+      job.box = box;
+      ASSERT_TRUE(job.Run());
+      EXPECT_EQ(both, output) << SkinningIsaName(isa) << ", " << count << " vertices";
+      EXPECT_EQ(std::memcmp(normals.data(), expectedNormals.data(), written * sizeof(float)), 0)
+          << SkinningIsaName(isa) << " normals, " << count << " vertices";
+      for (size_t i = 0; i < written; i++) {
+        bounds[i % 3] = std::min(bounds[i % 3], expected[i]);
+        bounds[3 + i % 3] = std::max(bounds[3 + i % 3], expected[i]);
+      }
+      EXPECT_EQ(std::memcmp(box, bounds, sizeof box), 0)
+          << SkinningIsaName(isa) << " box, " << count;
+      const auto untouched = [written](const std::vector<float>& v) {
+        return std::all_of(v.begin() + static_cast<ptrdiff_t>(written), v.end(),
+                           [](float f) { return f == 7.0f; });
+      };
+      EXPECT_TRUE(untouched(output) && untouched(normals))
+          << SkinningIsaName(isa) << ", " << count << " vertices";
+    }
+  }
+}
+
 // The unit's normals of the walking sample against Cal3D's getNormals
 // followed by the module's turn, on every set: bit for bit.
 TEST(SkinningJob, NormalsAreCal3DsOnEverySet) {
