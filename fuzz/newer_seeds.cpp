@@ -67,6 +67,25 @@ std::string SmallMesh(int32_t version, bool colours, bool counted) {
 
 }  // namespace
 
+const char kXmlMorphMesh[] =
+    "<MESH VERSION=\"1300\" NUMSUBMESH=\"1\">\n"
+    "<SUBMESH NUMMORPHS=\"1\" NUMVERTICES=\"3\" NUMFACES=\"1\" MATERIAL=\"0\" "
+    "NUMLODSTEPS=\"0\" NUMSPRINGS=\"0\" NUMTEXCOORDS=\"1\">\n"
+    "<VERTEX ID=\"0\" NUMINFLUENCES=\"1\"><POS>0 0 0</POS><NORM>0 0 1</NORM>"
+    "<COLOR>0.5 0.5 0.5</COLOR><TEXCOORD>0 0</TEXCOORD><INFLUENCE ID=\"0\">1</INFLUENCE></VERTEX>\n"
+    "<VERTEX ID=\"1\" NUMINFLUENCES=\"2\"><POS>1 0 0</POS><NORM>0 0 1</NORM>"
+    "<COLOR>1 0 0</COLOR><TEXCOORD>1 0</TEXCOORD><INFLUENCE ID=\"0\">0.5</INFLUENCE>"
+    "<INFLUENCE ID=\"1\">0.5</INFLUENCE></VERTEX>\n"
+    "<VERTEX ID=\"2\" NUMINFLUENCES=\"1\"><POS>0 1 0</POS><NORM>0 0 1</NORM>"
+    "<COLOR>0 1 0</COLOR><TEXCOORD>0 1</TEXCOORD><INFLUENCE ID=\"1\">1</INFLUENCE></VERTEX>\n"
+    "<MORPH NAME=\"smile\"><BLENDVERTEX VERTEXID=\"1\"><POSITION>0 0.1 0</POSITION>"
+    "<NORMAL>0 0 0</NORMAL><TEXCOORD>0 0</TEXCOORD></BLENDVERTEX><BLENDVERTEX VERTEXID=\"2\">"
+    "<POSITION>0.1 0 0</POSITION><NORMAL>0 0 0</NORMAL><TEXCOORD>0 0</TEXCOORD></BLENDVERTEX>"
+    "</MORPH>\n"
+    "<FACE VERTEXID=\"0 1 2\" />\n"
+    "</SUBMESH>\n"
+    "</MESH>\n";
+
 bool NewerSeeds(const fs::path& seeds, const std::string& models) {
   const fs::path cal3d = seeds / "fuzz_cal3d_newer";
   const fs::path morph = seeds / "fuzz_morph_animation";
@@ -87,6 +106,8 @@ bool NewerSeeds(const fs::path& seeds, const std::string& models) {
        Write(cal3d, "mesh_1300_colours_ended", 2, SmallMesh(1300, true, false)) &&
        Write(cal3d, "mesh_1300_ended", 2, SmallMesh(1300, false, false)) &&
        Write(cal3d, "mesh_911", 2, SmallMesh(911, true, false));
+  // A 1300 XML mesh of the newer line's elements: vertex colours and a morph.
+  ok = ok && Write(seeds / "fuzz_cal3d_xml", "mesh_1300_morph.xmf", 2, kXmlMorphMesh);
   for (const char* file : {"face.xpf", "face named.XPF"})
     ok = ok && Write(morph, file, 1, ReadAll(newer / file));
   for (const char* file : {"face.cpf", "face saver.cpf", "face named.cpf"})
