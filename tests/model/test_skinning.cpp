@@ -52,9 +52,12 @@ struct Shape {
   std::vector<std::vector<SkinningInfluence>> influences;
 };
 
-Shape RandomShape(int count, int bones, int most, unsigned seed) {
+// `count` vertices at random places; fill(i, random, list) gives vertex i
+// its influences.
+template <class Fill>
+Shape MakeShape(int count, unsigned seed, Fill fill) {
   std::mt19937 random(seed);
-  std::uniform_real_distribution<float> coordinate(-100, 100), weight(0, 1);
+  std::uniform_real_distribution<float> coordinate(-100, 100);
   Shape shape;
   shape.vertices.resize(static_cast<size_t>(count));
   shape.influences.resize(static_cast<size_t>(count));
@@ -63,12 +66,19 @@ Shape RandomShape(int count, int bones, int most, unsigned seed) {
     for (float& c : vertex.position) c = coordinate(random);
     for (float& c : vertex.normal) c = coordinate(random) / 100;
     auto& list = shape.influences[static_cast<size_t>(i)];
-    list.resize(random() % static_cast<unsigned>(most + 1));
-    for (SkinningInfluence& influence : list)
-      influence = {static_cast<int32_t>(random() % static_cast<unsigned>(bones)), weight(random)};
+    fill(i, random, list);
     vertex.influences = {list.data(), list.size()};
   }
   return shape;
+}
+
+Shape RandomShape(int count, int bones, int most, unsigned seed) {
+  return MakeShape(count, seed, [&](int, std::mt19937& random, auto& list) {
+    std::uniform_real_distribution<float> weight(0, 1);
+    list.resize(random() % static_cast<unsigned>(most + 1));
+    for (SkinningInfluence& influence : list)
+      influence = {static_cast<int32_t>(random() % static_cast<unsigned>(bones)), weight(random)};
+  });
 }
 
 std::vector<SkinningBone> RandomPalette(int bones, unsigned seed) {
@@ -228,26 +238,16 @@ TEST(SkinningJob, EveryInstructionSetGivesThePlainLoopsBits) {
 // the runs as groups and sorts the rest by bones, so that most groups are
 // not neighbours and their lanes go back to their places one by one.
 Shape MixedShape(int count, unsigned seed) {
-  std::mt19937 random(seed);
-  std::uniform_real_distribution<float> coordinate(-100, 100), weight(0, 1);
   const int pattern[] = {1, 4, 1, 2, 3, 1, 0, 1, 2, 1};
-  Shape shape;
-  shape.vertices.resize(static_cast<size_t>(count));
-  shape.influences.resize(static_cast<size_t>(count));
-  for (int i = 0; i < count; i++) {
-    SkinningVertex& vertex = shape.vertices[static_cast<size_t>(i)];
-    for (float& c : vertex.position) c = coordinate(random);
-    for (float& c : vertex.normal) c = coordinate(random) / 100;
-    auto& list = shape.influences[static_cast<size_t>(i)];
+  return MakeShape(count, seed, [&](int i, std::mt19937& random, auto& list) {
+    std::uniform_real_distribution<float> weight(0, 1);
     // Runs of 11 and 19 vertices, neither starting on a group of eight.
     const bool run = (i >= 29 && i < 40) || (i >= 203 && i < 222) || (i >= 250 && i < 269);
     list.resize(run ? 2 : static_cast<size_t>(pattern[i % 10]));
     for (size_t k = 0; k < list.size(); k++)
       list[k] = {run ? static_cast<int32_t>(k + 1) : static_cast<int32_t>(random() % 3),
                  weight(random)};
-    vertex.influences = {list.data(), list.size()};
-  }
-  return shape;
+  });
 }
 
 // Every vertex count from 0 to the whole, as a level of detail asks: each
