@@ -46,7 +46,8 @@ rigweave::SubmeshSkinningJob csCal3DMeshObject::SkinningJobOf(float factor) cons
 }
 
 void csCal3DMeshObject::PoseSubmesh(const rigweave::SubmeshVisit& visit,
-                                    rigweave::SubmeshSkinningJob& job, float* widen) {
+                                    rigweave::SubmeshSkinningJob& job, float* widen,
+                                    bool lighting) {
   const auto index = static_cast<size_t>(visit.index);
   pose.count[index] = 0;
   const size_t first = pose.first[index];
@@ -62,7 +63,11 @@ void csCal3DMeshObject::PoseSubmesh(const rigweave::SubmeshVisit& visit,
   job.normalOutput = {normals != nullptr ? &normals->x : nullptr,
                       normals != nullptr ? 3 * room : 0};
   job.box = widen;
-  if (!job.Run()) {
+  lighting = lighting && normals != nullptr;
+  job.colorOutput = {lighting ? &pose.colors[first] : nullptr, lighting ? room : 0};
+  if (lighting) job.lighting = LightSettingOf(visit.submesh);
+  const bool skinned = job.Run();
+  if (!skinned) {
     // Cal3D's renderer, then the turn: positions scaled, normals not.
     const size_t count = static_cast<size_t>(visit.renderer.getVertices(&positions->x));
     rigweave::EngineSpaceJob turn;
@@ -85,6 +90,7 @@ void csCal3DMeshObject::PoseSubmesh(const rigweave::SubmeshVisit& visit,
     }
   }
   pose.count[index] = vertexCount;
+  if (lighting && !skinned) LightSubmesh(visit);
 }
 
 bool csCal3DMeshObject::PoseNow() {
@@ -100,7 +106,7 @@ bool csCal3DMeshObject::PoseNow() {
     if (Hidden(visit))
       pose.count[static_cast<size_t>(visit.index)] = 0;
     else
-      PoseSubmesh(visit, job, bounds);
+      PoseSubmesh(visit, job, bounds, false);
     return true;
   });
   std::copy(bounds, bounds + 6, pose.box);

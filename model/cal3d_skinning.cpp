@@ -149,6 +149,8 @@ SkinningJob SubmeshSkinningJob::Job() const {
   job.output = output;
   job.normalOutput = normalOutput;
   job.box = box;
+  job.colorOutput = colorOutput;
+  job.lighting = lighting;
   return job;
 }
 

@@ -87,6 +87,10 @@ struct SubmeshSkinningJob {
   // box to widen (null: not asked).
   Span<float> normalOutput;
   float* box = nullptr;
+  // Optional, as SkinningJob's: the colours (empty: not asked), lit by
+  // `lighting`.
+  Span<csColor> colorOutput;
+  LightSetting lighting;
 
   // False when the unit does not draw this sub-mesh this frame: no record
   // or no layout for `index`, a record made from another sub-mesh, springs

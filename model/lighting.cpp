@@ -1,7 +1,7 @@
 // Light: UpdateLighting takes the engine's lights into object space; Draw
-// colours each sub-mesh right after skinning it, from the normals of the
-// pose it draws, so that the colours are never a frame behind the pose and
-// are computed once for it.
+// colours each sub-mesh as it skins it (model/bounds_pick.cpp), from the
+// normals of the pose it draws, so that the colours are never a frame behind
+// the pose and are computed once for it.
 #include <cal3d/cal3d.h>
 
 #include <cmath>
@@ -9,6 +9,10 @@
 #include "model/mesh_object.h"
 #include "host/light.h"
 #include "model/submesh_walk.h"
+#include "render/lighting_job.h"
+
+static_assert(iRigweaveState::kMaxLights <= rigweave::LightSetting::kMaxLights,
+              "every light the object keeps reaches the lighting job");
 
 void csCal3DMeshObject::UpdateLighting(iLight** given, int count, iMovable* movable) {
   if (!calModel) return;
@@ -44,11 +48,24 @@ csColor csCal3DMeshObject::DiffuseOf(CalSubmesh& submesh) const {
   return {c.red / 255.0f, c.green / 255.0f, c.blue / 255.0f};
 }
 
+rigweave::LightSetting csCal3DMeshObject::LightSettingOf(CalSubmesh& submesh) const {
+  rigweave::LightSetting setting;
+  setting.lights = {lights, static_cast<size_t>(lightCount)};
+  setting.ambient = ambient;
+  setting.diffuse = DiffuseOf(submesh);
+  return setting;
+}
+
 void csCal3DMeshObject::LightSubmesh(const rigweave::SubmeshVisit& visit) {
   const auto index = static_cast<size_t>(visit.index);
   const size_t first = pose.first[index];
-  rigweave::LightVertices(&pose.positions[first], &pose.normals[first], pose.count[index], lights,
-                          lightCount, ambient, DiffuseOf(visit.submesh), &pose.colors[first]);
+  const auto count = static_cast<size_t>(pose.count[index]);
+  rigweave::LightingJob job;
+  job.positions = {&pose.positions[first], count};
+  job.normals = {&pose.normals[first], count};
+  job.setting = LightSettingOf(visit.submesh);
+  job.output = {&pose.colors[first], count};
+  job.Run();
 }
 
 void csCal3DMeshObject::SetLighting(bool on) {

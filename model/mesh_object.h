@@ -21,6 +21,7 @@
 #include "model/pose.h"
 #include "render/box_mesh.h"
 #include "model/rigweave_state.h"
+#include "render/lighting_job.h"
 #include "render/limits.h"
 #include "render/skinning_job.h"
 
@@ -160,9 +161,10 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // Whether the walk's sub-mesh belongs to a hidden mesh (model/outfits.cpp).
   bool Hidden(const rigweave::SubmeshVisit& visit) const;
   // One sub-mesh's pose: positions (and, when lit, normals) into the pose
-  // and the box widened, through the skinning unit or Cal3D.
+  // and the box widened, through the skinning unit or Cal3D; with
+  // `lighting`, its colours too.
   void PoseSubmesh(const rigweave::SubmeshVisit& visit, rigweave::SubmeshSkinningJob& job,
-                   float* widen);
+                   float* widen, bool lighting);
   // A skinning job into the drawn space at `factor` drawn units a model unit.
   rigweave::SubmeshSkinningJob SkinningJobOf(float factor) const;
   // The colours of one posed sub-mesh from the lights UpdateLighting took
@@ -170,6 +172,8 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   void LightSubmesh(const rigweave::SubmeshVisit& visit);
   // The diffuse colour of the sub-mesh's material, white without one.
   csColor DiffuseOf(CalSubmesh& submesh) const;
+  // The lights UpdateLighting took, the ambient light and that colour.
+  rigweave::LightSetting LightSettingOf(CalSubmesh& submesh) const;
   // The pose's nearest hit of the beam, or false.
   bool PickPose(const csVector3& start, const csVector3& end, csRigweaveHit& hit);
 
@@ -336,7 +340,7 @@ class csCal3DMeshObject : public scfImplementation<csCal3DMeshObject, iMeshObjec
   // Counts the outfit and level-of-detail changes: the pose is stale when
   // it or the state's pose serial moved.
   uint64_t geometryChanges = 0;
-  rigweave::PoseLight lights[iRigweaveState::kMaxLights];
+  rigweave::VertexLight lights[iRigweaveState::kMaxLights];
   int lightCount = 0;
 
   // Sub-meshes the skinning unit draws instead of Cal3D's renderer.

@@ -136,12 +136,9 @@ int csCal3DMeshObject::SkinSubmesh(const rigweave::SubmeshVisit& visit, Frame& f
   frame.colors = vertexColors[frame.slot];
   if (frame.posing) {
     const size_t first = pose.first[static_cast<size_t>(visit.index)];
-    PoseSubmesh(visit, frame.skinning, frame.box);
+    PoseSubmesh(visit, frame.skinning, frame.box, frame.lighting);
     frame.vertices = &pose.positions[first];
-    if (frame.lighting) {
-      LightSubmesh(visit);
-      frame.colors = &pose.colors[first];
-    }
+    if (frame.lighting) frame.colors = &pose.colors[first];
     return pose.count[static_cast<size_t>(visit.index)];
   }
   frame.skinning.index = visit.index;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/light.h"
 #include "host/math_types.h"
 
 class CalModel;
@@ -40,14 +39,6 @@ struct Pose {
   static void EmptyBox(float* box);
 };
 
-// A light as UpdateLighting took it, its centre in object space.
-struct PoseLight {
-  csVector3 center;
-  csColor color;
-  csLightAttenuation attenuation;
-  float radius;
-};
-
 // The nearest of `faceCount` triangles of `positions` the segment from
 // `start` to `end` meets (either face): its fraction along the segment and
 // index; false when it meets none.
@@ -56,11 +47,5 @@ bool NearestHit(const csVector3* positions, const csTriangle* faces, size_t face
 
 // Whether the segment meets the box (min x, y, z, max x, y, z).
 bool SegmentMeetsBox(const float* box, const csVector3& start, const csVector3& end);
-
-// Each vertex's colour: ambient * diffuse plus each light's diffuse *
-// colour * max(0, n . l) * brightness(d).
-void LightVertices(const csVector3* positions, const csVector3* normals, int count,
-                   const PoseLight* lights, int lightCount, const csColor& ambient,
-                   const csColor& diffuse, csColor* out);
 
 }  // namespace rigweave

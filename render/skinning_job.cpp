@@ -271,34 +271,60 @@ bool SkinningJob::Validate() const {
   if (normalOutput.size > 0 && normalOutput.size < 3 * static_cast<size_t>(vertexCount))
     return false;
   if (normalOutput.size > 0 && normalOutput.data == nullptr) return false;
+  if (colorOutput.size > 0 &&
+      (normalOutput.size == 0 || colorOutput.size < static_cast<size_t>(vertexCount) ||
+       colorOutput.data == nullptr || !lighting.Validate()))
+    return false;
   return SkinningIsaSupported(isa);
 }
+
+namespace {
+
+// The kernels' view of the job; `terms` keeps the lights' terms.
+skinning::KernelArgs ArgsOf(const SkinningJob& job, LightTerms* terms) {
+  const SkinningLayout& layout = *job.layout;
+  skinning::KernelArgs args;
+  args.positions = layout.Positions()->v;
+  args.influenceCounts = layout.InfluenceCounts();
+  args.slotCounts = layout.SlotCounts();
+  args.weights = layout.Weights() != nullptr ? layout.Weights()->v : nullptr;
+  args.bones = layout.Bones() != nullptr ? layout.Bones()->v : nullptr;
+  args.oneBone = layout.OneBone();
+  args.palette = job.bones.data != nullptr ? job.bones.data->rows[0] : nullptr;
+  args.order = layout.Order();
+  args.groupCount = layout.GroupCount();
+  args.vertexCount = job.vertexCount;
+  for (int c = 0; c < 3; c++) args.axisFactors[c] = job.axisFactors[c];
+  args.scale = job.scale;
+  args.turnSine = job.turnSine;
+  args.turnCosine = job.turnCosine;
+  args.output = job.output.data;
+  args.normals = layout.Normals()->v;
+  args.normalOutput = job.normalOutput.size > 0 ? job.normalOutput.data : nullptr;
+  args.box = job.box;
+  csColor base{0.0f, 0.0f, 0.0f};
+  const bool colors = job.colorOutput.size > 0;
+  args.lightCount = colors ? TermsOf(job.lighting, terms, base) : 0;
+  args.lights = terms;
+  args.base[0] = base.red;
+  args.base[1] = base.green;
+  args.base[2] = base.blue;
+  args.colorOutput = colors ? &job.colorOutput.data->red : nullptr;
+  return args;
+}
+
+}  // namespace
 
 bool SkinningJob::Run() const {
   if (!Validate()) return false;
   if (vertexCount == 0) return true;
   static_assert(sizeof(SkinningBone) == 12 * sizeof(float), "the palette is 12 floats a bone");
+  static_assert(sizeof(csVector3) == 3 * sizeof(float) && sizeof(csColor) == 3 * sizeof(float),
+                "positions, normals and colours are packed triples");
   static_assert(sizeof(SkinningLayout::Lanes) == SkinningLayout::kGroup * sizeof(float),
                 "a slot's weights are eight floats");
-  skinning::KernelArgs args;
-  args.positions = layout->Positions()->v;
-  args.influenceCounts = layout->InfluenceCounts();
-  args.slotCounts = layout->SlotCounts();
-  args.weights = layout->Weights() != nullptr ? layout->Weights()->v : nullptr;
-  args.bones = layout->Bones() != nullptr ? layout->Bones()->v : nullptr;
-  args.oneBone = layout->OneBone();
-  args.palette = bones.data != nullptr ? bones.data->rows[0] : nullptr;
-  args.order = layout->Order();
-  args.groupCount = layout->GroupCount();
-  args.vertexCount = vertexCount;
-  for (int c = 0; c < 3; c++) args.axisFactors[c] = axisFactors[c];
-  args.scale = scale;
-  args.turnSine = turnSine;
-  args.turnCosine = turnCosine;
-  args.output = output.data;
-  args.normals = layout->Normals()->v;
-  args.normalOutput = normalOutput.size > 0 ? normalOutput.data : nullptr;
-  args.box = box;
+  LightTerms terms[LightSetting::kMaxLights];
+  const skinning::KernelArgs args = ArgsOf(*this, terms);
   switch (isa) {
     case SkinningIsa::Scalar:
       skinning::RunScalar(args);
@@ -323,7 +349,16 @@ bool SkinningJob::Run() const {
       return false;
 #endif
   }
-  return true;
+  // Only the AVX2 kernel lights as it goes; the others' output is lit now.
+  const bool lit = isa == SkinningIsa::Avx2 || isa == SkinningIsa::Avx512;
+  if (colorOutput.size == 0 || lit) return true;
+  LightingJob light;
+  const auto count = static_cast<size_t>(vertexCount);
+  light.positions = {reinterpret_cast<const csVector3*>(output.data), count};
+  light.normals = {reinterpret_cast<const csVector3*>(normalOutput.data), count};
+  light.setting = lighting;
+  light.output = {colorOutput.data, count};
+  return light.Run();
 }
 
 namespace skinning {

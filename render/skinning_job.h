@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "render/lighting_job.h"
 #include "render/span.h"
 
 namespace rigweave {
@@ -150,6 +151,12 @@ struct SkinningJob {
   // every position written, so that one box can gather several jobs.
   Span<float> normalOutput;
   float* box = nullptr;
+  // The colours: empty when not asked, else (normals asked too) at least
+  // vertexCount, each lit by `lighting` from the position and normal written
+  // as a LightingJob would light it. The AVX2 kernel lights each group while
+  // it is still in registers; the others are followed by a LightingJob.
+  Span<csColor> colorOutput;
+  LightSetting lighting;
 
   bool Validate() const;
   bool Run() const;

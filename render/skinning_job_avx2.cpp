@@ -151,10 +151,23 @@ struct Box {
   }
 };
 
-// A group's positions `q` and normals `u` to their vertices' places: one
-// packed store when its lanes are eight neighbours, else lane by lane; a
-// group with vertices not asked for goes through the scalar code, which
+// Eight lanes' triples to the places of the vertices `lanes` names in
+// `out`: one packed store when they are eight neighbours, else lane by lane;
+// a group with vertices not asked for goes through the scalar code, which
 // stops at the first of them.
+inline void StoreLanes(const KernelArgs& a, const int32_t* lanes, const Lanes3& v, float* out) {
+  if (lanes[kGroup - 1] >= a.vertexCount) {
+    float packed[3 * kGroup];
+    StorePacked(v.x, v.y, v.z, packed);
+    ScatterPacked(packed, lanes, kGroup, a.vertexCount, out, nullptr);
+  } else if (lanes[kGroup - 1] - lanes[0] == kGroup - 1) {
+    StorePacked(v.x, v.y, v.z, out + 3 * static_cast<size_t>(lanes[0]));
+  } else {
+    ScatterEight(v.x, v.y, v.z, lanes, out);
+  }
+}
+
+// A group's positions `q`, widening the box, and its normals `u`.
 template <bool kNormals, bool kBox>
 inline void StoreGroup(const KernelArgs& a, const int32_t* lanes, const Lanes3& q, const Lanes3& u,
                        Box& box) {
@@ -162,23 +175,61 @@ inline void StoreGroup(const KernelArgs& a, const int32_t* lanes, const Lanes3& 
     float packed[3 * kGroup];
     StorePacked(q.x, q.y, q.z, packed);
     ScatterPacked(packed, lanes, kGroup, a.vertexCount, a.output, kBox ? a.box : nullptr);
-    if (kNormals) {
-      StorePacked(u.x, u.y, u.z, packed);
-      ScatterPacked(packed, lanes, kGroup, a.vertexCount, a.normalOutput, nullptr);
-    }
-    return;
-  }
-  if (lanes[kGroup - 1] - lanes[0] == kGroup - 1) {
-    StorePacked(q.x, q.y, q.z, a.output + 3 * static_cast<size_t>(lanes[0]));
-    if (kNormals) StorePacked(u.x, u.y, u.z, a.normalOutput + 3 * static_cast<size_t>(lanes[0]));
   } else {
-    ScatterEight(q.x, q.y, q.z, lanes, a.output);
-    if (kNormals) ScatterEight(u.x, u.y, u.z, lanes, a.normalOutput);
+    StoreLanes(a, lanes, q, a.output);
+    if (kBox) box.Widen(q);
   }
-  if (kBox) box.Widen(q);
+  if (kNormals) StoreLanes(a, lanes, u, a.normalOutput);
 }
 
-template <bool kNormals, bool kBox>
+// 1 / sqrt(x): the estimate and one Newton step, as the lighting job's.
+inline __m256 InverseSqrt(__m256 x) {
+  const __m256 y = _mm256_rsqrt_ps(x);
+  const __m256 halfX = _mm256_mul_ps(_mm256_set1_ps(0.5f), x);
+  return _mm256_mul_ps(
+      y, _mm256_sub_ps(_mm256_set1_ps(1.5f), _mm256_mul_ps(halfX, _mm256_mul_ps(y, y))));
+}
+
+inline __m256 Brightness(const LightTerms& light, __m256 squared, __m256 inverse) {
+  switch (light.attenuation) {
+    case 1:  // linear
+      return _mm256_max_ps(
+          _mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_mul_ps(_mm256_mul_ps(squared, inverse),
+                                                            _mm256_set1_ps(light.inverseRadius))),
+          _mm256_setzero_ps());
+    case 2:  // inverse
+      return inverse;
+    case 3:  // realistic
+      return _mm256_mul_ps(inverse, inverse);
+    default:
+      return _mm256_set1_ps(1.0f);
+  }
+}
+
+// The colours of a group from its turned positions `q` and normals `u`: the
+// lighting job's arithmetic, eight lanes at once.
+inline Lanes3 Light(const KernelArgs& a, const Lanes3& q, const Lanes3& u) {
+  Lanes3 c{_mm256_set1_ps(a.base[0]), _mm256_set1_ps(a.base[1]), _mm256_set1_ps(a.base[2])};
+  for (int k = 0; k < a.lightCount; k++) {
+    const LightTerms& light = a.lights[k];
+    const __m256 dx = _mm256_sub_ps(_mm256_set1_ps(light.center[0]), q.x);
+    const __m256 dy = _mm256_sub_ps(_mm256_set1_ps(light.center[1]), q.y);
+    const __m256 dz = _mm256_sub_ps(_mm256_set1_ps(light.center[2]), q.z);
+    const __m256 squared = _mm256_add_ps(
+        _mm256_add_ps(_mm256_mul_ps(dx, dx), _mm256_mul_ps(dy, dy)), _mm256_mul_ps(dz, dz));
+    const __m256 inverse = InverseSqrt(_mm256_max_ps(squared, _mm256_set1_ps(1e-30f)));
+    const __m256 facing = _mm256_add_ps(
+        _mm256_add_ps(_mm256_mul_ps(u.x, dx), _mm256_mul_ps(u.y, dy)), _mm256_mul_ps(u.z, dz));
+    const __m256 cosine = _mm256_max_ps(_mm256_mul_ps(facing, inverse), _mm256_setzero_ps());
+    const __m256 share = _mm256_mul_ps(cosine, Brightness(light, squared, inverse));
+    c.x = _mm256_add_ps(c.x, _mm256_mul_ps(_mm256_set1_ps(light.rgb[0]), share));
+    c.y = _mm256_add_ps(c.y, _mm256_mul_ps(_mm256_set1_ps(light.rgb[1]), share));
+    c.z = _mm256_add_ps(c.z, _mm256_mul_ps(_mm256_set1_ps(light.rgb[2]), share));
+  }
+  return c;
+}
+
+template <bool kNormals, bool kBox, bool kColors>
 void Run(const KernelArgs& a) {
   const Finish finish(a);
   const __m256i zero = _mm256_setzero_si256();
@@ -208,8 +259,10 @@ void Run(const KernelArgs& a) {
       AddInfluence<kNormals>(a.palette, bones + kGroup * k, oneBone[k] != 0, weight, active, p, n,
                              acc, nacc);
     }
-    StoreGroup<kNormals, kBox>(a, a.order + g * kGroup, finish.Position(acc),
-                               kNormals ? finish.Normal(nacc) : acc, box);
+    const int32_t* lanes = a.order + g * kGroup;
+    const Lanes3 q = finish.Position(acc), u = kNormals ? finish.Normal(nacc) : acc;
+    StoreGroup<kNormals, kBox>(a, lanes, q, u, box);
+    if (kColors) StoreLanes(a, lanes, Light(a, q, u), a.colorOutput);
     weights += kGroup * slots;
     bones += kGroup * slots;
     oneBone += slots;
@@ -220,10 +273,13 @@ void Run(const KernelArgs& a) {
 }  // namespace
 
 void RunAvx2(const KernelArgs& a) {
-  if (a.normalOutput == nullptr && a.box == nullptr) return Run<false, false>(a);
-  if (a.normalOutput == nullptr) return Run<false, true>(a);
-  if (a.box == nullptr) return Run<true, false>(a);
-  Run<true, true>(a);
+  if (a.normalOutput == nullptr && a.box == nullptr) return Run<false, false, false>(a);
+  if (a.normalOutput == nullptr) return Run<false, true, false>(a);
+  // Colours come with normals only.
+  if (a.colorOutput != nullptr)
+    return a.box == nullptr ? Run<true, false, true>(a) : Run<true, true, true>(a);
+  if (a.box == nullptr) return Run<true, false, false>(a);
+  Run<true, true, false>(a);
 }
 
 }  // namespace skinning

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "render/light_terms.h"
+
 namespace rigweave {
 namespace skinning {
 
@@ -28,6 +30,13 @@ struct KernelArgs {
   const float* normals;  // 24 floats a group as the positions: the rest normals
   float* normalOutput;   // 3 floats a vertex: unit normals, turned as the positions
   float* box;            // min x, y, z then max x, y, z: widened by every vertex written
+  // Colours, asked with the normals and given by the AVX2 kernel only (the
+  // job lights the others' output afterwards): 3 floats a vertex, lit from
+  // its position and normal by `lightCount` lights from `base`.
+  float* colorOutput;
+  const LightTerms* lights;
+  int lightCount;
+  float base[3];
 };
 
 void RunScalar(const KernelArgs& args);

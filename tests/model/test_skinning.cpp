@@ -22,6 +22,7 @@
 #include "host/clock.h"
 #include "ical3dstate.h"
 #include "render/engine_space.h"
+#include "render/lighting_job.h"
 #include "render/skinning_job.h"
 #include "support/cal3d_reference.h"
 #include "support/model_folder.h"
@@ -115,13 +116,22 @@ TEST(SkinningJob, RefusesWhatItCannotDoAndTouchesNothingThen) {
   const SkinningJob good = JobFor(layout, palette, output, 20, SkinningIsa::Scalar);
   ASSERT_TRUE(good.Validate());
 
-  std::vector<SkinningJob> bad(6, good);
+  std::vector<float> normals(60);
+  std::vector<csColor> colors(20);
+  std::vector<SkinningJob> bad(9, good);
   bad[0].layout = nullptr;
   bad[1].vertexCount = 21;  // more than the layout holds
   bad[2].vertexCount = -1;
   bad[3].output.size = 59;  // one float short
   bad[4].bones.size = static_cast<size_t>(layout.BonesNeeded()) - 1;
   bad[5].bones.data = nullptr;
+  bad[6].colorOutput = colors;  // colours are lit from the normals: none asked
+  bad[7].normalOutput = normals;
+  bad[7].colorOutput = {colors.data(), 19};
+  std::vector<rigweave::VertexLight> lights(rigweave::LightSetting::kMaxLights + 1);
+  bad[8].normalOutput = normals;
+  bad[8].colorOutput = colors;
+  bad[8].lighting.lights = lights;
   for (const SkinningJob& job : bad) {
     EXPECT_FALSE(job.Validate());
     EXPECT_FALSE(job.Run());
@@ -254,6 +264,43 @@ Shape MixedShape(int count, unsigned seed) {
 // set writes each vertex below the count exactly as a layout of that vertex
 // alone gives it (the plain loop, no grouping), its normal too, widens the
 // box by exactly those positions and writes nothing past them.
+// Two lights of the kinds that take the most arithmetic.
+rigweave::LightSetting Lighting() {
+  static const rigweave::VertexLight lights[] = {
+      {csVector3(0.5f, 1.0f, -0.5f), {1.0f, 0.5f, 0.25f}, CS_ATTN_REALISTIC, 0.0f},
+      {csVector3(-1.0f, 0.0f, 2.0f), {0.25f, 1.0f, 0.5f}, CS_ATTN_LINEAR, 4.0f}};
+  rigweave::LightSetting setting;
+  setting.lights = {lights, 2};
+  setting.ambient = {0.25f, 0.125f, 0.5f};
+  setting.diffuse = {0.5f, 1.0f, 0.75f};
+  return setting;
+}
+
+// The colours a skinning job gave its first `count` vertices are the
+// lighting job's of the same positions and normals, and none past them is
+// written.
+void ExpectLitAsAlone(const std::vector<float>& positions, const std::vector<float>& normals,
+                      const std::vector<csColor>& colors, int count, const char* isa) {
+  std::vector<csColor> alone(static_cast<size_t>(count));
+  rigweave::LightingJob light;
+  light.positions = {reinterpret_cast<const csVector3*>(positions.data()), alone.size()};
+  light.normals = {reinterpret_cast<const csVector3*>(normals.data()), alone.size()};
+  light.setting = Lighting();
+  light.output = alone;
+  ASSERT_TRUE(light.Run());
+  int differing = 0;
+  for (size_t i = 0; i < alone.size(); i++) {
+    const float got[3] = {colors[i].red, colors[i].green, colors[i].blue};
+    const float want[3] = {alone[i].red, alone[i].green, alone[i].blue};
+    for (int c = 0; c < 3; c++)
+      differing += !(std::fabs(got[c] - want[c]) <= 1e-6f * std::max(1.0f, std::fabs(want[c])));
+  }
+  EXPECT_EQ(differing, 0) << isa << ", " << count << " vertices";
+  EXPECT_TRUE(std::all_of(colors.begin() + count, colors.end(),
+                          [](const csColor& c) { return c.red == 7.0f; }))
+      << isa << ", " << count << " vertices";
+}
+
 TEST(SkinningJob, VerticesGroupedByBonesLandInTheirPlacesAtEveryCount) {
   constexpr int kCount = 300;
   const Shape shape = MixedShape(kCount, 11);
@@ -285,13 +332,17 @@ TEST(SkinningJob, VerticesGroupedByBonesLandInTheirPlacesAtEveryCount) {
       EXPECT_EQ(std::memcmp(output.data(), expected.data(), written * sizeof(float)), 0)
           << SkinningIsaName(isa) << ", " << count << " vertices";
       std::vector<float> both(floats, 7.0f);
+      std::vector<csColor> colors(static_cast<size_t>(kCount), csColor{7.0f, 7.0f, 7.0f});
       SkinningJob job = JobFor(layout, palette, both, count, isa);
       float box[6] = {HUGE_VALF, HUGE_VALF, HUGE_VALF, -HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
       float bounds[6];
       std::copy(box, box + 6, bounds);
       job.normalOutput = normals;
       job.box = box;
+      job.colorOutput = colors;
+      job.lighting = Lighting();
       ASSERT_TRUE(job.Run());
+      ExpectLitAsAlone(expected, expectedNormals, colors, count, SkinningIsaName(isa));
       EXPECT_EQ(both, output) << SkinningIsaName(isa) << ", " << count << " vertices";
       EXPECT_EQ(std::memcmp(normals.data(), expectedNormals.data(), written * sizeof(float)), 0)
           << SkinningIsaName(isa) << " normals, " << count << " vertices";

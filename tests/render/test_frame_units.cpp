@@ -1,5 +1,6 @@
 // The frame's units on their own: the turn into engine space, the face
-// reversal and the box mesh, in place and apart, and what they refuse.
+// reversal, the box mesh and the vertex light, in place and apart, and what
+// they refuse.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include "render/box_mesh.h"
 #include "render/engine_space.h"
 #include "render/face_reversal.h"
+#include "render/lighting_job.h"
 #include "render/limits.h"
 
 namespace {
@@ -17,6 +19,8 @@ namespace {
 using rigweave::BoxMesh;
 using rigweave::EngineSpaceJob;
 using rigweave::FaceReversalJob;
+using rigweave::LightingJob;
+using rigweave::VertexLight;
 
 // Values whose rounding shows the order of operations, signed zeros and
 // infinities, so that four-at-a-time lanes must match one-at-a-time bits.
@@ -154,6 +158,95 @@ TEST(BoxMesh, CornersFollowTheEngineNumberingAndEveryFaceLooksOut) {
   }
   EXPECT_TRUE(SameBits(copy.Corners()[7], bounds.GetCorner(7)));
   EXPECT_EQ(copy.Faces()[1].vertices[2], 7);
+}
+
+// The colour the lighting job documents, worked out in double precision.
+csColor ByHand(const csVector3& p, const csVector3& n, const std::vector<VertexLight>& lights,
+               const csColor& ambient, const csColor& diffuse) {
+  double rgb[3] = {ambient.red * diffuse.red, ambient.green * diffuse.green,
+                   ambient.blue * diffuse.blue};
+  for (const VertexLight& light : lights) {
+    const double dx = light.center.x - p.x, dy = light.center.y - p.y, dz = light.center.z - p.z;
+    const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
+    const double facing = d > 0 ? std::max(0.0, (n.x * dx + n.y * dy + n.z * dz) / d) : 0.0;
+    double brightness = 1.0;
+    if (light.attenuation == CS_ATTN_LINEAR)
+      brightness = light.radius > 0 ? std::max(0.0, 1.0 - d / light.radius) : 0.0;
+    if (light.attenuation == CS_ATTN_INVERSE) brightness = 1.0 / d;
+    if (light.attenuation == CS_ATTN_REALISTIC) brightness = 1.0 / (d * d);
+    const double share = facing > 0 ? facing * brightness : 0.0;
+    rgb[0] += diffuse.red * light.color.red * share;
+    rgb[1] += diffuse.green * light.color.green * share;
+    rgb[2] += diffuse.blue * light.color.blue * share;
+  }
+  return {static_cast<float>(rgb[0]), static_cast<float>(rgb[1]), static_cast<float>(rgb[2])};
+}
+
+TEST(LightingJob, EveryVertexGetsItsColourFromEveryKindOfLightAtEveryCount) {
+  // Lit from the front, the back and the side, up close and beyond a
+  // radius; one vertex sits on a light's centre, one linear light has no
+  // radius and reaches nothing.
+  const std::vector<VertexLight> lights = {
+      {csVector3(0, 0, 10), {1.0f, 0.5f, 0.25f}, CS_ATTN_NONE, 0.0f},
+      {csVector3(3, -2, 4), {0.5f, 1.0f, 0.5f}, CS_ATTN_LINEAR, 9.0f},
+      {csVector3(-6, 1, 2), {0.25f, 0.25f, 1.0f}, CS_ATTN_INVERSE, 0.0f},
+      {csVector3(1, 1, -3), {2.0f, 2.0f, 2.0f}, CS_ATTN_REALISTIC, 0.0f},
+      {csVector3(0, 0, 1), {5.0f, 5.0f, 5.0f}, CS_ATTN_LINEAR, 0.0f}};
+  const csColor ambient{0.125f, 0.25f, 0.0625f}, diffuse{0.75f, 0.5f, 1.0f};
+  for (int count : {0, 1, 3, 4, 5, 8, 11, 64}) {
+    std::vector<csVector3> positions, normals;
+    for (int i = 0; i < count; i++) {
+      const float a = 0.7f * static_cast<float>(i);
+      positions.emplace_back(std::sin(a) * 4, std::cos(a) * 3, static_cast<float>(i % 5) - 2);
+      const csVector3 n(std::cos(a), std::sin(a * 1.3f), (i % 3) - 1.0f);
+      normals.push_back(n * (1.0f / std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z)));
+    }
+    if (count > 2) positions[2] = lights[2].center;
+    std::vector<csColor> output(static_cast<size_t>(count) + 1, csColor{-1, -1, -1});
+    LightingJob job;
+    job.positions = positions;
+    job.normals = normals;
+    job.setting.lights = lights;
+    job.setting.ambient = ambient;
+    job.setting.diffuse = diffuse;
+    job.output = {output.data(), static_cast<size_t>(count)};
+    ASSERT_TRUE(job.Run()) << count;
+    for (size_t i = 0; i < positions.size(); i++) {
+      const csColor expected = ByHand(positions[i], normals[i], lights, ambient, diffuse);
+      const float got[3] = {output[i].red, output[i].green, output[i].blue};
+      const float want[3] = {expected.red, expected.green, expected.blue};
+      for (int c = 0; c < 3; c++)
+        EXPECT_NEAR(got[c], want[c], 1e-5f * std::max(1.0f, std::fabs(want[c])))
+            << count << " vertices, vertex " << i << ", channel " << c;
+    }
+    EXPECT_EQ(output.back().red, -1.0f) << "written past the vertices";
+  }
+}
+
+TEST(LightingJob, RefusesWhatItCannotDoAndTouchesNothingThen) {
+  std::vector<csVector3> positions(8, csVector3(1, 2, 3)), normals(8, csVector3(0, 0, 1));
+  std::vector<VertexLight> lights(rigweave::LightSetting::kMaxLights + 1,
+                                  VertexLight{csVector3(0, 0, 9), {1, 1, 1}, CS_ATTN_NONE, 0});
+  std::vector<csColor> output(8, csColor{-1, -1, -1});
+  LightingJob good;
+  good.positions = positions;
+  good.normals = normals;
+  good.setting.lights = {lights.data(), static_cast<size_t>(rigweave::LightSetting::kMaxLights)};
+  good.output = output;
+  ASSERT_TRUE(good.Validate());
+
+  std::vector<LightingJob> bad(5, good);
+  bad[0].setting.lights = lights;  // one light too many
+  bad[1].normals.size = 7;
+  bad[2].output.size = 7;
+  bad[3].output.data = reinterpret_cast<csColor*>(positions.data() + 1);  // over the positions
+  bad[4].positions.data = nullptr;
+  for (const LightingJob& job : bad) {
+    EXPECT_FALSE(job.Validate());
+    EXPECT_FALSE(job.Run());
+  }
+  for (const csColor& c : output) ASSERT_EQ(c.red, -1.0f);
+  for (const csVector3& p : positions) ASSERT_TRUE(SameBits(p, csVector3(1, 2, 3)));
 }
 
 }  // namespace
