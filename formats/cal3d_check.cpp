@@ -179,42 +179,38 @@ bool EndsWithNoCase(std::string_view name, std::string_view end) {
 
 }  // namespace
 
-// Cal3D lowers the level of detail of a sub-mesh of N vertices and F faces
-// by keeping its first V vertices, for any V from N - lodCount up to N, and
-// its first F(V) = F - (face collapse counts of vertices V..N-1) faces. Each
-// corner of a kept face at or past V follows collapse ids until it is below
-// V. Exporters end collapse chains at roots: vertices with collapse id -1
-// that no level drops into another, safe because the faces that would need
-// them are the ones dropped at that level. What must not happen at any level
-// is a kept face whose walk meets a root, an id outside the vertices (read
-// out of bounds) or a cycle (a walk without end) before it is below V. That
-// is decided for every level at once, in time linear in vertices and faces.
-const char* CheckLevelsOfDetail(int32_t vertexCount, int32_t lodCount,
-                                const std::vector<int32_t>& collapseIds,
-                                const std::vector<int32_t>& faceCollapses,
-                                const std::vector<int32_t>& faces) {
-  if (lodCount == 0) return nullptr;
-  const int32_t first = vertexCount - lodCount;
-  const auto slot = [first](int32_t vertex) { return static_cast<size_t>(vertex - first); };
-  const auto faceCount = static_cast<int64_t>(faces.size() / 3);
+namespace {
 
-  // mostKept[V - first]: the most faces kept at any level from `first` up to V.
-  std::vector<int64_t> mostKept(static_cast<size_t>(lodCount) + 1);
-  mostKept[static_cast<size_t>(lodCount)] = faceCount;
+// A collapsible vertex's walk, as the levels of detail check records it.
+constexpr int32_t kSafe = -1, kUnseen = -2, kOnPath = -3;
+
+// mostKept[V - first], for V from `first` up to the vertex count: the most
+// faces kept at any level from `first` up to V. False when a face collapse
+// count would have Cal3D hand out more faces than it holds, or a negative
+// count.
+bool MostFacesKept(int32_t vertexCount, int32_t first, const std::vector<int32_t>& faceCollapses,
+                   int64_t faceCount, std::vector<int64_t>& mostKept) {
+  mostKept.assign(static_cast<size_t>(vertexCount - first) + 1, 0);
+  mostKept.back() = faceCount;
   for (int32_t v = vertexCount - 1; v >= first; v--) {
-    const int64_t kept = mostKept[slot(v + 1)] - faceCollapses[static_cast<size_t>(v)];
-    // Cal3D would hand out more faces than it holds, or a negative count.
-    if (kept < 0 || kept > faceCount) return "face collapse count out of range";
-    mostKept[slot(v)] = kept;
+    const int64_t kept =
+        mostKept[static_cast<size_t>(v + 1 - first)] - faceCollapses[static_cast<size_t>(v)];
+    if (kept < 0 || kept > faceCount) return false;
+    mostKept[static_cast<size_t>(v - first)] = kept;
   }
   for (size_t i = 1; i < mostKept.size(); i++) mostKept[i] = std::max(mostKept[i], mostKept[i - 1]);
+  return true;
+}
 
-  // reach[x - first], for a collapsible vertex x: the lowest vertex of the
-  // walk from x up to where it goes wrong (a root, an id outside the
-  // vertices, or round a cycle); kSafe when the walk ends below `first`.
-  // The walk from x at level V goes wrong exactly when reach >= V.
-  constexpr int32_t kSafe = -1, kUnseen = -2, kOnPath = -3;
-  std::vector<int32_t> reach(static_cast<size_t>(lodCount), kUnseen);
+// reach[x - first], for each collapsible vertex x: the lowest vertex of the
+// walk from x up to where it goes wrong (a root, an id outside the
+// vertices, or round a cycle); kSafe when the walk ends below `first`. The
+// walk from x at level V goes wrong exactly when reach >= V. Each vertex is
+// walked once: a walk stops at the first vertex already known.
+std::vector<int32_t> WalkReach(int32_t vertexCount, int32_t first,
+                               const std::vector<int32_t>& collapseIds) {
+  const auto slot = [first](int32_t vertex) { return static_cast<size_t>(vertex - first); };
+  std::vector<int32_t> reach(static_cast<size_t>(vertexCount - first), kUnseen);
   std::vector<int32_t> path;
   for (int32_t start = first; start < vertexCount; start++) {
     if (reach[slot(start)] != kUnseen) continue;
@@ -250,14 +246,39 @@ const char* CheckLevelsOfDetail(int32_t vertexCount, int32_t lodCount,
       reach[slot(*v)] = end;
     }
   }
+  return reach;
+}
 
+}  // namespace
+
+// Cal3D lowers the level of detail of a sub-mesh of N vertices and F faces
+// by keeping its first V vertices, for any V from N - lodCount up to N, and
+// its first F(V) = F - (face collapse counts of vertices V..N-1) faces. Each
+// corner of a kept face at or past V follows collapse ids until it is below
+// V. Exporters end collapse chains at roots: vertices with collapse id -1
+// that no level drops into another, safe because the faces that would need
+// them are the ones dropped at that level. What must not happen at any level
+// is a kept face whose walk meets a root, an id outside the vertices (read
+// out of bounds) or a cycle (a walk without end) before it is below V. That
+// is decided for every level at once, in time linear in vertices and faces.
+const char* CheckLevelsOfDetail(int32_t vertexCount, int32_t lodCount,
+                                const std::vector<int32_t>& collapseIds,
+                                const std::vector<int32_t>& faceCollapses,
+                                const std::vector<int32_t>& faces) {
+  if (lodCount == 0) return nullptr;
+  const int32_t first = vertexCount - lodCount;
+  const auto faceCount = static_cast<int64_t>(faces.size() / 3);
+  std::vector<int64_t> mostKept;
+  if (!MostFacesKept(vertexCount, first, faceCollapses, faceCount, mostKept))
+    return "face collapse count out of range";
+  const std::vector<int32_t> reach = WalkReach(vertexCount, first, collapseIds);
   for (int64_t face = 0; face < faceCount; face++) {
     int32_t worst = kSafe;
     for (int corner = 0; corner < 3; corner++) {
       const int32_t vertex = faces[static_cast<size_t>(3 * face + corner)];
-      if (vertex >= first) worst = std::max(worst, reach[slot(vertex)]);
+      if (vertex >= first) worst = std::max(worst, reach[static_cast<size_t>(vertex - first)]);
     }
-    if (worst != kSafe && face < mostKept[slot(worst)])
+    if (worst != kSafe && face < mostKept[static_cast<size_t>(worst - first)])
       return "collapse id out of range at some level of detail";
   }
   return nullptr;

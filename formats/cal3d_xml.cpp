@@ -406,48 +406,43 @@ const char* Morph(const XMLElement* morph, int32_t textureSets, const std::vecto
   return nullptr;
 }
 
-// `dense`: the blend vertices of the mesh's targets so far.
-const char* Submesh(const XMLElement* submesh, int32_t index, BinaryWriter& out,
-                    std::vector<DenseMorphTarget>& morphs, size_t& dense) {
-  int32_t material = 0, vertexCount = 0, faceCount = 0, textureSets = 0;
-  if (!IntAttribute(submesh, "MATERIAL", material)) return "bad or missing sub-mesh MATERIAL";
-  if (!IntAttribute(submesh, "NUMVERTICES", vertexCount))
+// A sub-mesh's counts, as its attributes give them.
+struct SubmeshCounts {
+  int32_t material = 0, vertices = 0, faces = 0, textureSets = 0;
+  int32_t lodSteps = 0, springs = 0, morphs = 0;
+};
+
+// The sub-mesh's attributes into `counts`, and the counts Cal3D's binary
+// sub-mesh starts with to `out`.
+const char* SubmeshHeader(const XMLElement* submesh, SubmeshCounts& counts, BinaryWriter& out) {
+  if (!IntAttribute(submesh, "MATERIAL", counts.material))
+    return "bad or missing sub-mesh MATERIAL";
+  if (!IntAttribute(submesh, "NUMVERTICES", counts.vertices))
     return "bad or missing sub-mesh NUMVERTICES";
-  if (!IntAttribute(submesh, "NUMFACES", faceCount)) return "bad or missing sub-mesh NUMFACES";
-  if (!IntAttribute(submesh, "NUMTEXCOORDS", textureSets))
+  if (!IntAttribute(submesh, "NUMFACES", counts.faces)) return "bad or missing sub-mesh NUMFACES";
+  if (!IntAttribute(submesh, "NUMTEXCOORDS", counts.textureSets))
     return "bad or missing sub-mesh NUMTEXCOORDS";
-  // Files without level-of-detail data or springs may leave their counts out.
-  int32_t lodCount = 0, springCount = 0;
+  // Files without level-of-detail data, springs or morphs may leave their
+  // counts out.
   if (submesh->Attribute("NUMLODSTEPS") != nullptr &&
-      !IntAttribute(submesh, "NUMLODSTEPS", lodCount))
+      !IntAttribute(submesh, "NUMLODSTEPS", counts.lodSteps))
     return "bad sub-mesh NUMLODSTEPS";
   if (submesh->Attribute("NUMSPRINGS") != nullptr &&
-      !IntAttribute(submesh, "NUMSPRINGS", springCount))
+      !IntAttribute(submesh, "NUMSPRINGS", counts.springs))
     return "bad sub-mesh NUMSPRINGS";
-  int32_t morphCount = 0;
-  if (submesh->Attribute("NUMMORPHS") != nullptr && !IntAttribute(submesh, "NUMMORPHS", morphCount))
+  if (submesh->Attribute("NUMMORPHS") != nullptr &&
+      !IntAttribute(submesh, "NUMMORPHS", counts.morphs))
     return "bad sub-mesh NUMMORPHS";
-  out.Int(material);
-  out.Int(vertexCount);
-  out.Int(faceCount);
-  out.Int(lodCount);
-  out.Int(springCount);
-  out.Int(textureSets);
+  for (int32_t count : {counts.material, counts.vertices, counts.faces, counts.lodSteps,
+                        counts.springs, counts.textureSets})
+    out.Int(count);
+  return nullptr;
+}
 
-  // Vertices, springs and faces follow one another as Cal3D walks them.
-  const XMLElement* element = submesh->FirstChildElement();
-  std::vector<float> positions, normals;
-  for (int32_t v = 0; v < vertexCount; v++, element = element->NextSiblingElement()) {
-    float position[3], normal[3];
-    if (!Is(element, "VERTEX")) return "missing or misplaced VERTEX";
-    if (const char* bad = Vertex(element, textureSets, springCount > 0, out, position, normal))
-      return bad;
-    if (morphCount > 0) {
-      positions.insert(positions.end(), position, position + 3);
-      normals.insert(normals.end(), normal, normal + 3);
-    }
-  }
-  for (int32_t s = 0; s < springCount; s++, element = element->NextSiblingElement()) {
+// `count` SPRING elements from `element` on, to `out`; `element` is left
+// at the one after them.
+const char* Springs(const XMLElement*& element, int32_t count, BinaryWriter& out) {
+  for (int32_t s = 0; s < count; s++, element = element->NextSiblingElement()) {
     int32_t ids[2];
     float coefficient = 0, length = 0;
     if (!Is(element, "SPRING")) return "missing or misplaced SPRING";
@@ -460,7 +455,31 @@ const char* Submesh(const XMLElement* submesh, int32_t index, BinaryWriter& out,
     out.Float(coefficient);
     out.Float(length);
   }
-  for (int32_t m = 0; m < morphCount; m++, element = element->NextSiblingElement()) {
+  return nullptr;
+}
+
+// `dense`: the blend vertices of the mesh's targets so far.
+const char* Submesh(const XMLElement* submesh, int32_t index, BinaryWriter& out,
+                    std::vector<DenseMorphTarget>& morphs, size_t& dense) {
+  SubmeshCounts counts;
+  if (const char* bad = SubmeshHeader(submesh, counts, out)) return bad;
+  const int32_t vertexCount = counts.vertices, textureSets = counts.textureSets;
+
+  // Vertices, springs and faces follow one another as Cal3D walks them.
+  const XMLElement* element = submesh->FirstChildElement();
+  std::vector<float> positions, normals;
+  for (int32_t v = 0; v < vertexCount; v++, element = element->NextSiblingElement()) {
+    float position[3], normal[3];
+    if (!Is(element, "VERTEX")) return "missing or misplaced VERTEX";
+    if (const char* bad = Vertex(element, textureSets, counts.springs > 0, out, position, normal))
+      return bad;
+    if (counts.morphs > 0) {
+      positions.insert(positions.end(), position, position + 3);
+      normals.insert(normals.end(), normal, normal + 3);
+    }
+  }
+  if (const char* bad = Springs(element, counts.springs, out)) return bad;
+  for (int32_t m = 0; m < counts.morphs; m++, element = element->NextSiblingElement()) {
     if (!Is(element, "MORPH")) return "missing or misplaced MORPH";
     dense += static_cast<size_t>(vertexCount);
     if (dense > kMaxDenseBlendVertices) return "morph targets of more than 4194304 blend vertices";
@@ -468,7 +487,7 @@ const char* Submesh(const XMLElement* submesh, int32_t index, BinaryWriter& out,
     target.submesh = index;
     if (const char* bad = Morph(element, textureSets, positions, normals, target)) return bad;
   }
-  for (int32_t f = 0; f < faceCount; f++, element = element->NextSiblingElement()) {
+  for (int32_t f = 0; f < counts.faces; f++, element = element->NextSiblingElement()) {
     int32_t ids[3];
     if (!Is(element, "FACE")) return "missing or misplaced FACE";
     if (!ReadInts(element->Attribute("VERTEXID"), ids, 3)) return "bad FACE";

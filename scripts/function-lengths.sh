@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Lists the longest functions of the C++ files in the given folders (default
-# model/ and render/), longest first, and fails (exit 1) when one is longer
+# the module's own: host/, include/, formats/, render/, model/ and plugin/),
+# longest first, and fails (exit 1) when one is longer
 # than the limit. A function's length is its lines from the first line of its
 # name to its closing brace, blank lines and comments included; lambdas and
 # local classes count as part of the function that holds them.
@@ -25,7 +26,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 folders=("$@")
-[ ${#folders[@]} -gt 0 ] || folders=(model render)
+[ ${#folders[@]} -gt 0 ] || folders=(host include formats render model plugin)
 
 lengths="$(find "${folders[@]}" -name '*.cpp' -o -name '*.h' | sort | while read -r file; do
   awk -v file="$file" '
