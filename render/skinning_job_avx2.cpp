@@ -96,6 +96,7 @@ inline void AddInfluence(const float* palette, const uint16_t* id, bool one, __m
 // The axis factors, the module's scale and turn, for every group alike.
 struct Finish {
   __m256 factorX, factorY, factorZ, scale, sine, cosine;
+  bool unit;  // every axis factor 1
 
   explicit Finish(const KernelArgs& a)
       : factorX(_mm256_set1_ps(a.axisFactors[0])),
@@ -103,7 +104,8 @@ struct Finish {
         factorZ(_mm256_set1_ps(a.axisFactors[2])),
         scale(_mm256_set1_ps(a.scale)),
         sine(_mm256_set1_ps(a.turnSine)),
-        cosine(_mm256_set1_ps(a.turnCosine)) {}
+        cosine(_mm256_set1_ps(a.turnCosine)),
+        unit(a.axisFactors[0] == 1.0f && a.axisFactors[1] == 1.0f && a.axisFactors[2] == 1.0f) {}
 
   Lanes3 Position(const Lanes3& acc) const {
     const __m256 sx = _mm256_mul_ps(_mm256_mul_ps(acc.x, factorX), scale);
@@ -114,9 +116,10 @@ struct Finish {
   }
 
   Lanes3 Normal(const Lanes3& acc) const {
-    const __m256 x = _mm256_div_ps(acc.x, factorX);
-    const __m256 y = _mm256_div_ps(acc.y, factorY);
-    const __m256 z = _mm256_div_ps(acc.z, factorZ);
+    // x / 1 is x to the bit: the module's factors, always 1, cost no division.
+    const __m256 x = unit ? acc.x : _mm256_div_ps(acc.x, factorX);
+    const __m256 y = unit ? acc.y : _mm256_div_ps(acc.y, factorY);
+    const __m256 z = unit ? acc.z : _mm256_div_ps(acc.z, factorZ);
     const __m256 sum =
         _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(x, x), _mm256_mul_ps(y, y)), _mm256_mul_ps(z, z));
     const __m256 length = _mm256_div_ps(_mm256_set1_ps(1.0f), _mm256_sqrt_ps(sum));

@@ -89,6 +89,7 @@ inline void AddInfluence(const float* palette, const uint16_t* id, bool one, __m
 // The axis factors, the module's scale and turn, for every group alike.
 struct Finish {
   __m128 factorX, factorY, factorZ, scale, sine, cosine;
+  bool unit;  // every axis factor 1
 
   explicit Finish(const KernelArgs& a)
       : factorX(_mm_set1_ps(a.axisFactors[0])),
@@ -96,7 +97,8 @@ struct Finish {
         factorZ(_mm_set1_ps(a.axisFactors[2])),
         scale(_mm_set1_ps(a.scale)),
         sine(_mm_set1_ps(a.turnSine)),
-        cosine(_mm_set1_ps(a.turnCosine)) {}
+        cosine(_mm_set1_ps(a.turnCosine)),
+        unit(a.axisFactors[0] == 1.0f && a.axisFactors[1] == 1.0f && a.axisFactors[2] == 1.0f) {}
 
   Lanes3 Position(const Lanes3& acc) const {
     const __m128 sx = _mm_mul_ps(_mm_mul_ps(acc.x, factorX), scale);
@@ -107,9 +109,10 @@ struct Finish {
   }
 
   Lanes3 Normal(const Lanes3& acc) const {
-    const __m128 x = _mm_div_ps(acc.x, factorX);
-    const __m128 y = _mm_div_ps(acc.y, factorY);
-    const __m128 z = _mm_div_ps(acc.z, factorZ);
+    // x / 1 is x to the bit: the module's factors, always 1, cost no division.
+    const __m128 x = unit ? acc.x : _mm_div_ps(acc.x, factorX);
+    const __m128 y = unit ? acc.y : _mm_div_ps(acc.y, factorY);
+    const __m128 z = unit ? acc.z : _mm_div_ps(acc.z, factorZ);
     const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, x), _mm_mul_ps(y, y)), _mm_mul_ps(z, z));
     const __m128 length = _mm_div_ps(_mm_set1_ps(1.0f), _mm_sqrt_ps(sum));
     const __m128 ux = _mm_mul_ps(x, length), uy = _mm_mul_ps(y, length), uz = _mm_mul_ps(z, length);
