@@ -27,7 +27,9 @@ void MeasureSkinning(Session& session, const char* config, int frames) {
   }
   rigweave::Cal3DSkinning skinning(rigweave::BestSkinningIsa());
   CalModel& model = *unit.direct.Model();
-  if (!skinning.Prepare(model)) return session.Fail("cannot lay out " + std::string(config));
+  rigweave::Cal3DSkinning::Scratch scratch;
+  if (!skinning.Prepare(model, scratch))
+    return session.Fail("cannot lay out " + std::string(config));
   std::vector<float> output(3 * static_cast<size_t>(rigweave::kMaxSubmeshVertices));
   const float factor = static_cast<float>(unit.files.scale * rigweave::kDrawnUnitsPerModelUnit);
   const rigweave::AxisTurn& turn = rigweave::GetAxisTurn();

@@ -143,8 +143,8 @@ bool csCal3DMeshObject::PickPose(const csVector3& start, const csVector3& end, c
     if (pose.count[index] == 0 || faces.vertexCount != pose.count[index]) return true;
     float fraction = 0;
     int triangle = -1;
-    if (!rigweave::NearestHit(&pose.positions[pose.first[index]], faces.forward.data(),
-                              faces.forward.size(), start, end, fraction, triangle) ||
+    if (!rigweave::NearestHit(&pose.positions[pose.first[index]], faces.Forward(), faces.Count(),
+                              start, end, fraction, triangle) ||
         fraction >= nearest)
       return true;
     nearest = fraction;

@@ -61,7 +61,7 @@ SkinningIsa ChooseSkinningIsa() {
   return named;
 }
 
-bool Cal3DSkinning::Prepare(CalModel& model) {
+bool Cal3DSkinning::Prepare(CalModel& model, Scratch& scratch) {
   records_.reset();
   palette_.clear();
   std::vector<CalCoreSubmesh*> released;
@@ -70,8 +70,8 @@ bool Cal3DSkinning::Prepare(CalModel& model) {
   try {
     const int boneCount = static_cast<int>(model.getSkeleton()->getVectorBone().size());
     auto records = std::make_shared<std::vector<Record>>();
-    std::vector<SkinningVertex> vertices;
-    std::vector<SkinningInfluence> influences;
+    std::vector<SkinningVertex>& vertices = scratch.vertices;
+    std::vector<SkinningInfluence>& influences = scratch.influences;
     ForEachSubmesh(model, [&](const SubmeshVisit& visit) {
       records->emplace_back();
       CalCoreSubmesh* core = visit.submesh.getCoreSubmesh();

@@ -36,8 +36,15 @@ class Cal3DSkinning {
   // takes over the others; for those without morph targets nothing can send
   // them back to Cal3D, so Cal3D's per-vertex influence lists are released:
   // the layout replaces them. False, with nothing changed in Cal3D, when
-  // memory runs out.
-  bool Prepare(CalModel& model);
+  // memory runs out. `scratch` holds the copies of Cal3D's vertices the
+  // layouts are built from, nothing of it kept: a caller that loads many
+  // models keeps it from one to the next, so that a load does not fault in
+  // fresh pages for it.
+  struct Scratch {
+    std::vector<SkinningVertex> vertices;
+    std::vector<SkinningInfluence> influences;
+  };
+  bool Prepare(CalModel& model, Scratch& scratch);
   // Takes the records another character of the same core model prepared
   // (they are never changed once made), with a palette of its own for
   // `model`. False when memory runs out.

@@ -191,8 +191,8 @@ bool csCal3DMeshObject::DrawSubmesh(const rigweave::SubmeshVisit& visit, Frame& 
   record.vertex_mode = VM_WORLDSPACE;
   record.mat_handle = handle;
   record.use_vertex_color = frame.lighting;
-  record.num_triangles = static_cast<int>(faces.forward.size());
-  record.triangles = const_cast<csTriangle*>(faces.forward.data());
+  record.num_triangles = static_cast<int>(faces.Count());
+  record.triangles = const_cast<csTriangle*>(faces.Forward());
   record.mixmode = CS_FX_KEYCOLOR;
   // The view fills the fog values just before each draw: the thread's
   // storage holds them.

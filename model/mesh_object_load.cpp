@@ -175,7 +175,7 @@ bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
   // replaces: it may not have fewer.
   if (kind != Cal3DKind::Skeleton && !SkeletonBefore(value, unknownKeys)) return false;
   const int bones = kind == Cal3DKind::Material || skeleton == nullptr ? 0 : BoneCount(skeleton);
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t>& bytes = rigweave::TheLoadScratch().bytes;
   rigweave::NewerCal3DContext newer;
   if (!ReadCheckedFile(value, kind, bones, bytes, newer)) return false;
   switch (kind) {
@@ -218,7 +218,7 @@ bool csCal3DMeshObject::LoadCoreFile(const rigweave::ConfigEntry& entry,
 // meshes once all are loaded.
 bool csCal3DMeshObject::LoadMorphAnimation(const std::string& value) {
   Diagnose(": Loading morph animation ", value);
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t>& bytes = rigweave::TheLoadScratch().bytes;
   if (!ReadModelFile(value, rigweave::kMaxCal3DFileBytes, bytes)) return false;
   rigweave::MorphAnimation animation;
   if (const char* reason =
@@ -280,7 +280,7 @@ bool csCal3DMeshObject::LoadBlendMesh(const std::string& value, const std::strin
     Diagnose(": No mesh before blend mesh ", value);
     return false;
   }
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t>& bytes = rigweave::TheLoadScratch().bytes;
   rigweave::NewerCal3DContext newer;
   const int bones = BoneCount(calCoreModel->getCoreSkeleton());
   if (!ReadCheckedFile(value, Cal3DKind::Mesh, bones, bytes, newer)) return false;
@@ -437,7 +437,9 @@ bool csCal3DMeshObject::LoadModel(const char* modelName, iLoader* loader, iEngin
   Unload();
   try {
     std::lock_guard<std::mutex> oneAtATime(rigweave::LoadMutex());
-    if (LoadModelFiles(modelName, loader, engine)) {
+    const bool loaded = LoadModelFiles(modelName, loader, engine);
+    rigweave::TrimLoadScratch();
+    if (loaded) {
       // Room for the pose the options kept from the last model ask for;
       // without it the character draws as without them.
       if (Posing()) SizePose();
@@ -497,7 +499,8 @@ bool csCal3DMeshObject::LoadAfresh(const char* modelName, iLoader* loader, iEngi
   // Last: the box is measured through Cal3D's renderer, and preparing may
   // release Cal3D's influence lists. Without it Cal3D draws everything.
   shared->skinning = std::make_unique<rigweave::Cal3DSkinning>(skinningIsa);
-  if (!shared->skinning->Prepare(*calModel)) shared->skinning.reset();
+  if (!shared->skinning->Prepare(*calModel, rigweave::TheLoadScratch().skinning))
+    shared->skinning.reset();
   // Cal3D can no longer draw what the layouts took over: a character
   // without its palette is not made at all.
   if (shared->skinning) {

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "formats/cal3d_objects.h"
 #include "model/submesh_walk.h"
 #include "render/face_reversal.h"
@@ -93,13 +95,16 @@ void SharedModel::TakeFacesLocked(CalModel& model,
     if (!level) {
       auto made = std::make_shared<FaceLevel>();
       made->vertexCount = key.second;
-      const std::vector<CalSubmesh::Face>& faces = SubmeshFaces::Of(visit.submesh);
+      std::vector<CalSubmesh::Face>& faces = SubmeshFaces::Of(visit.submesh);
       const size_t count = static_cast<size_t>(visit.submesh.getFaceCount());
-      const auto* first = reinterpret_cast<const csTriangle*>(faces.data());
-      made->forward.assign(first, first + (count <= faces.size() ? count : faces.size()));
+      if (count == faces.size())
+        made->forward.swap(faces);  // the instance's copy is let go below anyway
+      else
+        made->forward.assign(faces.begin(),
+                             faces.begin() + static_cast<ptrdiff_t>(std::min(count, faces.size())));
       made->reversed.resize(made->forward.size());
       FaceReversalJob reversal;
-      reversal.input = {made->forward.data(), made->forward.size()};
+      reversal.input = {made->Forward(), made->Count()};
       reversal.output = {made->reversed.data(), made->reversed.size()};
       reversal.Run();
       level = made;
@@ -193,6 +198,28 @@ void KeepSharedTexture(const iEngine* engine, const std::shared_ptr<SharedTextur
 std::mutex& LoadMutex() {
   static std::mutex mutex;
   return mutex;
+}
+
+LoadScratch& TheLoadScratch() {
+  static LoadScratch scratch;
+  return scratch;
+}
+
+namespace {
+
+template <class T>
+void Trim(std::vector<T>& part) {
+  if (part.capacity() * sizeof(T) > kKeptLoadBytes) std::vector<T>().swap(part);
+  part.clear();
+}
+
+}  // namespace
+
+void TrimLoadScratch() {
+  LoadScratch& scratch = TheLoadScratch();
+  Trim(scratch.bytes);
+  Trim(scratch.skinning.vertices);
+  Trim(scratch.skinning.influences);
 }
 
 }  // namespace rigweave
