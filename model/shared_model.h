@@ -129,7 +129,7 @@ std::mutex& LoadMutex();
 // What a load works in and lets go of, one for every load since loads are
 // made one at a time: use it only while LoadMutex() is held. It stays mapped
 // from one load to the next, so that a load does not fault in fresh pages
-// for each file it reads and each layout it builds (measured: about a fifth
+// for each file it reads and each layout it builds (measured: about a sixth
 // of a first load on a virtual machine whose page faults are dear).
 struct LoadScratch {
   std::vector<uint8_t> bytes;  // the Cal3D file being read
