@@ -37,6 +37,13 @@ class Stopwatch {
   double cpu_;
 };
 
+// A fixed loop's CPU time in milliseconds on each core this process may
+// run on, each timed on a thread pinned there; empty where pinning fails.
+// Cores of one speed give one time: on a shared virtual machine they may
+// not, and a figure that uses both then depends on which one a
+// single-threaded measurement had.
+std::vector<double> CoreLoopMs();
+
 // Median of the samples (the mean of the middle two for an even count); 0 when empty.
 double Median(std::vector<double> samples);
 

@@ -197,7 +197,7 @@ class ThreadedCrowd {
 // The threaded figures from each pair's counts: one-core, busiest thread's
 // CPU time, wall time.
 void ReportThreads(Session& session, const ThreadedCrowd& threaded,
-                   const std::vector<std::array<int, 3>>& pairs) {
+                   const std::vector<std::array<int, 3>>& pairs, const std::string& cores) {
   std::vector<double> cpuCounts, wallCounts, ratios;
   for (const auto& pair : pairs) {
     cpuCounts.push_back(pair[1]);
@@ -221,7 +221,7 @@ void ReportThreads(Session& session, const ThreadedCrowd& threaded,
   session.Add("crowd_threads_ratio", ratio, 3, ">= 1.8 on 2 cores", ratio >= 1.8,
               "median of each search's crowd_60hz_threads / the crowd_60hz searched just before "
               "it, " +
-                  std::to_string(threaded.Cores()) + " cores: " + Spread(ratios, 2));
+                  std::to_string(threaded.Cores()) + " cores: " + Spread(ratios, 2) + cores);
 }
 
 }  // namespace
@@ -284,6 +284,7 @@ void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBacken
   std::vector<std::pair<int, int>> results;
   std::vector<std::array<int, 3>> threadPairs;
   std::unique_ptr<ThreadedCrowd> threaded;
+  const std::vector<double> coresBefore = CoreLoopMs();
   if (suffix.empty()) threaded = std::make_unique<ThreadedCrowd>(stage, records);
   for (int i = 0; i < searches && !broken; i++) {
     const std::vector<int> found = SearchInLockstep(
@@ -335,7 +336,13 @@ void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBacken
                   "turned into engine space, texels, faces and their reversal)");
   session.Add("crowd_60hz_ratio", ratio, 3, ">= 4.0", ratio >= 4.0,
               "median of the searches' crowd_60hz / crowd_60hz_direct_shared");
-  ReportThreads(session, *threaded, threadPairs);
+  const std::vector<double> coresAfter = CoreLoopMs();
+  const std::string cores = coresBefore.empty() || coresAfter.empty()
+                                ? std::string()
+                                : "; a fixed loop pinned to each core in turn took " +
+                                      Spread(coresBefore, 1) + " ms before the crowd and " +
+                                      Spread(coresAfter, 1) + " ms after (one speed: one time)";
+  ReportThreads(session, *threaded, threadPairs, cores);
 }
 
 }  // namespace rwbench
