@@ -284,8 +284,13 @@ void MeasureCrowd(Session& session, rwengine::Stage& stage, rwengine::NullBacken
   std::vector<std::pair<int, int>> results;
   std::vector<std::array<int, 3>> threadPairs;
   std::unique_ptr<ThreadedCrowd> threaded;
-  const std::vector<double> coresBefore = CoreLoopMs();
-  if (suffix.empty()) threaded = std::make_unique<ThreadedCrowd>(stage, records);
+  // Each core's speed around the threaded searches, which only the plain
+  // crowd makes.
+  std::vector<double> coresBefore;
+  if (suffix.empty()) {
+    coresBefore = CoreLoopMs();
+    threaded = std::make_unique<ThreadedCrowd>(stage, records);
+  }
   for (int i = 0; i < searches && !broken; i++) {
     const std::vector<int> found = SearchInLockstep(
         {moduleUsEach, directUsEach}, cap, framesPerProbe, broken,
