@@ -68,15 +68,20 @@ class MaterialWrapper : public scfImplementation<MaterialWrapper, iMaterialWrapp
 
   const char* GetName() override { return name_.c_str(); }
   iMaterialHandle* GetMaterialHandle() override { return handle_.get(); }
-  // Threads drawing characters of one material at once all visit it.
-  void Visit() override { visits_.fetch_add(1, std::memory_order_relaxed); }
-
-  int VisitCount() const { return visits_.load(std::memory_order_relaxed); }
+  // Threads drawing characters of one material at once all visit it, so
+  // the mark is written once and read after: a counter added to on every
+  // visit kept the wrapper's cache line, and the handle read beside it,
+  // moving between the cores.
+  void Visit() override {
+    if (!visited_.load(std::memory_order_relaxed)) visited_.store(true, std::memory_order_relaxed);
+  }
+  // Whether anything drew with it yet.
+  bool Visited() const { return visited_.load(std::memory_order_relaxed); }
 
  private:
   std::string name_;
   csRef<iMaterialHandle> handle_;
-  std::atomic<int> visits_{0};
+  std::atomic<bool> visited_{false};
 };
 
 class TextureList : public scfImplementation<TextureList, iTextureList>,

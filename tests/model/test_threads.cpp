@@ -2,6 +2,7 @@
 // and bit for bit, what each gives drawn alone (run it under ThreadSanitizer
 // too: scripts/sanitize.sh thread).
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -216,6 +217,45 @@ TEST(Threads, ACrowdDrawnInSharesOnEveryCoreDrawsWhatOneThreadDraws) {
       EXPECT_EQ(atOnceShares[k].frames, inTurnShares[k].frames);
     }
     characters.clear();
+  }
+  csSetTickSource(nullptr, nullptr);
+}
+
+// An engine whose drawing threads come and go (a pool resized, a thread per
+// job) must not leave a working storage (about 1 MiB) behind for each: a
+// new thread takes one an ended thread had.
+TEST(Threads, ThreadsThatComeAndGoDrawWithTheStorageOfThoseThatWent) {
+  constexpr int kThreads = 24;
+  csSetTickSource(&ReadClock, nullptr);
+  clockNow = 1000;
+  {
+    HashingBackend backend;
+    rwengine::Stage stage(&backend, 320, 240, RIGWEAVE_BUILD_DIR);
+    ASSERT_TRUE(stage.LoadModule(RIGWEAVE_MODULE_PATH)) << stage.LastError();
+    Character c{stage.NewMeshObject(), csRef<rwengine::Movable>::Adopt(new rwengine::Movable)};
+    ASSERT_TRUE(c.mesh);
+    auto state = csRef<iCal3DState>::Adopt(scfQueryInterface<iCal3DState>(c.mesh.get()));
+    rwtest::CapturedOutput quiet(rwtest::CapturedOutput::Keep::Nothing);
+    ASSERT_TRUE(state->LoadModel("hero.cfg", stage.GetLoader(), stage.GetEngine()));
+    ASSERT_TRUE(state->SetCycle("walk", 0.0f, 0.0f, 1.0f));
+    quiet.Text();
+    c.movable->SetPosition(csVector3(0, 0, 6));
+    auto drawOnANewThread = [&] {
+      std::thread([&] {
+        clockNow += 16;
+        stage.DrawFrame({{c.mesh.get(), c.movable.get()}});
+      }).join();
+    };
+    // Blocks this large are mapped apart from the heap (hblkhd).
+    auto heapBytes = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+    drawOnANewThread();
+    const size_t heapBefore = heapBytes();
+    for (int i = 1; i < kThreads; i++) drawOnANewThread();
+    const size_t heapAfter = heapBytes();
+    ASSERT_EQ(backend.frames.size(), size_t{kThreads});
+    EXPECT_NE(backend.frames.back(), backend.frames.front());
+    // Under a sanitizer the allocator is not glibc's, and mallinfo2 counts nothing.
+    EXPECT_LT(heapAfter, heapBefore + 256 * 1024) << "heap bytes before " << heapBefore;
   }
   csSetTickSource(nullptr, nullptr);
 }
