@@ -2,7 +2,6 @@
 // the engine's named wrappers around them, and the texture list.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -68,20 +67,15 @@ class MaterialWrapper : public scfImplementation<MaterialWrapper, iMaterialWrapp
 
   const char* GetName() override { return name_.c_str(); }
   iMaterialHandle* GetMaterialHandle() override { return handle_.get(); }
-  // Threads drawing characters of one material at once all visit it, so
-  // the mark is written once and read after: a counter added to on every
-  // visit kept the wrapper's cache line, and the handle read beside it,
-  // moving between the cores.
-  void Visit() override {
-    if (!visited_.load(std::memory_order_relaxed)) visited_.store(true, std::memory_order_relaxed);
-  }
-  // Whether anything drew with it yet.
-  bool Visited() const { return visited_.load(std::memory_order_relaxed); }
+  // Nothing in this engine depends on a material's use, so a visit writes
+  // nothing: threads drawing characters of one material all visit it, and a
+  // counter added to on every visit kept the wrapper's cache line, and the
+  // handle read beside it, moving between the cores.
+  void Visit() override {}
 
  private:
   std::string name_;
   csRef<iMaterialHandle> handle_;
-  std::atomic<bool> visited_{false};
 };
 
 class TextureList : public scfImplementation<TextureList, iTextureList>,

@@ -59,11 +59,11 @@ DrawStorageLease::DrawStorageLease() : pooled_(nullptr) {
       return;
     }
   }
-  pool.all.reserve(pool.all.size() + 1);
-  auto fresh = std::make_unique<PooledStorage>();
-  fresh->taken.store(true, std::memory_order_relaxed);
-  pooled_ = lastLeased = fresh.get();
-  pool.all.push_back(std::move(fresh));
+  // Nobody can take it before it is marked: another thread's lock-free take
+  // only tries the storage that thread had, and every other take holds the lock.
+  pool.all.push_back(std::make_unique<PooledStorage>());
+  pooled_ = lastLeased = pool.all.back().get();
+  pooled_->taken.store(true, std::memory_order_relaxed);
 }
 
 DrawStorageLease::~DrawStorageLease() {

@@ -247,7 +247,10 @@ TEST(Threads, ThreadsThatComeAndGoDrawWithTheStorageOfThoseThatWent) {
       }).join();
     };
     // Blocks this large are mapped apart from the heap (hblkhd).
-    auto heapBytes = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+    auto heapBytes = [] {
+      const struct mallinfo2 info = mallinfo2();
+      return info.uordblks + info.hblkhd;
+    };
     drawOnANewThread();
     const size_t heapBefore = heapBytes();
     for (int i = 1; i < kThreads; i++) drawOnANewThread();
